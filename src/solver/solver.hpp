@@ -1,0 +1,81 @@
+// CDCL search core: public interface.
+//
+// PUBLIC API CONTRACT (used by src/lib and src/portfolio) -- keep these
+// signatures; everything private is free to change.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "../core/errors.hpp"
+#include "../core/lit.hpp"
+#include "config.hpp"
+
+namespace nv {
+
+enum class SolveResult : uint8_t { Unsat = 0, Sat = 1, Unknown = 2 };
+
+// Cumulative statistics, in their documented order.
+struct Stats {
+    uint64_t decisions = 0;
+    uint64_t propagations = 0;
+    uint64_t conflicts = 0;
+    uint64_t learned = 0;
+    uint64_t learned_lits = 0;
+    uint64_t minimized_lits = 0;
+    uint64_t restarts = 0;
+    uint64_t blocked_restarts = 0;
+    uint64_t reductions = 0;
+    uint64_t deleted = 0;
+    uint64_t max_trail = 0;
+};
+
+// An absolute point on the monotonic clock (CLOCK_MONOTONIC), kept as
+// seconds + nanoseconds so that very distant deadlines stay representable.
+struct Instant {
+    int64_t sec = 0;
+    uint32_t nsec = 0;
+    static Instant now() noexcept;
+    friend bool operator<=(const Instant& a, const Instant& b) noexcept {
+        return a.sec < b.sec || (a.sec == b.sec && a.nsec <= b.nsec);
+    }
+};
+
+using StopFlag = std::shared_ptr<std::atomic<bool>>;
+
+class Solver {
+public:
+    Solver(uint32_t nvars, const Config& config);  // may throw std::bad_alloc
+    ~Solver();
+    Solver(const Solver&) = delete;
+    Solver& operator=(const Solver&) = delete;
+
+    uint32_t new_var();                        // may throw std::bad_alloc
+    bool add_clause(const Lit* lits, size_t n);  // may throw std::bad_alloc
+    SolveResult solve(std::optional<uint64_t> max_conflicts);
+
+    void set_deadline(std::optional<Instant> deadline) noexcept;
+    void set_stop(StopFlag stop) noexcept;
+    // Turns proof logging on; returns false (and changes nothing) once any
+    // add_clause or solve call has happened.
+    bool enable_proof() noexcept;
+
+    uint32_t nvars() const noexcept;
+    bool ok() const noexcept;
+    const Stats& stats() const noexcept;
+    const std::vector<bool>& model() const noexcept;
+    const std::vector<ProofStep>& proof() const noexcept;
+    std::vector<bool> take_model() noexcept;
+    std::vector<ProofStep> take_proof() noexcept;
+    std::vector<std::string> check_watch_invariant() const;  // throws Panic on corrupt indices
+
+private:
+    struct State;
+    std::unique_ptr<State> s_;
+};
+
+}  // namespace nv
