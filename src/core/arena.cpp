@@ -1,0 +1,66 @@
+#include "arena.hpp"
+
+#include <string>
+
+#include "errors.hpp"
+
+namespace nv {
+
+bool ClauseArena::add(std::span<const Lit> clause) {
+    const size_t start = lits_.size();
+    if (start + clause.size() > max_lits_) {
+        // Near the limit: find out what would be kept before touching
+        // anything, so that an overflow leaves the arena as it was.
+        std::vector<Lit> kept;
+        for (Lit l : clause) {
+            bool dup = false;
+            for (Lit k : kept) {
+                if (k == l) dup = true;
+                if ((k ^ l) == 1u) {
+                    // A tautology stores nothing; the literals before the
+                    // complementary pair still count for num_vars.
+                    for (Lit x : kept) note_var(x);
+                    return false;
+                }
+            }
+            if (!dup) kept.push_back(l);
+        }
+        if (start + kept.size() > max_lits_) {
+            throw OverflowError("clause arena is full: it holds at most " + std::to_string(max_lits_) + " literals");
+        }
+    }
+    try {
+        for (Lit l : clause) {
+            bool dup = false;
+            for (size_t i = start; i < lits_.size(); ++i) {
+                Lit k = lits_[i];
+                if (k == l) {
+                    dup = true;
+                    break;
+                }
+                if ((k ^ l) == 1u) {
+                    lits_.truncate(start);
+                    return false;
+                }
+            }
+            if (dup) continue;
+            lits_.push(l);
+            note_var(l);
+        }
+    } catch (...) {
+        lits_.truncate(start);
+        throw;
+    }
+    // starts and lens must stay in step even if the second append fails.
+    starts_.push(static_cast<uint32_t>(start));
+    try {
+        lens_.push(static_cast<uint32_t>(lits_.size() - start));
+    } catch (...) {
+        starts_.truncate(starts_.size() - 1);
+        lits_.truncate(start);
+        throw;
+    }
+    return true;
+}
+
+}  // namespace nv

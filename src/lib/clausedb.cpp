@@ -1,0 +1,175 @@
+// ClauseDb: a clause database living in native memory (one ClauseArena).
+#include <memory>
+
+#include "../core/arena.hpp"
+#include "binding.hpp"
+#include "module.hpp"
+
+namespace nvpy {
+namespace {
+
+using nv::ClauseArena;
+using DbBox = Box<ClauseArena>;
+
+ClauseArena& arena(PyObject* self) { return *box<ClauseArena>(self)->native; }
+AccessState& access(PyObject* self) { return box<ClauseArena>(self)->access; }
+
+constexpr FunctionDescription kNew("__new__", "ClauseDb", {"nvars"}, 0);
+constexpr FunctionDescription kAddClause("add_clause", "ClauseDb", {"lits"}, 1);
+constexpr FunctionDescription kAddDimacs("add_dimacs", "ClauseDb", {"lits"}, 1);
+constexpr FunctionDescription kClause("clause", "ClauseDb", {"i"}, 1);
+
+PyObject* db_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    return guarded([&] {
+        Args a(kNew);
+        bind_tuple(a, args, kwargs);
+        uint32_t nvars = a.get_or(0, conv::u32, 0u);
+        return new_box(type, std::make_unique<ClauseArena>(nvars));
+    });
+}
+
+PyObject* db_add_clause(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+    return guarded([&] {
+        Args a(kAddClause);
+        bind_fast(a, args, nargs, kw);
+        Exclusive lock(access(self));
+        std::vector<uint32_t> lits = a.get(0, conv::seq_u32);
+        for (uint32_t l : lits) {
+            if (l == 0xFFFFFFFFu) raise(PyExc_ValueError, "literal out of range");
+        }
+        return out::boolean(arena(self).add(lits));
+    });
+}
+
+PyObject* db_add_dimacs(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+    return guarded([&] {
+        Args a(kAddDimacs);
+        bind_fast(a, args, nargs, kw);
+        Exclusive lock(access(self));
+        std::vector<int32_t> ds = a.get(0, conv::seq_i32);
+        std::vector<uint32_t> lits;
+        lits.reserve(ds.size());
+        for (int32_t d : ds) {
+            if (d == 0) raise(PyExc_ValueError, "0 is not a DIMACS literal (it terminates a clause)");
+            lits.push_back(nv::from_dimacs(d));
+        }
+        return out::boolean(arena(self).add(lits));
+    });
+}
+
+PyObject* db_clause(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+    return guarded([&] {
+        Args a(kClause);
+        bind_fast(a, args, nargs, kw);
+        Shared lock(access(self));
+        uint64_t i = a.get(0, conv::u64);
+        const ClauseArena& db = arena(self);
+        if (i >= db.num_clauses()) {
+            raise(PyExc_ValueError, "clause index " + std::to_string(i) + " out of range (" +
+                                        std::to_string(db.num_clauses()) + " clauses)");
+        }
+        return out::list_u32(db.clause(static_cast<size_t>(i)));
+    });
+}
+
+PyObject* db_clauses(PyObject* self, PyObject*) {
+    return guarded([&] {
+        Shared lock(access(self));
+        const ClauseArena& db = arena(self);
+        Ref list = check(PyList_New(static_cast<Py_ssize_t>(db.num_clauses())));
+        for (size_t i = 0; i < db.num_clauses(); ++i) {
+            PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), out::list_u32(db.clause(i)));
+        }
+        return list.release();
+    });
+}
+
+template <class F>
+PyObject* getter(PyObject* self, F&& f) {
+    return guarded([&] {
+        Shared lock(access(self));
+        return out::u64(f(arena(self)));
+    });
+}
+
+PyObject* get_num_vars(PyObject* self, void*) {
+    return getter(self, [](const ClauseArena& d) { return d.num_vars(); });
+}
+PyObject* get_num_clauses(PyObject* self, void*) {
+    return getter(self, [](const ClauseArena& d) { return d.num_clauses(); });
+}
+PyObject* get_num_lits(PyObject* self, void*) {
+    return getter(self, [](const ClauseArena& d) { return d.num_lits(); });
+}
+PyObject* get_memory_bytes(PyObject* self, void*) {
+    return getter(self, [](const ClauseArena& d) { return d.memory_bytes(); });
+}
+
+Py_ssize_t db_len(PyObject* self) {
+    try {
+        Shared lock(access(self));
+        return static_cast<Py_ssize_t>(arena(self).num_clauses());
+    } catch (...) {
+        translate_exception();
+        return -1;
+    }
+}
+
+PyObject* db_repr(PyObject* self) {
+    return guarded([&] {
+        Shared lock(access(self));
+        const ClauseArena& d = arena(self);
+        std::string s = "<ClauseDb vars=" + std::to_string(d.num_vars()) + " clauses=" +
+                        std::to_string(d.num_clauses()) + " lits=" + std::to_string(d.num_lits()) +
+                        " bytes=" + std::to_string(d.memory_bytes()) + ">";
+        return out::str(s);
+    });
+}
+
+PyMethodDef methods[] = {
+    {"add_clause", NV_FASTCALL(db_add_clause), METH_FASTCALL | METH_KEYWORDS,
+     "add_clause($self, lits)\n--\n\nAdd a clause of internal literals.  False means it was a tautology."},
+    {"add_dimacs", NV_FASTCALL(db_add_dimacs), METH_FASTCALL | METH_KEYWORDS,
+     "add_dimacs($self, lits)\n--\n\nAdd a clause of signed 1-based DIMACS literals."},
+    {"clause", NV_FASTCALL(db_clause), METH_FASTCALL | METH_KEYWORDS,
+     "clause($self, i)\n--\n\nLiterals of clause `i`."},
+    {"clauses", NV_NOARGS(db_clauses), METH_NOARGS,
+     "clauses($self)\n--\n\nEvery clause, as a list of lists -- the round-trip out of the arena."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyGetSetDef getset[] = {
+    {"num_vars", get_num_vars, nullptr, nullptr, nullptr},
+    {"num_clauses", get_num_clauses, nullptr, nullptr, nullptr},
+    {"num_lits", get_num_lits, nullptr, nullptr, nullptr},
+    {"memory_bytes", get_memory_bytes, nullptr, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyType_Slot slots[] = {
+    {Py_tp_new, reinterpret_cast<void*>(db_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_box<ClauseArena>)},
+    {Py_tp_traverse, reinterpret_cast<void*>(traverse_box)},
+    {Py_tp_repr, reinterpret_cast<void*>(db_repr)},
+    {Py_mp_length, reinterpret_cast<void*>(db_len)},
+    {Py_tp_methods, methods},
+    {Py_tp_getset, getset},
+    {Py_tp_doc, const_cast<char*>("ClauseDb(nvars=0)\n--\n\nA clause database living in native memory.")},
+    {0, nullptr},
+};
+
+PyType_Spec spec = {
+    "builtins.ClauseDb",
+    static_cast<int>(sizeof(DbBox)),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC,
+    slots,
+};
+
+PyObject* cache = nullptr;
+
+}  // namespace
+
+PyObject* clausedb_type() { return cached_type(cache, spec); }
+
+}  // namespace nvpy

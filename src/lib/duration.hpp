@@ -1,0 +1,23 @@
+// Turning a float number of seconds into a deadline on the monotonic clock.
+#pragma once
+
+#include <cstdint>
+
+#include "../solver/solver.hpp"
+
+namespace nvpy {
+
+struct Duration {
+    uint64_t secs;
+    uint32_t nanos;
+};
+
+// Rounded to the nearest nanosecond; -0.0 is zero.  Throws nv::Panic
+// "cannot convert float seconds to Duration: value is negative" or
+// "... value is either too big or NaN" (NaN, infinities, 2^64 s or more).
+Duration duration_from_secs(double secs);
+
+// `from` + `d`; throws nv::Panic "overflow when adding duration to instant".
+nv::Instant add_duration(nv::Instant from, Duration d);
+
+}  // namespace nvpy

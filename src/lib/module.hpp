@@ -1,0 +1,33 @@
+// What the module's initialisation adds, in order.  Each class or function
+// lives in a file of its own and hands out its type object or method
+// definition here.
+#pragma once
+
+#include "py.hpp"
+
+// Casts a fast-call function to the generic PyCFunction slot type.
+#define NV_FASTCALL(fn) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(fn))
+#define NV_NOARGS(fn) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(fn))
+
+namespace nvpy {
+
+// Classes: a new reference to the type, created on first use and kept for
+// the life of the process; nullptr with an exception set on failure.
+PyObject* clausedb_type();
+PyObject* solver_type();
+PyObject* preprocessor_type();
+
+// Module functions.
+extern PyMethodDef solve_portfolio_def;
+extern PyMethodDef check_proof_def;
+extern PyMethodDef neg_def;
+extern PyMethodDef var_of_def;
+extern PyMethodDef is_neg_def;
+extern PyMethodDef mk_lit_def;
+extern PyMethodDef from_dimacs_def;
+extern PyMethodDef to_dimacs_def;
+
+// Creates a heap type from a spec once per process.
+PyObject* cached_type(PyObject*& cache, PyType_Spec& spec);
+
+}  // namespace nvpy

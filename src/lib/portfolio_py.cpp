@@ -1,0 +1,143 @@
+// solve_portfolio: worker configurations read from Python mappings, then a
+// threaded race with the interpreter lock released.
+#include <exception>
+
+#include "../portfolio/portfolio.hpp"
+#include "binding.hpp"
+#include "module.hpp"
+#include "options.hpp"
+
+namespace nvpy {
+namespace {
+
+// One worker's options as read from its mapping, before the option strings
+// are parsed.
+struct WorkerConfig {
+    std::string restart;
+    std::string ccmin;
+    nv::Config rest;  // every field but restart and ccmin
+
+    nv::Config to_config() const {
+        nv::Config c = rest;
+        c.restart = parse_restart(restart);
+        c.ccmin = parse_ccmin(ccmin);
+        return c;
+    }
+};
+
+// obj[key], converted with `conv`.  A failed lookup propagates unchanged; a
+// failed conversion becomes TypeError "failed to extract field
+// WorkerConfig.<key>" caused by the conversion's own exception.
+template <class Conv>
+auto field(PyObject* obj, const char* key, Conv&& convert) -> decltype(convert(obj)) {
+    Ref k = check(PyUnicode_FromString(key));
+    Ref value = check(PyObject_GetItem(obj, k.get()));
+    try {
+        return convert(value.get());
+    } catch (const PyErrSet&) {
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+        PyObject *type = nullptr, *cause = nullptr, *tb = nullptr;
+        PyErr_Fetch(&type, &cause, &tb);
+        PyErr_NormalizeException(&type, &cause, &tb);
+        if (cause && tb) PyException_SetTraceback(cause, tb);
+        Py_XDECREF(type);
+        Py_XDECREF(tb);
+#pragma GCC diagnostic pop
+        std::string msg = std::string("failed to extract field WorkerConfig.") + key;
+        PyObject* err = PyObject_CallFunction(PyExc_TypeError, "s", msg.c_str());
+        if (!err) {
+            Py_XDECREF(cause);
+            throw;
+        }
+        PyException_SetCause(err, cause);  // steals cause
+        PyErr_SetObject(PyExc_TypeError, err);
+        Py_DECREF(err);
+        throw;
+    }
+}
+
+WorkerConfig worker_config(PyObject* obj) {
+    WorkerConfig w;
+    nv::Config& c = w.rest;
+    w.restart = field(obj, "restart", conv::str);
+    w.ccmin = field(obj, "ccmin", conv::str);
+    c.phase_saving = field(obj, "phase_saving", conv::boolean);
+    c.init_phase = field(obj, "init_phase", conv::boolean);
+    c.target_phase = field(obj, "target_phase", conv::boolean);
+    c.target_reset = field(obj, "target_reset", conv::u64);
+    c.walk_flips = field(obj, "walk_flips", conv::u64);
+    c.walk_interval = field(obj, "walk_interval", conv::u64);
+    c.walk_patience = field(obj, "walk_patience", conv::u64);
+    c.walk_min_conflicts = field(obj, "walk_min_conflicts", conv::u64);
+    c.var_decay = field(obj, "var_decay", conv::f64);
+    c.var_decay_max = field(obj, "var_decay_max", conv::f64);
+    c.cla_decay = field(obj, "cla_decay", conv::f64);
+    c.luby_base = field(obj, "luby_base", conv::f64);
+    c.first_reduce = field(obj, "first_reduce", conv::u64);
+    c.reduce_inc = field(obj, "reduce_inc", conv::u64);
+    c.glue_keep = field(obj, "glue_keep", conv::u32);
+    c.block_restart = field(obj, "block_restart", conv::boolean);
+    c.rnd_freq = field(obj, "rnd_freq", conv::f64);
+    c.rnd_seed = field(obj, "rnd_seed", conv::u32);
+    return w;
+}
+
+std::vector<WorkerConfig> worker_configs(PyObject* o) {
+    std::vector<WorkerConfig> v;
+    conv::walk(o, [&](size_t n) { v.reserve(n); }, [&](PyObject* x) { v.push_back(worker_config(x)); });
+    return v;
+}
+
+constexpr FunctionDescription kPortfolio("solve_portfolio", nullptr,
+                                         {"nvars", "clauses", "configs", "alt", "alt_threads", "want_proof"}, 3);
+
+PyObject* py_solve_portfolio(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+    return guarded([&] {
+        Args a(kPortfolio);
+        bind_fast(a, args, nargs, kw);
+        uint32_t nvars = a.get(0, conv::u32);
+        nv::Cnf clauses = a.get(1, conv::clause_list);
+        std::vector<WorkerConfig> workers = a.get(2, worker_configs);
+        std::optional<nv::Cnf> alt = a.get_or(3, conv::opt_clause_list, std::optional<nv::Cnf>());
+        uint64_t alt_threads = a.get_or(4, conv::u64, uint64_t{0});
+        bool want_proof = a.get_or(5, conv::boolean, false);
+
+        std::vector<nv::Config> configs;
+        configs.reserve(workers.size());
+        for (const WorkerConfig& w : workers) configs.push_back(w.to_config());
+        workers.clear();
+
+        std::optional<nv::PortfolioOutcome> outcome;
+        std::exception_ptr failure;
+        PyThreadState* ts = PyEval_SaveThread();
+        try {
+            outcome = nv::solve_portfolio(nvars, clauses, alt ? &*alt : nullptr, configs, alt_threads, want_proof);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        PyEval_RestoreThread(ts);
+        if (failure) std::rethrow_exception(failure);
+        if (!outcome) return out::none();
+
+        const nv::PortfolioOutcome& o = *outcome;
+        out::Tuple t(9);
+        t.put(out::u64(o.worker)).put(out::u64(o.formula)).put(out::boolean(o.sat)).put(out::list_bool(o.model));
+        t.put(out::u64(o.stats.conflicts)).put(out::u64(o.stats.decisions));
+        t.put(out::u64(o.stats.propagations)).put(out::u64(o.stats.restarts));
+        t.put(out::proof_flag_pairs(o.proof));
+        return t.release();
+    });
+}
+
+}  // namespace
+
+PyMethodDef solve_portfolio_def = {
+    "solve_portfolio", NV_FASTCALL(py_solve_portfolio), METH_FASTCALL | METH_KEYWORDS,
+    "solve_portfolio(nvars, clauses, configs, alt=None, alt_threads=0, want_proof=False)\n--\n\n"
+    "Run a threaded portfolio over one formula and return the first answer.\n\n"
+    "Releases the GIL for the duration: without that the Python interpreter lock\n"
+    "would be held across the whole solve and the threads would serialise, which\n"
+    "would make the entire exercise pointless."};
+
+}  // namespace nvpy

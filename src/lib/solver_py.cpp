@@ -1,0 +1,230 @@
+// Solver: the Python face of one CDCL search core.
+#include <memory>
+
+#include "../solver/solver.hpp"
+#include "binding.hpp"
+#include "duration.hpp"
+#include "module.hpp"
+#include "options.hpp"
+
+namespace nvpy {
+namespace {
+
+using nv::Solver;
+
+Solver& solver(PyObject* self) { return *box<Solver>(self)->native; }
+AccessState& access(PyObject* self) { return box<Solver>(self)->access; }
+
+constexpr FunctionDescription kNew("__new__", "Solver",
+                                   {"nvars", "restart", "ccmin", "phase_saving", "init_phase", "target_phase",
+                                    "target_reset", "walk_flips", "walk_interval", "walk_patience",
+                                    "walk_min_conflicts", "var_decay", "var_decay_max", "cla_decay", "luby_base",
+                                    "first_reduce", "reduce_inc", "glue_keep", "block_restart", "rnd_freq",
+                                    "rnd_seed"},
+                                   0);
+constexpr FunctionDescription kAddClause("add_clause", "Solver", {"lits"}, 1);
+constexpr FunctionDescription kSolve("solve", "Solver", {"max_conflicts", "seconds"}, 0);
+
+PyObject* solver_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    return guarded([&] {
+        Args a(kNew);
+        bind_tuple(a, args, kwargs);
+        nv::Config c;
+        uint32_t nvars = a.get_or(0, conv::u32, 0u);
+        std::string restart = a.get_or(1, conv::str, std::string("luby"));
+        std::string ccmin = a.get_or(2, conv::str, std::string("deep"));
+        c.phase_saving = a.get_or(3, conv::boolean, c.phase_saving);
+        c.init_phase = a.get_or(4, conv::boolean, c.init_phase);
+        c.target_phase = a.get_or(5, conv::boolean, c.target_phase);
+        c.target_reset = a.get_or(6, conv::u64, c.target_reset);
+        c.walk_flips = a.get_or(7, conv::u64, c.walk_flips);
+        c.walk_interval = a.get_or(8, conv::u64, c.walk_interval);
+        c.walk_patience = a.get_or(9, conv::u64, c.walk_patience);
+        c.walk_min_conflicts = a.get_or(10, conv::u64, c.walk_min_conflicts);
+        c.var_decay = a.get_or(11, conv::f64, c.var_decay);
+        c.var_decay_max = a.get_or(12, conv::f64, c.var_decay_max);
+        c.cla_decay = a.get_or(13, conv::f64, c.cla_decay);
+        c.luby_base = a.get_or(14, conv::f64, c.luby_base);
+        c.first_reduce = a.get_or(15, conv::u64, c.first_reduce);
+        c.reduce_inc = a.get_or(16, conv::u64, c.reduce_inc);
+        c.glue_keep = a.get_or(17, conv::u32, c.glue_keep);
+        c.block_restart = a.get_or(18, conv::boolean, c.block_restart);
+        c.rnd_freq = a.get_or(19, conv::f64, c.rnd_freq);
+        c.rnd_seed = a.get_or(20, conv::u32, c.rnd_seed);
+        c.restart = parse_restart(restart);
+        c.ccmin = parse_ccmin(ccmin);
+        return new_box(type, std::make_unique<Solver>(nvars, c));
+    });
+}
+
+PyObject* solver_new_var(PyObject* self, PyObject*) {
+    return guarded([&] {
+        Exclusive lock(access(self));
+        return out::u64(solver(self).new_var());
+    });
+}
+
+PyObject* solver_enable_proof(PyObject* self, PyObject*) {
+    return guarded([&] {
+        Exclusive lock(access(self));
+        if (!solver(self).enable_proof()) {
+            raise(PyExc_ValueError,
+                  "enable_proof() must be called before any clause is added: a proof that starts midway through "
+                  "the formula is not a proof");
+        }
+        return out::none();
+    });
+}
+
+PyObject* solver_proof_steps(PyObject* self, PyObject*) {
+    return guarded([&] {
+        Shared lock(access(self));
+        return out::proof_kind_pairs(solver(self).proof());
+    });
+}
+
+PyObject* solver_add_clause(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+    return guarded([&] {
+        Args a(kAddClause);
+        bind_fast(a, args, nargs, kw);
+        Exclusive lock(access(self));
+        std::vector<uint32_t> lits = a.get(0, conv::seq_u32);
+        return out::boolean(solver(self).add_clause(lits.data(), lits.size()));
+    });
+}
+
+// Clears the deadline however the search ends.
+struct DeadlineScope {
+    Solver& s;
+    DeadlineScope(Solver& sv, std::optional<nv::Instant> d) : s(sv) { s.set_deadline(d); }
+    ~DeadlineScope() { s.set_deadline(std::nullopt); }
+};
+
+PyObject* solver_solve(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+    return guarded([&] {
+        Args a(kSolve);
+        bind_fast(a, args, nargs, kw);
+        Exclusive lock(access(self));
+        std::optional<uint64_t> max_conflicts = a.get_or(0, conv::opt_u64, std::optional<uint64_t>());
+        std::optional<double> seconds = a.get_or(1, conv::opt_f64, std::optional<double>());
+        std::optional<nv::Instant> deadline;
+        if (seconds) deadline = add_duration(nv::Instant::now(), duration_from_secs(*seconds));
+        Solver& s = solver(self);
+        nv::SolveResult r;
+        {
+            DeadlineScope scope(s, deadline);
+            r = s.solve(max_conflicts);
+        }
+        if (r == nv::SolveResult::Sat) return out::boolean(true);
+        if (r == nv::SolveResult::Unsat) return out::boolean(false);
+        return out::none();
+    });
+}
+
+PyObject* solver_check_watch_invariant(PyObject* self, PyObject*) {
+    return guarded([&] {
+        Shared lock(access(self));
+        return out::list_str(solver(self).check_watch_invariant());
+    });
+}
+
+template <class F>
+PyObject* read(PyObject* self, F&& f) {
+    return guarded([&] {
+        Shared lock(access(self));
+        return f(solver(self));
+    });
+}
+
+#define NV_STAT_GETTER(name) \
+    PyObject* get_##name(PyObject* self, void*) { \
+        return read(self, [](const Solver& s) { return out::u64(s.stats().name); }); \
+    }
+NV_STAT_GETTER(conflicts)
+NV_STAT_GETTER(decisions)
+NV_STAT_GETTER(propagations)
+NV_STAT_GETTER(restarts)
+NV_STAT_GETTER(learned)
+NV_STAT_GETTER(minimized_lits)
+NV_STAT_GETTER(reductions)
+NV_STAT_GETTER(blocked_restarts)
+NV_STAT_GETTER(learned_lits)
+NV_STAT_GETTER(deleted)
+NV_STAT_GETTER(max_trail)
+#undef NV_STAT_GETTER
+
+PyObject* get_model(PyObject* self, void*) {
+    return read(self, [](const Solver& s) { return out::list_bool(s.model()); });
+}
+PyObject* get_nvars(PyObject* self, void*) {
+    return read(self, [](const Solver& s) { return out::u64(s.nvars()); });
+}
+PyObject* get_ok(PyObject* self, void*) {
+    return read(self, [](const Solver& s) { return out::boolean(s.ok()); });
+}
+
+PyObject* solver_repr(PyObject* self) {
+    return read(self, [](const Solver& s) {
+        return out::str("<native.Solver vars=" + std::to_string(s.nvars()) +
+                        " conflicts=" + std::to_string(s.stats().conflicts) + ">");
+    });
+}
+
+PyMethodDef methods[] = {
+    {"new_var", NV_NOARGS(solver_new_var), METH_NOARGS, "new_var($self)\n--\n\n"},
+    {"enable_proof", NV_NOARGS(solver_enable_proof), METH_NOARGS,
+     "enable_proof($self)\n--\n\nTurn on DRAT proof logging.  Must be called before any clause is added,\nsince a "
+     "proof that starts midway through is not a proof."},
+    {"proof_steps", NV_NOARGS(solver_proof_steps), METH_NOARGS,
+     "proof_steps($self)\n--\n\nThe recorded proof as (kind, dimacs_literals) pairs, kind in {\"a\",\"d\"}."},
+    {"add_clause", NV_FASTCALL(solver_add_clause), METH_FASTCALL | METH_KEYWORDS, "add_clause($self, lits)\n--\n\n"},
+    {"solve", NV_FASTCALL(solver_solve), METH_FASTCALL | METH_KEYWORDS,
+     "solve($self, max_conflicts=None, seconds=None)\n--\n\n"},
+    {"check_watch_invariant", NV_NOARGS(solver_check_watch_invariant), METH_NOARGS,
+     "check_watch_invariant($self)\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+#define NV_GETSET(name) {#name, get_##name, nullptr, nullptr, nullptr}
+PyGetSetDef getset[] = {
+    NV_GETSET(model),        NV_GETSET(nvars),          NV_GETSET(ok),
+    NV_GETSET(conflicts),    NV_GETSET(decisions),      NV_GETSET(propagations),
+    NV_GETSET(restarts),     NV_GETSET(learned),        NV_GETSET(minimized_lits),
+    NV_GETSET(reductions),   NV_GETSET(blocked_restarts), NV_GETSET(learned_lits),
+    NV_GETSET(deleted),      NV_GETSET(max_trail),      {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+#undef NV_GETSET
+
+PyType_Slot slots[] = {
+    {Py_tp_new, reinterpret_cast<void*>(solver_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_box<Solver>)},
+    {Py_tp_traverse, reinterpret_cast<void*>(traverse_box)},
+    {Py_tp_repr, reinterpret_cast<void*>(solver_repr)},
+    {Py_tp_methods, methods},
+    {Py_tp_getset, getset},
+    {Py_tp_doc,
+     const_cast<char*>(
+         "Solver(nvars=0, restart=\"luby\", ccmin=\"deep\", phase_saving=True, init_phase=False, target_phase=True, "
+         "target_reset=0, walk_flips=20000, walk_interval=1, walk_patience=3, walk_min_conflicts=5000, "
+         "var_decay=0.8, var_decay_max=0.95, cla_decay=0.999, luby_base=100.0, first_reduce=2000, "
+         "reduce_inc=300, glue_keep=2, block_restart=True, rnd_freq=0.0, rnd_seed=91648253)\n--\n\n"
+         "The native CDCL search core (Sprint 2).\n\nDeliberately mirrors `norvane.solver.Solver` so the two can be "
+         "compared\nbit-for-bit while the port is intentionally faithful.")},
+    {0, nullptr},
+};
+
+PyType_Spec spec = {
+    "builtins.Solver",
+    static_cast<int>(sizeof(Box<Solver>)),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC,
+    slots,
+};
+
+PyObject* cache = nullptr;
+
+}  // namespace
+
+PyObject* solver_type() { return cached_type(cache, spec); }
+
+}  // namespace nvpy
