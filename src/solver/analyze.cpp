@@ -1,0 +1,214 @@
+// First-UIP conflict analysis, learned-clause minimization, glue and
+// backjumping.
+#include <new>
+
+#include "state.hpp"
+
+namespace nv {
+
+uint32_t Solver::State::count_glue(const Lit* lits, size_t n) noexcept {
+    stamp += 1;
+    uint32_t count = 0;
+    for (size_t i = 0; i < n; ++i) {
+        uint32_t lv = level[var_of(lits[i])];
+        if (level_stamp[lv] != stamp) {
+            level_stamp[lv] = stamp;
+            count += 1;
+        }
+    }
+    return count;
+}
+
+// Is l implied by the other literals of the learned clause?  Walks the
+// implication graph through variables whose level occurs in the clause.
+bool Solver::State::lit_redundant(Lit l, uint32_t abstract_levels) {
+    stack_buf.clear();
+    stack_buf.push_back(l);
+    size_t top = toclear.size();
+    while (!stack_buf.empty()) {
+        Lit q = stack_buf.back();
+        stack_buf.pop_back();
+        const ClauseRec& c = clauses[reason[var_of(q)]];
+        if (c.len < 2) continue;
+        const Lit* cl = arena.data() + c.start;
+        for (uint32_t k = 1; k < c.len; ++k) {
+            Lit r = cl[k];
+            uint32_t v = var_of(r);
+            if (seen[v] || level[v] == 0) continue;
+            if (reason[v] != NO_REASON && (abstract_levels & (1u << (level[v] & 31))) != 0) {
+                seen[v] = 1;
+                stack_buf.push_back(r);
+                toclear.push_back(r);
+            } else {
+                for (size_t t = top; t < toclear.size(); ++t) seen[var_of(toclear[t])] = 0;
+                toclear.resize(top);
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+void Solver::State::analyze(uint32_t confl) {
+    std::vector<Lit>& L = learnt_buf;
+    L.clear();
+    L.push_back(0);
+    uint32_t pathC = 0;
+    size_t i = trail.size();
+    const uint32_t cur = decision_level();
+    Lit p = 0;
+    uint32_t ci = confl;
+    uint32_t from = 0;
+
+    // 1. First-UIP derivation.
+    for (;;) {
+        if (ci == NO_REASON) throw Panic("conflict analysis reached a decision before the first UIP");
+        ClauseRec& c = clauses[ci];
+        if (c.learnt) bump_clause(ci);
+        if (c.glue >= 3) {
+            uint32_t g = count_glue(arena.data() + c.start, c.len);
+            if (g < c.glue) c.glue = g;
+        }
+        for (uint32_t k = from; k < c.len; ++k) {
+            Lit q = arena[c.start + k];
+            uint32_t v = var_of(q);
+            if (seen[v] || level[v] == 0) continue;
+            seen[v] = 1;
+            bump_var(v);
+            if (level[v] < cur)
+                L.push_back(q);
+            else
+                pathC += 1;
+        }
+        do {
+            if (i == 0) throw Panic("conflict analysis ran off the trail");
+            --i;
+        } while (!seen[var_of(trail[i])]);
+        p = trail[i];
+        ci = reason[var_of(p)];
+        seen[var_of(p)] = 0;
+        pathC -= 1;
+        from = 1;
+        if (pathC == 0) break;
+    }
+    L[0] = neg(p);
+
+    // 2.
+    toclear.assign(L.begin(), L.end());
+
+    // 3. Minimization.
+    size_t before = L.size();
+    size_t j = 1;
+    switch (cfg.ccmin) {
+    case Ccmin::Deep: {
+        uint32_t abstract_levels = 0;
+        for (size_t k = 1; k < L.size(); ++k) abstract_levels |= 1u << (level[var_of(L[k])] & 31);
+        for (size_t k = 1; k < L.size(); ++k) {
+            Lit l = L[k];
+            if (reason[var_of(l)] == NO_REASON || !lit_redundant(l, abstract_levels)) L[j++] = l;
+        }
+        break;
+    }
+    case Ccmin::Basic: {
+        for (size_t k = 1; k < L.size(); ++k) {
+            Lit l = L[k];
+            uint32_t r = reason[var_of(l)];
+            bool keep;
+            if (r == NO_REASON) {
+                keep = true;
+            } else {
+                const ClauseRec& c = clauses[r];
+                keep = false;
+                if (c.len >= 2) {
+                    const Lit* cl = arena.data() + c.start;
+                    for (uint32_t m = 1; m < c.len; ++m) {
+                        uint32_t v = var_of(cl[m]);
+                        if (!seen[v] && level[v] != 0) {
+                            keep = true;
+                            break;
+                        }
+                    }
+                }
+            }
+            if (keep) L[j++] = l;
+        }
+        break;
+    }
+    default:
+        j = L.size();
+        break;
+    }
+    L.resize(j);
+    stats.minimized_lits += before - j;
+
+    // 4. Backjump level; the first literal of the highest level goes to position 1.
+    uint32_t bt = 0;
+    if (L.size() > 1) {
+        size_t max_i = 1;
+        uint32_t max_lv = level[var_of(L[1])];
+        for (size_t k = 2; k < L.size(); ++k) {
+            uint32_t lv = level[var_of(L[k])];
+            if (lv > max_lv) {
+                max_lv = lv;
+                max_i = k;
+            }
+        }
+        Lit t = L[1];
+        L[1] = L[max_i];
+        L[max_i] = t;
+        bt = max_lv;
+    }
+
+    // 5. Glue.
+    uint32_t glue = count_glue(L.data(), L.size());
+
+    // 6.
+    for (Lit l : toclear) seen[var_of(l)] = 0;
+    toclear.clear();
+
+    // 7. Averages, then restart blocking.
+    ema_fast.update(static_cast<double>(glue));
+    ema_slow.update(static_cast<double>(glue));
+    ema_trail.update(static_cast<double>(trail.size()));
+    if (cfg.block_restart && stats.conflicts >= 10000 &&
+        ema_trail.value * 1.4 < static_cast<double>(trail.size())) {
+        stats.blocked_restarts += 1;
+        last_restart = stats.conflicts;
+    }
+
+    // 8.
+    cancel_until(bt);
+
+    // Clause indices and arena positions are 32-bit.
+    if (L.size() > 1 && (clauses.size() >= NO_CLAUSE - 1 || arena.size() + L.size() > UINT32_MAX))
+        throw std::bad_alloc();
+
+    // 9, 10.
+    stats.learned += 1;
+    stats.learned_lits += L.size();
+    log_add(L.data(), L.size());
+
+    // 11. Store and assert.
+    if (L.size() > 1) {
+        uint32_t idx = static_cast<uint32_t>(clauses.size());
+        uint32_t start = static_cast<uint32_t>(arena.size());
+        arena.insert(arena.end(), L.begin(), L.end());
+        clauses.push_back(ClauseRec{cla_inc, start, static_cast<uint32_t>(L.size()), glue, true, false});
+        learnts.push_back(idx);
+        attach(idx);
+        enqueue(L[0], idx);
+    } else {
+        enqueue(L[0], NO_REASON);
+    }
+
+    // 12. Decay and the decay ramp, then the reduction schedule.
+    var_inc /= var_decay_now;
+    cla_inc /= cfg.cla_decay;
+    if (var_decay_now < cfg.var_decay_max) {
+        double d = var_decay_now + 0.01;
+        var_decay_now = d < cfg.var_decay_max ? d : cfg.var_decay_max;
+    }
+    if (stats.conflicts >= next_reduce) reduce_db();
+}
+
+}  // namespace nv

@@ -1,0 +1,252 @@
+// Watches, unit propagation, backtracking and problem-clause input.
+#include <algorithm>
+#include <new>
+
+#include "state.hpp"
+
+namespace nv {
+
+namespace {
+
+// Grows a vector's capacity (geometrically) so that `extra` more entries fit
+// without a reallocation.
+template <class V>
+void make_room(V& v, size_t extra) {
+    size_t need = v.size() + extra;
+    if (need <= v.capacity()) return;
+    size_t cap = v.capacity() * 2;
+    if (cap < need) cap = need;
+    v.reserve(cap);
+}
+
+}  // namespace
+
+void Solver::State::attach(uint32_t ci) {
+    const ClauseRec& c = clauses[ci];
+    Lit c0 = arena[c.start], c1 = arena[c.start + 1];
+    watches[neg(c0)].push_back(Watch{ci, c1});
+    watches[neg(c1)].push_back(Watch{ci, c0});
+}
+
+void Solver::State::detach(uint32_t ci) noexcept {
+    const ClauseRec& c = clauses[ci];
+    for (int k = 0; k < 2; ++k) {
+        std::vector<Watch>& ws = watches[neg(arena[c.start + k])];
+        for (size_t i = 0; i < ws.size(); ++i) {
+            if (ws[i].clause == ci) {
+                ws.erase(ws.begin() + static_cast<ptrdiff_t>(i));
+                break;
+            }
+        }
+    }
+}
+
+uint32_t Solver::State::propagate() {
+    uint32_t confl = NO_CLAUSE;
+    uint64_t count = 0;
+    uint8_t* const val = vals.data();
+    Lit* const lits = arena.data();
+    const ClauseRec* const recs = clauses.data();
+    while (qhead < trail.size()) {
+        Lit p = trail[qhead++];
+        count += 1;
+        Lit f = neg(p);
+        // New watches always go to other lists (a clause never holds p and
+        // its complement), so p's list can be compacted in place.
+        std::vector<Watch>& ws = watches[p];
+        Watch* const w0 = ws.data();
+        size_t n = ws.size();
+        size_t i = 0, j = 0;
+        while (i < n) {
+            Watch w = w0[i];
+            if (val[w.blocker] == 1) {
+                w0[j++] = w;
+                ++i;
+                continue;
+            }
+            uint32_t ci = w.clause;
+            const ClauseRec& cr = recs[ci];
+            Lit* c = lits + cr.start;
+            if (c[0] == f) {
+                c[0] = c[1];
+                c[1] = f;
+            }
+            Lit first = c[0];
+            if (first != w.blocker && val[first] == 1) {
+                w0[j++] = Watch{ci, first};
+                ++i;
+                continue;
+            }
+            uint32_t len = cr.len;
+            bool moved = false;
+            for (uint32_t k = 2; k < len; ++k) {
+                if (val[c[k]] != 2) {
+                    c[1] = c[k];
+                    c[k] = f;
+                    watches[neg(c[1])].push_back(Watch{ci, first});
+                    moved = true;
+                    break;
+                }
+            }
+            ++i;
+            if (moved) continue;
+            w0[j++] = Watch{ci, first};
+            if (val[first] == 2) {
+                confl = ci;
+                qhead = static_cast<uint32_t>(trail.size());
+                while (i < n) w0[j++] = w0[i++];
+                break;
+            }
+            enqueue(first, ci);
+        }
+        ws.resize(j);
+        if (confl != NO_CLAUSE) break;
+    }
+    stats.propagations += count;
+    if (trail.size() > stats.max_trail) stats.max_trail = trail.size();
+    return confl;
+}
+
+void Solver::State::cancel_until(uint32_t lvl) {
+    if (lvl >= decision_level()) return;
+    uint32_t lim = trail_lim[lvl];
+    for (size_t i = trail.size(); i-- > lim;) {
+        Lit l = trail[i];
+        uint32_t v = var_of(l);
+        vals[l] = 0;
+        vals[neg(l)] = 0;
+        reason[v] = NO_REASON;
+        if (cfg.phase_saving) phase[v] = is_neg(l) ? 0 : 1;
+        heap.insert(v);
+    }
+    trail.resize(lim);
+    trail_lim.resize(lvl);
+    qhead = lim;
+    if (target_synced > lim) target_synced = lim;
+}
+
+// The number of variables the solver will have once add_clause has walked
+// `lits`: the walk creates variables as it meets literals and stops early at
+// a tautology or at a literal already true at level 0.
+uint64_t Solver::State::vars_needed(const Lit* lits, size_t n) {
+    uint32_t maxv = 0;
+    bool any = false;
+    for (size_t i = 0; i < n; ++i) {
+        uint32_t v = var_of(lits[i]);
+        if (!any || v > maxv) maxv = v;
+        any = true;
+    }
+    if (!any || maxv < nvars) return nvars;
+
+    // Where does the walk stop?  At the first literal true at level 0, or at
+    // the first literal whose complement occurred earlier.
+    size_t stop = n;
+    for (size_t i = 0; i < n; ++i) {
+        Lit l = lits[i];
+        if (var_of(l) < nvars && vals[l] == 1 && level[var_of(l)] == 0) {
+            stop = i;
+            break;
+        }
+    }
+    sort_buf.clear();
+    sort_buf.reserve(n);
+    for (size_t i = 0; i < n; ++i) sort_buf.push_back((uint64_t{lits[i]} << 32) | i);
+    std::sort(sort_buf.begin(), sort_buf.end());
+    // Entries are grouped by literal, each group by position; a variable's
+    // positive group directly precedes its negative group.
+    for (size_t a = 0; a < sort_buf.size();) {
+        Lit l = static_cast<Lit>(sort_buf[a] >> 32);
+        size_t first_l = static_cast<uint32_t>(sort_buf[a]);
+        size_t b = a;
+        while (b < sort_buf.size() && static_cast<Lit>(sort_buf[b] >> 32) == l) ++b;
+        if (!is_neg(l) && b < sort_buf.size() && static_cast<Lit>(sort_buf[b] >> 32) == neg(l)) {
+            size_t first_n = static_cast<uint32_t>(sort_buf[b]);
+            size_t t = std::max(first_l, first_n);
+            if (t < stop) stop = t;
+        }
+        a = b;
+    }
+    size_t end = stop < n ? stop + 1 : n;
+    uint64_t need = nvars;
+    for (size_t i = 0; i < end; ++i) {
+        uint64_t want = uint64_t{var_of(lits[i])} + 1;
+        if (want > need) need = want;
+    }
+    return need;
+}
+
+bool Solver::State::add_clause(const Lit* lits, size_t n) {
+    if (!ok) {
+        clause_added = true;
+        return false;
+    }
+    if (n > (size_t{1} << 32)) throw std::bad_alloc();  // more literals than exist
+    // Everything that may fail to allocate happens before the first change.
+    uint64_t need = vars_needed(lits, n);
+    reserve_vars(need);
+    add_buf.clear();
+    met_buf.clear();
+    add_buf.reserve(n);
+    met_buf.reserve(n);
+    make_room(clauses, 1);
+    make_room(problem, 1);
+    if (n >= 2) {
+        if (arena.size() + n > UINT32_MAX || clauses.size() >= NO_CLAUSE - 1) throw std::bad_alloc();
+        make_room(arena, n);
+    }
+
+    clause_added = true;
+    cancel_until(0);
+
+    bool dropped = false;
+    for (size_t i = 0; i < n; ++i) {
+        Lit l = lits[i];
+        uint32_t v = var_of(l);
+        while (nvars <= v) push_var();
+        uint8_t bit = is_neg(l) ? 2 : 1;
+        uint8_t other = is_neg(l) ? 1 : 2;
+        uint8_t m = seen[v];
+        if (m & bit) continue;
+        if (m & other) {
+            dropped = true;
+            break;
+        }
+        if (m == 0) met_buf.push_back(v);
+        seen[v] = static_cast<uint8_t>(m | bit);
+        if (vals[l] == 1) {
+            dropped = true;
+            break;
+        }
+        if (vals[l] == 2) continue;
+        add_buf.push_back(l);
+    }
+    for (uint32_t v : met_buf) seen[v] = 0;
+    if (dropped) return true;
+
+    if (add_buf.empty()) {
+        log_empty();
+        ok = false;
+        return false;
+    }
+    if (add_buf.size() == 1) {
+        enqueue(add_buf[0], NO_REASON);
+        if (propagate() != NO_CLAUSE) {
+            log_empty();
+            ok = false;
+            return false;
+        }
+        return true;
+    }
+    Lit c0 = add_buf[0], c1 = add_buf[1];
+    make_room(watches[neg(c0)], 1);
+    make_room(watches[neg(c1)], 1);
+    uint32_t ci = static_cast<uint32_t>(clauses.size());
+    uint32_t start = static_cast<uint32_t>(arena.size());
+    arena.insert(arena.end(), add_buf.begin(), add_buf.end());
+    clauses.push_back(ClauseRec{0.0, start, static_cast<uint32_t>(add_buf.size()), 0, false, false});
+    problem.push_back(ci);
+    attach(ci);
+    return true;
+}
+
+}  // namespace nv

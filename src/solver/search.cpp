@@ -1,0 +1,123 @@
+// The search loop: decisions, target phases, restarts and limits.
+#include "state.hpp"
+
+namespace nv {
+
+void Solver::State::update_target() noexcept {
+    if (trail.size() > best_trail) {
+        best_trail = trail.size();
+        for (size_t i = target_synced; i < trail.size(); ++i) target[var_of(trail[i])] = is_neg(trail[i]) ? 0 : 1;
+        target_synced = trail.size();
+    }
+}
+
+bool Solver::State::restart_due() const noexcept {
+    uint64_t since = stats.conflicts - last_restart;
+    switch (cfg.restart) {
+    case Restart::Glucose:
+        return since >= 50 && ema_fast.value * 0.8 > ema_slow.value;
+    case Restart::Luby:
+        // A restart needs at least one conflict since the previous one, so
+        // a non-positive base cannot restart forever without deciding.
+        return since > 0 && cfg.luby_base * luby(luby_index) <= static_cast<double>(since);
+    default:
+        return false;
+    }
+}
+
+void Solver::State::restart() {
+    stats.restarts += 1;
+    luby_index += 1;
+    last_restart = stats.conflicts;
+    if (cfg.target_reset > 0 && stats.restarts % cfg.target_reset == 0) best_trail = 0;
+    // A walk interval of 0 means no walk.
+    if (cfg.walk_flips > 0 && stats.conflicts >= cfg.walk_min_conflicts && walk_fails < cfg.walk_patience &&
+        cfg.walk_interval > 0 && stats.restarts % cfg.walk_interval == 0) {
+        cancel_until(0);
+        phase_walk();
+    }
+    cancel_until(0);
+}
+
+bool Solver::State::decide() {
+    uint32_t v = NO_REASON;
+    if (cfg.rnd_freq > 0) {
+        double u = draw();
+        if (u < cfg.rnd_freq && !heap.empty()) {
+            uint32_t cand = heap.heap[draw_index(heap.size())];
+            if (vals[2 * static_cast<size_t>(cand)] == 0) v = cand;
+        }
+    }
+    if (v == NO_REASON) {
+        for (;;) {
+            if (heap.empty()) return false;
+            uint32_t x = heap.remove_best();
+            if (vals[2 * static_cast<size_t>(x)] == 0) {
+                v = x;
+                break;
+            }
+        }
+    }
+    stats.decisions += 1;
+    trail_lim.push_back(static_cast<uint32_t>(trail.size()));
+    bool positive = cfg.target_phase ? target[v] != 0 : phase[v] != 0;
+    enqueue(mk_lit(v, !positive), NO_REASON);
+    return true;
+}
+
+SolveResult Solver::State::solve(std::optional<uint64_t> max_conflicts) {
+    // The model goes first, so that no earlier Sat model survives any call.
+    model.clear();
+    clause_added = true;
+    if (!ok) return SolveResult::Unsat;
+    cancel_until(0);
+    uint64_t n = 0;
+    for (;;) {
+        bool exhausted = max_conflicts.has_value() && n >= *max_conflicts;
+        uint32_t confl;
+        if (!exhausted) {
+            for (;;) {
+                confl = propagate();
+                if (confl != NO_CLAUSE) break;
+                if (cfg.target_phase) update_target();
+                if (deadline.has_value() && n % 256 == 0 && *deadline <= Instant::now()) {
+                    cancel_until(0);
+                    return SolveResult::Unknown;
+                }
+                if (restart_due()) {
+                    restart();
+                    continue;
+                }
+                if (decision_level() == 0 && stats.propagations > simp_props) {
+                    if (!simplify()) return SolveResult::Unsat;
+                }
+                if (!decide()) {
+                    model.resize(nvars);
+                    for (uint32_t v = 0; v < nvars; ++v) model[v] = vals[2 * static_cast<size_t>(v)] == 1;
+                    return SolveResult::Sat;
+                }
+            }
+        } else {
+            confl = propagate();
+            if (confl == NO_CLAUSE) {
+                if (cfg.target_phase) update_target();
+                cancel_until(0);
+                return SolveResult::Unknown;
+            }
+        }
+        stats.conflicts += 1;
+        if (stop && stop->load(std::memory_order_relaxed)) {
+            cancel_until(0);
+            return SolveResult::Unknown;
+        }
+        if (decision_level() == 0) {
+            log_empty();
+            ok = false;
+            return SolveResult::Unsat;
+        }
+        n += 1;
+        analyze(confl);
+    }
+}
+
+}  // namespace nv

@@ -1,0 +1,73 @@
+// Top-level simplification: clauses are cleaned against the level-0
+// assignment.
+#include "state.hpp"
+
+namespace nv {
+
+void Solver::State::clean_list(std::vector<uint32_t>& list) {
+    size_t j = 0;
+    for (size_t i = 0; i < list.size(); ++i) {
+        uint32_t ci = list[i];
+        ClauseRec& c = clauses[ci];
+        if (c.deleted) continue;
+        if (locked(ci)) {
+            list[j++] = ci;
+            continue;
+        }
+        Lit* cl = arena.data() + c.start;
+        bool any_true = false, any_false = false;
+        for (uint32_t k = 0; k < c.len; ++k) {
+            uint8_t v = vals[cl[k]];
+            if (v == 1) {
+                any_true = true;
+                break;
+            }
+            if (v == 2) any_false = true;
+        }
+        if (any_true) {
+            log_del(cl, c.len);
+            detach(ci);
+            c.deleted = true;
+            continue;
+        }
+        if (!any_false) {
+            list[j++] = ci;
+            continue;
+        }
+        std::vector<Lit>& shorter = add_buf;
+        shorter.clear();
+        for (uint32_t k = 0; k < c.len; ++k)
+            if (vals[cl[k]] != 2) shorter.push_back(cl[k]);
+        if (shorter.size() < 2 || vals[shorter[0]] != 0 || vals[shorter[1]] != 0)
+            throw Panic("top-level simplification met a clause that propagation left unit");
+        log_add(shorter.data(), shorter.size());
+        detach(ci);
+        log_del(cl, c.len);
+        for (size_t k = 0; k < shorter.size(); ++k) cl[k] = shorter[k];
+        c.len = static_cast<uint32_t>(shorter.size());
+        attach(ci);
+        list[j++] = ci;
+    }
+    list.resize(j);
+}
+
+bool Solver::State::simplify() {
+    if (propagate() == NO_CLAUSE) {
+        // Without a literal fixed since the last cleaning, no clause can be
+        // satisfied or shortened now, and the lists hold no deleted clause.
+        if (reference_paths || trail.size() != simp_trail) {
+            clean_list(learnts);
+            clean_list(problem);
+        }
+        if (propagate() == NO_CLAUSE) {
+            simp_props = stats.propagations;
+            simp_trail = trail.size();
+            return true;
+        }
+    }
+    log_empty();
+    ok = false;
+    return false;
+}
+
+}  // namespace nv

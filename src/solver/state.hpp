@@ -1,0 +1,229 @@
+// Private state of the CDCL search core, shared by the solver's .cpp files.
+// Nothing outside src/solver (and its tests) includes this header.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "../core/errors.hpp"
+#include "../core/lit.hpp"
+#include "config.hpp"
+#include "heap.hpp"
+#include "solver.hpp"
+
+namespace nv {
+
+inline constexpr uint32_t NO_REASON = 0xFFFFFFFFu;
+inline constexpr uint32_t NO_CLAUSE = 0xFFFFFFFFu;
+
+// One entry of a watch list: the clause and a literal of it that, when true,
+// lets propagation skip the clause without touching its literals.
+struct Watch {
+    uint32_t clause;
+    uint32_t blocker;
+};
+
+// One stored clause; its literals are arena[start .. start+len).
+struct ClauseRec {
+    double activity;
+    uint32_t start;
+    uint32_t len;
+    uint32_t glue;
+    bool learnt;
+    bool deleted;
+};
+
+// Exponential moving average whose smoothing factor starts at 1 and halves,
+// each value held twice as long as the one before, down to alpha.
+struct Ema {
+    double value = 0.0;
+    double alpha;
+    double beta = 1.0;
+    uint64_t wait = 0;
+    uint64_t period = 0;
+
+    explicit Ema(double a) : alpha(a) {}
+    void update(double s) noexcept {
+        value += beta * (s - value);
+        if (beta > alpha && wait == 0) {
+            beta = beta * 0.5;
+            period = 2 * period + 1;
+            wait = period;
+        } else if (wait > 0) {
+            wait -= 1;
+        }
+    }
+};
+
+// Luby sequence 1,1,2,1,1,2,4,... (index from 0), as a double.
+double luby(uint64_t x) noexcept;
+
+struct Solver::State {
+    explicit State(const Config& c);
+
+    Config cfg;
+
+    // Clause store.
+    std::vector<Lit> arena;
+    std::vector<ClauseRec> clauses;
+    std::vector<uint32_t> problem;
+    std::vector<uint32_t> learnts;
+
+    // Assignment.
+    std::vector<uint8_t> vals;  // per literal: 0 unassigned, 1 true, 2 false
+    std::vector<uint32_t> level;
+    std::vector<uint32_t> reason;
+    std::vector<Lit> trail;
+    std::vector<uint32_t> trail_lim;
+    uint32_t qhead = 0;
+
+    // Watches, per literal: the clauses to visit when that literal becomes true.
+    std::vector<std::vector<Watch>> watches;
+
+    // Variable order.
+    std::vector<double> activity;
+    VarHeap heap;
+    double var_inc = 1.0;
+    double cla_inc = 1.0;
+    double var_decay_now;
+
+    // Phases.
+    std::vector<uint8_t> phase;
+    std::vector<uint8_t> target;
+    uint64_t best_trail = 0;
+    uint64_t target_synced = 0;
+
+    // Analysis.
+    std::vector<uint8_t> seen;
+    std::vector<Lit> toclear;
+    std::vector<uint64_t> level_stamp;  // indexed by decision level
+    uint64_t stamp = 0;
+
+    // Restarts.
+    Ema ema_fast{0.02};
+    Ema ema_slow{0.0002};
+    Ema ema_trail{0.0002};
+    uint64_t luby_index = 0;
+    uint64_t last_restart = 0;
+
+    // Reduction.
+    uint64_t next_reduce;
+    uint64_t reduce_count = 0;
+
+    // Top-level simplification.
+    uint64_t simp_props = 0;
+    uint64_t simp_trail = 0;  // level-0 trail length when the clause lists were last cleaned
+
+    // Phase walk.
+    uint64_t walk_best = UINT64_MAX;
+    uint64_t walk_fails = 0;
+
+    // Random generator.
+    uint32_t rng;
+
+    // Control.
+    std::optional<Instant> deadline;
+    StopFlag stop;
+    bool ok = true;
+    bool proof_on = false;
+    bool clause_added = false;
+    bool reference_paths = false;  // take the plain paths instead of the shortcuts
+
+    // Results.
+    std::vector<bool> model;
+    std::vector<ProofStep> proof;
+
+    uint32_t nvars = 0;
+    uint64_t var_cap = 0;  // variables every per-variable vector can hold without reallocating
+    Stats stats;
+
+    // Reused buffers.
+    std::vector<Lit> learnt_buf;
+    std::vector<Lit> stack_buf;
+    std::vector<Lit> add_buf;
+    std::vector<uint32_t> met_buf;
+    std::vector<uint64_t> sort_buf;
+    std::vector<uint32_t> cand_buf;
+    std::vector<uint32_t> sort_tmp;
+
+    // ---- variables (solver.cpp)
+    void reserve_vars(uint64_t total);  // may throw std::bad_alloc; changes nothing observable
+    void push_var() noexcept;           // requires reserve_vars beforehand
+    uint32_t new_var();
+
+    // ---- activity (solver.cpp)
+    void bump_var(uint32_t v) noexcept;
+    void bump_clause(uint32_t ci) noexcept;
+
+    // ---- propagation (propagate.cpp)
+    uint32_t decision_level() const noexcept { return static_cast<uint32_t>(trail_lim.size()); }
+    void enqueue(Lit l, uint32_t r) noexcept {
+        vals[l] = 1;
+        vals[neg(l)] = 2;
+        uint32_t v = var_of(l);
+        level[v] = decision_level();
+        reason[v] = r;
+        trail.push_back(l);
+    }
+    void attach(uint32_t ci);
+    void detach(uint32_t ci) noexcept;
+    bool locked(uint32_t ci) const noexcept {
+        Lit c0 = arena[clauses[ci].start];
+        return vals[c0] == 1 && reason[var_of(c0)] == ci;
+    }
+    uint32_t propagate();
+    void cancel_until(uint32_t lvl);
+    bool add_clause(const Lit* lits, size_t n);
+    uint64_t vars_needed(const Lit* lits, size_t n);
+
+    // ---- analysis (analyze.cpp)
+    uint32_t count_glue(const Lit* lits, size_t n) noexcept;
+    bool lit_redundant(Lit l, uint32_t abstract_levels);
+    void analyze(uint32_t confl);
+
+    // ---- search (search.cpp)
+    double draw() noexcept {
+        rng ^= rng << 13;
+        rng ^= rng >> 17;
+        rng ^= rng << 5;
+        return static_cast<double>(rng) * 2.3283064365386963e-10;
+    }
+    size_t draw_index(size_t n) noexcept {
+        size_t i = static_cast<size_t>(draw() * static_cast<double>(n));
+        return i < n ? i : n - 1;
+    }
+    void update_target() noexcept;
+    bool restart_due() const noexcept;
+    void restart();
+    bool decide();
+    SolveResult solve(std::optional<uint64_t> max_conflicts);
+
+    // ---- reduction (reduce.cpp)
+    void reduce_db();
+
+    // ---- phase walk (walk.cpp)
+    void phase_walk();
+
+    // ---- top-level simplification (simplify.cpp)
+    bool simplify();
+    void clean_list(std::vector<uint32_t>& list);
+
+    // ---- proof logging
+    void log_add(const Lit* lits, size_t n) {
+        if (proof_on) proof.push_back(ProofStep{false, std::vector<Lit>(lits, lits + n)});
+    }
+    void log_del(const Lit* lits, size_t n) {
+        if (proof_on) proof.push_back(ProofStep{true, std::vector<Lit>(lits, lits + n)});
+    }
+    void log_empty() {
+        if (proof_on) proof.push_back(ProofStep{false, {}});
+    }
+
+    // ---- diagnostics (invariant.cpp)
+    std::vector<std::string> check_watch_invariant() const;
+};
+
+}  // namespace nv
