@@ -1,0 +1,20 @@
+"""The README's Python examples run as written."""
+import re
+from pathlib import Path
+
+README = Path(__file__).resolve().parents[1] / "README.md"
+
+
+def test_readme_python_blocks_run(capsys):
+    blocks = re.findall(r"```python\n(.*?)```", README.read_text(), re.S)
+    assert len(blocks) >= 5
+    namespace = {}
+    for block in blocks:
+        exec(compile(block, str(README), "exec"), namespace)  # noqa: S102 - our own documentation
+
+
+def test_readme_starts_with_the_two_commands():
+    text = README.read_text()
+    first = re.search(r"```sh\n(.*?)```", text, re.S).group(1).splitlines()
+    assert "tools/nvsat.py solve" in first[0]
+    assert "pytest" in first[1]
