@@ -1,0 +1,1 @@
+"""Pure-Python reference models the native module is compared against."""

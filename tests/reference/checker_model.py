@@ -1,0 +1,250 @@
+"""A slow, literal pure-Python model of the native forward DRAT checker.
+
+It keeps the same store as the native checker: two watches per clause on its
+first two stored positions (no blocking literals, lists compacted in place
+while they are walked), occurrence lists in insertion order, a key index that
+is a stack of clause ids per sorted literal set, and a permanent top-level
+assignment.  RAT is tried on the first literal of a lemma only.
+
+Two refinements over a naive reading keep the verdicts sound:
+- a clause whose literals are all one literal acts as that unit (it joins the
+  unit literals at loading, and lemmas count distinct non-false literals);
+- a deletion whose clause is the shape of a top-level reason (exactly one true
+  literal, every other literal false) is not carried out and counts as
+  skipped, so the permanent assignment never loses its justification.
+
+`ref_check_proof` returns the same ten-field tuple as `check_proof`.
+"""
+
+MSG_REFUTED = "input formula is refuted by unit propagation alone"
+MSG_OK = "empty clause derived and every step verified"
+MSG_NO_EMPTY = "every step verified, but the proof never derives the empty clause"
+MSG_NO_RAT = "clause is not RUP (RAT checking disabled)"
+MSG_NOT_RAT = "clause is neither RUP nor RAT with respect to the clauses available at this point"
+
+
+def key(lits):
+    return tuple(sorted(set(lits)))
+
+
+class RefChecker:
+    def __init__(self, nvars, check_rat=True, apply_deletions=True):
+        self.nvars = nvars
+        self.vals = [0] * (2 * nvars)
+        self.trail = []
+        self.watches = [[] for _ in range(2 * nvars)]
+        self.unit_lits = []
+        self.clauses = []  # stored literal list, or None once deleted
+        self.occs = [[] for _ in range(2 * nvars)]
+        self.index = {}
+        self.inconsistent = False
+        self.check_rat = check_rat
+        self.apply_deletions = apply_deletions
+
+    def grow(self, lits):
+        if not lits:
+            return
+        m = max((l >> 1) + 1 for l in lits)
+        while self.nvars < m:
+            self.nvars += 1
+            self.vals += [0, 0]
+            self.watches += [[], []]
+        while len(self.occs) < 2 * self.nvars:
+            self.occs.append([])
+
+    def insert(self, lits):
+        self.grow(lits)
+        k = key(lits)
+        cid = len(self.clauses)
+        if len(lits) >= 2:
+            self.watches[lits[0] ^ 1].append(cid)
+            self.watches[lits[1] ^ 1].append(cid)
+        if len(lits) == 1 or (len(lits) >= 2 and len(k) == 1):
+            self.unit_lits.append(lits[0])
+        self.clauses.append(lits)
+        self.index.setdefault(k, []).append(cid)
+        for l in lits:
+            self.occs[l].append(cid)
+        return cid
+
+    def assign(self, l):
+        self.vals[l] = 1
+        self.vals[l ^ 1] = 2
+        self.trail.append(l)
+
+    def propagate(self, start):
+        head = start
+        while head < len(self.trail):
+            L = self.trail[head]
+            F = L ^ 1
+            ws = self.watches[L]
+            self.watches[L] = []
+            i = j = 0
+            while i < len(ws):
+                cid = ws[i]
+                c = self.clauses[cid]
+                if c is None:
+                    i += 1
+                    continue
+                if c[0] == F:
+                    c[0], c[1] = c[1], c[0]
+                if self.vals[c[0]] == 1:
+                    ws[j] = cid
+                    j += 1
+                    i += 1
+                    continue
+                moved = False
+                for k in range(2, len(c)):
+                    if self.vals[c[k]] != 2:
+                        c[1], c[k] = c[k], F
+                        self.watches[c[1] ^ 1].append(cid)
+                        moved = True
+                        break
+                if moved:
+                    i += 1
+                    continue
+                ws[j] = cid
+                j += 1
+                i += 1
+                if self.vals[c[0]] == 2:
+                    while i < len(ws):
+                        ws[j] = ws[i]
+                        j += 1
+                        i += 1
+                    del ws[j:]
+                    self.watches[L] = ws
+                    return True
+                self.assign(c[0])
+            del ws[j:]
+            self.watches[L] = ws
+            head += 1
+        return False
+
+    def is_rup(self, lits):
+        if self.inconsistent:
+            return True
+        mark = len(self.trail)
+        result = None
+        for l in lits:
+            if self.vals[l] == 1:
+                result = True
+                break
+            if self.vals[l] == 2:
+                continue
+            self.assign(l ^ 1)
+        if result is None:
+            result = self.propagate(mark)
+        while len(self.trail) > mark:
+            l = self.trail.pop()
+            self.vals[l] = 0
+            self.vals[l ^ 1] = 0
+        return result
+
+    def peek(self, k):
+        ids = self.index.get(k)
+        return self.clauses[ids[-1]] if ids else None
+
+    def delete(self, k):
+        ids = self.index.get(k)
+        if not ids:
+            return False
+        cid = ids.pop()
+        c = self.clauses[cid]
+        self.clauses[cid] = None
+        if len(c) >= 2:
+            for w in (c[0] ^ 1, c[1] ^ 1):
+                lst = self.watches[w]
+                pos = lst.index(cid)
+                lst[pos] = lst[-1]
+                lst.pop()
+        for l in c:
+            self.occs[l].remove(cid)
+        return True
+
+    def is_reason_shape(self, c):
+        lits = set(c)
+        true = [l for l in lits if self.vals[l] == 1]
+        return len(true) == 1 and all(self.vals[l] == 2 for l in lits if l != true[0])
+
+
+def ref_check_proof(nvars, clauses, steps, check_rat=True, apply_deletions=True):
+    ck = RefChecker(nvars, check_rat, apply_deletions)
+    rep = dict(steps=0, rup=0, rat=0, deleted=0, skipped=0, rat_checks=0)
+
+    def result(ok, message, failed=-1, empty=False):
+        return (ok, message, rep["steps"], rep["rup"], rep["rat"], rep["deleted"], rep["skipped"],
+                rep["rat_checks"], failed, empty)
+
+    for c in clauses:
+        ck.insert(list(c))
+        if not c:
+            ck.inconsistent = True
+    if not ck.inconsistent:
+        conflict = False
+        for u in ck.unit_lits:
+            if ck.vals[u] == 1:
+                continue
+            if ck.vals[u] == 2:
+                conflict = True
+                break
+            ck.assign(u)
+        ck.inconsistent = conflict or ck.propagate(0)
+    if ck.inconsistent:
+        return result(True, MSG_REFUTED, empty=True)
+
+    for is_deletion, lits in steps:
+        lits = list(lits)
+        rep["steps"] += 1
+        if lits:
+            ck.grow(lits)
+        if is_deletion:
+            if len(lits) <= 1:
+                rep["skipped"] += 1
+            elif ck.apply_deletions:
+                k = key(lits)
+                target = ck.peek(k)
+                if target is not None and ck.is_reason_shape(target):
+                    rep["skipped"] += 1
+                elif ck.delete(k):
+                    rep["deleted"] += 1
+                else:
+                    rep["skipped"] += 1
+            continue
+        if not lits:
+            if ck.is_rup([]):
+                rep["rup"] += 1
+                return result(True, MSG_OK, empty=True)
+            return result(False, MSG_NOT_RAT if check_rat else MSG_NO_RAT, rep["steps"])
+        if ck.is_rup(lits):
+            rep["rup"] += 1
+        elif not check_rat:
+            return result(False, MSG_NO_RAT, rep["steps"])
+        else:
+            p = lits[0]
+            s = set(lits)
+            for cid in list(ck.occs[p ^ 1]):
+                d = ck.clauses[cid]
+                if d is None:
+                    continue
+                if any(l != p ^ 1 and (l ^ 1) in s for l in d):
+                    continue
+                r = lits + [l for l in d if l != p ^ 1 and l not in s]
+                rep["rat_checks"] += 1
+                if not ck.is_rup(r):
+                    return result(False, MSG_NOT_RAT, rep["steps"])
+            rep["rat"] += 1
+        # store the accepted lemma
+        if any(ck.vals[l] == 1 for l in lits):
+            ck.insert(lits)
+            continue
+        free = [l for l in lits if ck.vals[l] != 2]
+        ck.insert(free + [l for l in lits if ck.vals[l] == 2])
+        distinct = set(free)
+        if not distinct:
+            ck.inconsistent = True
+        elif len(distinct) == 1:
+            mark = len(ck.trail)
+            ck.assign(free[0])
+            if ck.propagate(mark):
+                ck.inconsistent = True
+    return result(False, MSG_NO_EMPTY)

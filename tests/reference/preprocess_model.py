@@ -1,0 +1,337 @@
+"""A slow, literal pure-Python model of the native preprocessor.
+
+Every order matters here: occurrence lists lose entries by moving their last
+entry into the freed place, the subsumption order is a stable sort by length,
+the pivot is the literal with the fewest occurrences of its variable (first one
+on a tie), elimination candidates are a stable sort by the occurrence product,
+and the proof log records each change in the order it happens.  The model is
+compared counter by counter with `norvane_native.Preprocessor`, so it favours
+plainness over speed.
+
+Literals are internal: 2*v for variable v, 2*v + 1 for its negation.
+"""
+
+U32_MAX = 0xFFFFFFFF
+SUBSUME_BUDGET = 2_000_000
+MAX_PAIRS = 400
+
+
+def _sig(lits):
+    s = 0
+    for l in lits:
+        s |= 1 << ((l >> 1) % 64)
+    return s
+
+
+def _dimacs(l):
+    return -((l >> 1) + 1) if l & 1 else (l >> 1) + 1
+
+
+class RefPreprocessor:
+    def __init__(self, nvars=0, do_bve=True, max_resolvent_len=20, with_proof=False):
+        self.nvars = nvars
+        self.do_bve = bool(do_bve)
+        self.max_resolvent_len = max_resolvent_len
+        self.with_proof = bool(with_proof)
+        self.bve_growth = 0
+        self.subsume_budget = SUBSUME_BUDGET
+        self.clauses = []  # literal list, or None for a dead slot
+        self.sigs = []
+        self.occs = [[] for _ in range(2 * nvars)]
+        self.assign = [0] * nvars
+        self.frozen = [0] * nvars
+        self.stack = []  # (variable, [clause, ...])
+        self.proof = []  # (is_deletion, [internal literals])
+        self.unsat = False
+        self.units = 0
+        self.subsumed = 0
+        self.strengthened = 0
+        self.eliminated_vars = 0
+        self.resolvents = 0
+        self.pure = 0
+
+    # ------------------------------------------------------------------ store
+
+    def grow(self, n):
+        if n <= self.nvars and self.occs:
+            return
+        self.nvars = max(n, self.nvars)
+        self.occs.extend([] for _ in range(2 * self.nvars - len(self.occs)))
+        self.assign.extend([0] * (self.nvars - len(self.assign)))
+        self.frozen.extend([0] * (self.nvars - len(self.frozen)))
+
+    def alive(self):
+        return [i for i, c in enumerate(self.clauses) if c is not None]
+
+    def _log(self, is_deletion, lits):
+        if self.with_proof:
+            self.proof.append((is_deletion, list(lits)))
+
+    def _unlist(self, lst, cid):
+        pos = lst.index(cid)
+        lst[pos] = lst[-1]
+        lst.pop()
+
+    def insert(self, lits, log):
+        if log:
+            self._log(False, lits)
+        cid = len(self.clauses)
+        self.sigs.append(_sig(lits))
+        for l in lits:
+            self.occs[l].append(cid)
+        self.clauses.append(lits)
+        return cid
+
+    def remove(self, cid):
+        lits = self.clauses[cid]
+        if lits is None:
+            return
+        self.clauses[cid] = None
+        for l in lits:
+            self._unlist(self.occs[l], cid)
+        self._log(True, lits)
+
+    def replace(self, cid, lits):
+        self._log(False, lits)
+        old = self.clauses[cid]
+        for l in old or []:
+            self._unlist(self.occs[l], cid)
+        self.sigs[cid] = _sig(lits)
+        for l in lits:
+            self.occs[l].append(cid)
+        self.clauses[cid] = lits
+        if old is not None:
+            self._log(True, old)
+
+    def _set_unsat(self):
+        self.unsat = True
+        self._log(False, [])
+        return False
+
+    def _settle(self, u):
+        """Make literal u true in the store: clauses with u go, the others lose
+        every occurrence of its negation.  Returns the clauses that became
+        units (as their literal), or None when one became empty."""
+        units = []
+        for cid in list(self.occs[u]):
+            self.remove(cid)
+        for cid in list(self.occs[u ^ 1]):
+            if self.clauses[cid] is None:
+                continue
+            rest = [l for l in self.clauses[cid] if l != u ^ 1]
+            if not rest:
+                return None
+            self.replace(cid, rest)
+            if len(rest) == 1:
+                units.append(rest[0])
+        return units
+
+    def propagate(self):
+        # Clauses added after an earlier run may mention variables that are
+        # already fixed: settle them against the permanent values first,
+        # variable by variable, so that fixed variables leave the store.  Units
+        # this creates are met by the queue below like any other unit clause.
+        for v in range(self.nvars):
+            if self.assign[v] and self._settle(2 * v + (self.assign[v] == 2)) is None:
+                return self._set_unsat()
+        queue = [self.clauses[c][0] for c in self.alive() if len(self.clauses[c]) == 1]
+        while queue:
+            u = queue.pop()
+            x = u >> 1
+            val = 2 if u & 1 else 1
+            if self.assign[x] == 0:
+                self.assign[x] = val
+                self.units += 1
+                units = self._settle(u)
+                if units is None:
+                    return self._set_unsat()
+                queue.extend(units)
+            elif self.assign[x] != val:
+                return self._set_unsat()
+        return True
+
+    # ----------------------------------------------------------------- rounds
+
+    def run(self, rounds=3):
+        for r in range(rounds):
+            if r == 0:
+                # A formula already found unsatisfiable stays so; an empty
+                # clause given by the caller is the refutation itself.
+                if self.unsat:
+                    return False
+                if any(c is not None and not c for c in self.clauses):
+                    return self._set_unsat()
+            before = (self.subsumed, self.strengthened, self.eliminated_vars)
+            if not self.propagate():
+                return False
+            if not self._subsume_pass():
+                return False
+            self._pure_pass()
+            if self.do_bve and not self._eliminate_pass():
+                return False
+            if not self.propagate():
+                return False
+            if (self.subsumed, self.strengthened) != before[:2]:
+                continue
+            if self.eliminated_vars == before[2]:
+                return True
+        return True
+
+    def _subsume_pass(self):
+        order = sorted(self.alive(), key=lambda c: len(self.clauses[c]))
+        budget = self.subsume_budget
+        for c in order:
+            if self.clauses[c] is None:
+                continue
+            cl = list(self.clauses[c])
+            p = cl[0]
+            best = len(self.occs[p]) + len(self.occs[p ^ 1])
+            for l in cl[1:]:
+                n = len(self.occs[l]) + len(self.occs[l ^ 1])
+                if n < best:
+                    p, best = l, n
+            for d in list(self.occs[p]) + list(self.occs[p ^ 1]):
+                if d == c or self.clauses[d] is None:
+                    continue
+                dl = self.clauses[d]
+                if len(dl) < len(cl):
+                    continue
+                budget -= 1
+                if budget < 0:
+                    return True
+                if self.sigs[c] & ~self.sigs[d]:
+                    continue
+                missing = [l for l in cl if l not in dl]
+                if not missing:
+                    self.remove(d)
+                    self.subsumed += 1
+                    continue
+                if len(missing) > 1:
+                    continue
+                a = missing[0]
+                if a ^ 1 not in dl:
+                    continue
+                rest = [l for l in dl if l != a ^ 1]
+                if not rest:
+                    return self._set_unsat()
+                self.replace(d, rest)
+                self.strengthened += 1
+        return True
+
+    def _pure_pass(self):
+        for v in range(self.nvars):
+            if self.assign[v] != 0 or self.frozen[v]:
+                continue
+            pos, neg = len(self.occs[2 * v]), len(self.occs[2 * v + 1])
+            if (pos == 0) == (neg == 0):
+                continue
+            l = 2 * v if pos > 0 else 2 * v + 1
+            ids = list(self.occs[l])
+            self.stack.append((v, [list(self.clauses[c]) for c in ids]))
+            for c in ids:
+                self.remove(c)
+            self.pure += 1
+            self.eliminated_vars += 1
+
+    def _eliminate_pass(self):
+        cands = [v for v in range(self.nvars) if self.assign[v] == 0 and not self.frozen[v]]
+        cands.sort(key=lambda v: len(self.occs[2 * v]) * len(self.occs[2 * v + 1]))
+        for x in cands:
+            if self.assign[x] != 0:
+                continue
+            pos_ids, neg_ids = list(self.occs[2 * x]), list(self.occs[2 * x + 1])
+            pos = [list(self.clauses[c]) for c in pos_ids if self.clauses[c] is not None]
+            neg = [list(self.clauses[c]) for c in neg_ids if self.clauses[c] is not None]
+            if not pos and not neg:
+                continue
+            if len(pos) * len(neg) > MAX_PAIRS:
+                continue
+            kept = []
+            gave_up = False
+            for P in pos:
+                for N in neg:
+                    r = [l for l in P if l != 2 * x]
+                    taut = False
+                    for l in N:
+                        if l == 2 * x + 1:
+                            continue
+                        if l ^ 1 in r:
+                            taut = True
+                            break
+                        if l not in r:
+                            r.append(l)
+                    if taut:
+                        continue
+                    if not r:
+                        return self._set_unsat()
+                    if len(r) > self.max_resolvent_len:
+                        gave_up = True
+                        break
+                    kept.append(r)
+                if gave_up:
+                    break
+            if gave_up or len(kept) > len(pos) + len(neg) + self.bve_growth:
+                continue
+            for r in kept:
+                self.insert(r, True)
+                self.resolvents += 1
+            self.stack.append((x, pos + neg))
+            for c in pos_ids:
+                self.remove(c)
+            for c in neg_ids:
+                self.remove(c)
+            self.eliminated_vars += 1
+        return True
+
+    # ----------------------------------------------------------- Python face
+
+    def freeze(self, v):
+        if v >= U32_MAX:
+            raise OverflowError("variable index out of range")
+        self.grow(v + 1)
+        self.frozen[v] = 1
+
+    def add_clause(self, lits):
+        out = []
+        for l in lits:
+            self.grow((l >> 1) + 1)
+            if l in out:
+                continue
+            if l ^ 1 in out:
+                return None
+            out.append(l)
+        self.insert(out, False)
+        return None
+
+    def reduced(self):
+        if self.unsat:
+            return [[]]
+        return [list(self.clauses[c]) for c in self.alive()]
+
+    def reconstruct(self, model):
+        vals = [bool(model[v]) if v < len(model) else False for v in range(self.nvars)]
+        for v in range(self.nvars):
+            if self.assign[v] == 1:
+                vals[v] = True
+            elif self.assign[v] == 2:
+                vals[v] = False
+
+        def true(l):
+            return vals[l >> 1] != bool(l & 1)
+
+        def sat(c):
+            return any(true(l) for l in c)
+
+        for x, saved in reversed(self.stack):
+            if all(sat(c) for c in saved):
+                continue
+            vals[x] = any(2 * x in c for c in saved if not sat(c))
+            if not all(sat(c) for c in saved):
+                raise ValueError(f"reconstruction failed for x{x}")
+        return vals
+
+    def proof_steps(self):
+        return [("d" if d else "a", [_dimacs(l) for l in lits]) for d, lits in self.proof]
+
+    def __repr__(self):
+        return f"<native.Preprocessor vars={self.nvars} eliminated={self.eliminated_vars} subsumed={self.subsumed}>"
