@@ -28,7 +28,7 @@ bool Solver::State::lit_redundant(Lit l, uint32_t abstract_levels) {
     while (!stack_buf.empty()) {
         Lit q = stack_buf.back();
         stack_buf.pop_back();
-        const ClauseRec& c = clauses[reason[var_of(q)]];
+        const ClauseRef& c = clauses[reason[var_of(q)]];
         if (c.len < 2) continue;
         const Lit* cl = arena.data() + c.start;
         for (uint32_t k = 1; k < c.len; ++k) {
@@ -63,11 +63,12 @@ void Solver::State::analyze(uint32_t confl) {
     // 1. First-UIP derivation.
     for (;;) {
         if (ci == NO_REASON) throw Panic("conflict analysis reached a decision before the first UIP");
-        ClauseRec& c = clauses[ci];
-        if (c.learnt) bump_clause(ci);
-        if (c.glue >= 3) {
+        const ClauseRef& c = clauses[ci];
+        ClauseInfo& info = cinfo[ci];
+        if (info.learnt) bump_clause(ci);
+        if (info.glue >= 3) {
             uint32_t g = count_glue(arena.data() + c.start, c.len);
-            if (g < c.glue) c.glue = g;
+            if (g < info.glue) info.glue = g;
         }
         for (uint32_t k = from; k < c.len; ++k) {
             Lit q = arena[c.start + k];
@@ -117,7 +118,7 @@ void Solver::State::analyze(uint32_t confl) {
             if (r == NO_REASON) {
                 keep = true;
             } else {
-                const ClauseRec& c = clauses[r];
+                const ClauseRef& c = clauses[r];
                 keep = false;
                 if (c.len >= 2) {
                     const Lit* cl = arena.data() + c.start;
@@ -190,10 +191,7 @@ void Solver::State::analyze(uint32_t confl) {
 
     // 11. Store and assert.
     if (L.size() > 1) {
-        uint32_t idx = static_cast<uint32_t>(clauses.size());
-        uint32_t start = static_cast<uint32_t>(arena.size());
-        arena.insert(arena.end(), L.begin(), L.end());
-        clauses.push_back(ClauseRec{cla_inc, start, static_cast<uint32_t>(L.size()), glue, true, false});
+        uint32_t idx = store_clause(L.data(), L.size(), true, glue, cla_inc);
         learnts.push_back(idx);
         attach(idx);
         enqueue(L[0], idx);

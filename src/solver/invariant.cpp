@@ -14,8 +14,8 @@ std::vector<std::string> Solver::State::check_watch_invariant() const {
             if (c >= clauses.size())
                 throw Panic("watch list " + std::to_string(w) + " names clause " + std::to_string(c) + " but only " +
                             std::to_string(clauses.size()) + " clauses exist");
-            const ClauseRec& cr = clauses[c];
-            if (cr.deleted) problems.push_back("deleted clause still watched by " + std::to_string(w));
+            const ClauseRef& cr = clauses[c];
+            if (cinfo[c].deleted) problems.push_back("deleted clause still watched by " + std::to_string(w));
             Lit want = static_cast<Lit>(w) ^ 1u;
             if (static_cast<uint64_t>(cr.start) + cr.len > arena.size())
                 throw Panic("clause " + std::to_string(c) + " reaches past the end of the literal arena");
@@ -34,7 +34,7 @@ std::vector<std::string> Solver::State::check_watch_invariant() const {
             if (c >= clauses.size())
                 throw Panic("clause list names clause " + std::to_string(c) + " but only " +
                             std::to_string(clauses.size()) + " clauses exist");
-            if (!clauses[c].deleted && counts[c] != 2)
+            if (!cinfo[c].deleted && counts[c] != 2)
                 problems.push_back("clause " + std::to_string(c) + " has " + std::to_string(counts[c]) +
                                    " watchers, want 2");
         }

@@ -21,15 +21,27 @@ void make_room(V& v, size_t extra) {
 
 }  // namespace
 
+uint32_t Solver::State::store_clause(const Lit* lits, size_t n, bool learnt, uint32_t glue, double activity) {
+    make_room(arena, n);
+    make_room(clauses, 1);
+    make_room(cinfo, 1);
+    uint32_t ci = static_cast<uint32_t>(clauses.size());
+    uint32_t start = static_cast<uint32_t>(arena.size());
+    arena.insert(arena.end(), lits, lits + n);
+    clauses.push_back(ClauseRef{start, static_cast<uint32_t>(n)});
+    cinfo.push_back(ClauseInfo{activity, glue, learnt, false});
+    return ci;
+}
+
 void Solver::State::attach(uint32_t ci) {
-    const ClauseRec& c = clauses[ci];
+    const ClauseRef& c = clauses[ci];
     Lit c0 = arena[c.start], c1 = arena[c.start + 1];
     watches[neg(c0)].push_back(Watch{ci, c1});
     watches[neg(c1)].push_back(Watch{ci, c0});
 }
 
 void Solver::State::detach(uint32_t ci) noexcept {
-    const ClauseRec& c = clauses[ci];
+    const ClauseRef& c = clauses[ci];
     for (int k = 0; k < 2; ++k) {
         std::vector<Watch>& ws = watches[neg(arena[c.start + k])];
         for (size_t i = 0; i < ws.size(); ++i) {
@@ -46,7 +58,7 @@ uint32_t Solver::State::propagate() {
     uint64_t count = 0;
     uint8_t* const val = vals.data();
     Lit* const lits = arena.data();
-    const ClauseRec* const recs = clauses.data();
+    const ClauseRef* const recs = clauses.data();
     while (qhead < trail.size()) {
         Lit p = trail[qhead++];
         count += 1;
@@ -65,7 +77,7 @@ uint32_t Solver::State::propagate() {
                 continue;
             }
             uint32_t ci = w.clause;
-            const ClauseRec& cr = recs[ci];
+            const ClauseRef& cr = recs[ci];
             Lit* c = lits + cr.start;
             if (c[0] == f) {
                 c[0] = c[1];
@@ -189,6 +201,7 @@ bool Solver::State::add_clause(const Lit* lits, size_t n) {
     add_buf.reserve(n);
     met_buf.reserve(n);
     make_room(clauses, 1);
+    make_room(cinfo, 1);
     make_room(problem, 1);
     if (n >= 2) {
         if (arena.size() + n > UINT32_MAX || clauses.size() >= NO_CLAUSE - 1) throw std::bad_alloc();
@@ -240,10 +253,7 @@ bool Solver::State::add_clause(const Lit* lits, size_t n) {
     Lit c0 = add_buf[0], c1 = add_buf[1];
     make_room(watches[neg(c0)], 1);
     make_room(watches[neg(c1)], 1);
-    uint32_t ci = static_cast<uint32_t>(clauses.size());
-    uint32_t start = static_cast<uint32_t>(arena.size());
-    arena.insert(arena.end(), add_buf.begin(), add_buf.end());
-    clauses.push_back(ClauseRec{0.0, start, static_cast<uint32_t>(add_buf.size()), 0, false, false});
+    uint32_t ci = store_clause(add_buf.data(), add_buf.size(), false, 0, 0.0);
     problem.push_back(ci);
     attach(ci);
     return true;

@@ -24,16 +24,16 @@ void Solver::State::reduce_db() {
     std::vector<uint32_t>& cand = cand_buf;
     cand.clear();
     for (uint32_t ci : learnts) {
-        const ClauseRec& c = clauses[ci];
-        if (!c.deleted && c.glue > cfg.glue_keep && c.len >= 3 && !locked(ci)) cand.push_back(ci);
+        const ClauseInfo& c = cinfo[ci];
+        if (!c.deleted && c.glue > cfg.glue_keep && clauses[ci].len >= 3 && !locked(ci)) cand.push_back(ci);
     }
 
     // 3. Stable ranking: higher glue first, then lower activity.  A bottom-up
     // merge sort that takes the left entry unless the right one strictly
     // ranks before it; well defined for any activity values.
     auto before = [this](uint32_t a, uint32_t b) {
-        const ClauseRec& x = clauses[a];
-        const ClauseRec& y = clauses[b];
+        const ClauseInfo& x = cinfo[a];
+        const ClauseInfo& y = cinfo[b];
         return x.glue > y.glue || (x.glue == y.glue && x.activity < y.activity);
     };
     size_t n = cand.size();
@@ -62,18 +62,41 @@ void Solver::State::reduce_db() {
     size_t del = n / 2;
     for (size_t i = 0; i < del; ++i) {
         uint32_t ci = ranked[i];
-        ClauseRec& c = clauses[ci];
+        const ClauseRef& c = clauses[ci];
         log_del(arena.data() + c.start, c.len);
         detach(ci);
-        c.deleted = true;
+        cinfo[ci].deleted = true;
+        arena_waste += c.len;
         stats.deleted += 1;
     }
 
     // 5.
     size_t j = 0;
     for (uint32_t ci : learnts)
-        if (!clauses[ci].deleted) learnts[j++] = ci;
+        if (!cinfo[ci].deleted) learnts[j++] = ci;
     learnts.resize(j);
+    collect_arena();
+}
+
+// Deleted and shortened clauses leave dead slots in the arena; once they make
+// up half of it, the live clauses are copied together (in index order) so
+// that propagation touches less memory.  Only arena positions change.
+void Solver::State::collect_arena() {
+    if (reference_paths || arena_waste <= arena.size() / 2) return;
+    std::vector<Lit> fresh;
+    fresh.reserve(arena.size() - arena_waste);
+    for (size_t ci = 0; ci < clauses.size(); ++ci) {
+        ClauseRef& c = clauses[ci];
+        if (cinfo[ci].deleted) {
+            c = ClauseRef{0, 0};
+            continue;
+        }
+        uint32_t start = static_cast<uint32_t>(fresh.size());
+        fresh.insert(fresh.end(), arena.begin() + c.start, arena.begin() + c.start + c.len);
+        c.start = start;
+    }
+    arena.swap(fresh);
+    arena_waste = 0;
 }
 
 }  // namespace nv

@@ -8,8 +8,8 @@ void Solver::State::clean_list(std::vector<uint32_t>& list) {
     size_t j = 0;
     for (size_t i = 0; i < list.size(); ++i) {
         uint32_t ci = list[i];
-        ClauseRec& c = clauses[ci];
-        if (c.deleted) continue;
+        ClauseRef& c = clauses[ci];
+        if (cinfo[ci].deleted) continue;
         if (locked(ci)) {
             list[j++] = ci;
             continue;
@@ -27,7 +27,8 @@ void Solver::State::clean_list(std::vector<uint32_t>& list) {
         if (any_true) {
             log_del(cl, c.len);
             detach(ci);
-            c.deleted = true;
+            cinfo[ci].deleted = true;
+            arena_waste += c.len;
             continue;
         }
         if (!any_false) {
@@ -44,6 +45,7 @@ void Solver::State::clean_list(std::vector<uint32_t>& list) {
         detach(ci);
         log_del(cl, c.len);
         for (size_t k = 0; k < shorter.size(); ++k) cl[k] = shorter[k];
+        arena_waste += c.len - shorter.size();
         c.len = static_cast<uint32_t>(shorter.size());
         attach(ci);
         list[j++] = ci;
@@ -58,6 +60,7 @@ bool Solver::State::simplify() {
         if (reference_paths || trail.size() != simp_trail) {
             clean_list(learnts);
             clean_list(problem);
+            collect_arena();
         }
         if (propagate() == NO_CLAUSE) {
             simp_props = stats.propagations;

@@ -129,10 +129,10 @@ void Solver::State::bump_var(uint32_t v) noexcept {
 }
 
 void Solver::State::bump_clause(uint32_t ci) noexcept {
-    ClauseRec& c = clauses[ci];
+    ClauseInfo& c = cinfo[ci];
     c.activity += cla_inc;
     if (c.activity > 1e20) {
-        for (uint32_t i : learnts) clauses[i].activity *= 1e-20;
+        for (uint32_t i : learnts) cinfo[i].activity *= 1e-20;
         cla_inc *= 1e-20;
     }
 }

@@ -26,12 +26,17 @@ struct Watch {
     uint32_t blocker;
 };
 
-// One stored clause; its literals are arena[start .. start+len).
-struct ClauseRec {
-    double activity;
+// Where a stored clause's literals are: arena[start .. start+len).  Kept
+// apart from the rest of the record so that propagation reads a dense array.
+struct ClauseRef {
     uint32_t start;
     uint32_t len;
-    uint32_t glue;
+};
+
+// The rest of a clause record.
+struct ClauseInfo {
+    double activity;  // learned clauses only
+    uint32_t glue;    // learned clauses only
     bool learnt;
     bool deleted;
 };
@@ -68,7 +73,9 @@ struct Solver::State {
 
     // Clause store.
     std::vector<Lit> arena;
-    std::vector<ClauseRec> clauses;
+    uint64_t arena_waste = 0;  // arena slots no live clause refers to
+    std::vector<ClauseRef> clauses;  // indexed by clause index, like cinfo
+    std::vector<ClauseInfo> cinfo;
     std::vector<uint32_t> problem;
     std::vector<uint32_t> learnts;
 
@@ -168,6 +175,9 @@ struct Solver::State {
         reason[v] = r;
         trail.push_back(l);
     }
+    // Appends a clause record and its literals (capacity for both must not
+    // overflow 32-bit indices: callers check) and returns its index.
+    uint32_t store_clause(const Lit* lits, size_t n, bool learnt, uint32_t glue, double activity);
     void attach(uint32_t ci);
     void detach(uint32_t ci) noexcept;
     bool locked(uint32_t ci) const noexcept {
@@ -203,6 +213,7 @@ struct Solver::State {
 
     // ---- reduction (reduce.cpp)
     void reduce_db();
+    void collect_arena();  // moves live clauses together when much of the arena is dead
 
     // ---- phase walk (walk.cpp)
     void phase_walk();

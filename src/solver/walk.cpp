@@ -31,8 +31,8 @@ void Solver::State::phase_walk() {
     std::vector<uint32_t> wstart;
     std::vector<Lit> wlits;
     for (size_t ci = 0; ci < clauses.size(); ++ci) {
-        const ClauseRec& c = clauses[ci];
-        if (c.learnt || c.deleted || c.len < 2) continue;
+        const ClauseRef& c = clauses[ci];
+        if (cinfo[ci].learnt || cinfo[ci].deleted || c.len < 2) continue;
         wstart.push_back(static_cast<uint32_t>(wlits.size()));
         wlits.insert(wlits.end(), arena.begin() + c.start, arena.begin() + c.start + c.len);
     }

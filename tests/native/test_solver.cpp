@@ -459,10 +459,9 @@ void test_reduce_db() {
     std::vector<L> ls = {{2, 0.0, 3}, {5, 3.0, 3}, {4, 1.0, 4}, {5, 1.0, 2}, {5, 3.0, 3},
                          {3, 0.5, 3}, {5, 2.0, 3}, {6, 9.0, 3}};
     for (size_t i = 0; i < ls.size(); ++i) {
-        uint32_t ci = static_cast<uint32_t>(st->clauses.size());
-        uint32_t start = static_cast<uint32_t>(st->arena.size());
-        for (uint32_t k = 0; k < ls[i].len; ++k) st->arena.push_back(P(2 + (static_cast<uint32_t>(i) + k) % 10));
-        st->clauses.push_back(ClauseRec{ls[i].act, start, ls[i].len, ls[i].glue, true, false});
+        std::vector<Lit> lits;
+        for (uint32_t k = 0; k < ls[i].len; ++k) lits.push_back(P(2 + (static_cast<uint32_t>(i) + k) % 10));
+        uint32_t ci = st->store_clause(lits.data(), lits.size(), true, ls[i].glue, ls[i].act);
         st->learnts.push_back(ci);
         st->attach(ci);
     }
@@ -470,8 +469,8 @@ void test_reduce_db() {
     // ranked: 8, 7, 2, 5, 3, 6 -> the first three go.
     st->reduce_db();
     CHECK(st->stats.deleted == 3 && st->stats.reductions == 1);
-    CHECK(st->clauses[8].deleted && st->clauses[7].deleted && st->clauses[2].deleted);
-    CHECK(!st->clauses[5].deleted && !st->clauses[1].deleted && !st->clauses[4].deleted);
+    CHECK(st->cinfo[8].deleted && st->cinfo[7].deleted && st->cinfo[2].deleted);
+    CHECK(!st->cinfo[5].deleted && !st->cinfo[1].deleted && !st->cinfo[4].deleted);
     CHECK((st->learnts == std::vector<uint32_t>{1, 3, 4, 5, 6}));
     CHECK(s.proof().size() == 3 && s.proof()[0].is_deletion && s.proof()[0].lits.size() == 3);
     CHECK(s.proof()[0].lits[0] == P(2 + 7 % 10) && s.proof()[1].lits[0] == P(2 + 6) && s.proof()[2].lits[0] == P(3));
@@ -480,7 +479,7 @@ void test_reduce_db() {
     // A locked clause survives; one candidate alone is never deleted.
     st->enqueue(st->arena[st->clauses[5].start], 5);
     st->reduce_db();
-    CHECK(st->stats.deleted == 4 && !st->clauses[5].deleted && st->clauses[3].deleted);
+    CHECK(st->stats.deleted == 4 && !st->cinfo[5].deleted && st->cinfo[3].deleted);
     st->reduce_db();
     CHECK(st->stats.deleted == 4 && st->next_reduce == 2000 + 9 * 300);
     c.reduce_inc = UINT64_MAX / 2;  // a schedule past 2^64 saturates
@@ -505,7 +504,7 @@ void test_simplify_and_proofs() {
         CHECK(s.internals()->clauses[0].len == 2 && s.stats().deleted == 0);
         add(s, {P(1)});
         CHECK(s.solve(std::nullopt) == SolveResult::Sat);
-        CHECK(pf.size() == 3 && pf[2].is_deletion && s.internals()->clauses[0].deleted && s.stats().deleted == 0);
+        CHECK(pf.size() == 3 && pf[2].is_deletion && s.internals()->cinfo[0].deleted && s.stats().deleted == 0);
         CHECK(s.check_watch_invariant().empty());
     }
     {
@@ -562,10 +561,10 @@ void test_invariant_report() {
     add(s, {P(1), P(2), P(3)});
     auto* st = s.internals();
     CHECK(s.check_watch_invariant().empty());
-    st->clauses[0].deleted = true;
+    st->cinfo[0].deleted = true;
     auto p = s.check_watch_invariant();
     CHECK(p.size() == 2 && p[0] == "deleted clause still watched by " + std::to_string(N(0)));
-    st->clauses[0].deleted = false;
+    st->cinfo[0].deleted = false;
     st->watches[N(3)].push_back(Watch{1, P(1)});
     p = s.check_watch_invariant();
     CHECK(p.size() == 2 && p[0] == "clause 1 in watches[" + std::to_string(N(3)) + "] does not watch it");
