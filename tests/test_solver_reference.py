@@ -1,0 +1,446 @@
+"""Differential tests: the native Solver against the pure-Python reference model.
+
+After every operation (add_clause, solve with or without a conflict budget) the two
+must agree on the answer, the model, `ok`, all eleven statistics and the proof steps.
+Each case is parametrized by its seed so that a failure names a reproducible case.
+"""
+
+import itertools
+import math
+import random
+import sys
+from pathlib import Path
+
+import pytest
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+
+import norvane_native as nn  # noqa: E402
+from reference.solver_model import STAT_NAMES, RefSolver  # noqa: E402
+
+RESTARTS = ("glucose", "luby", "none")
+CCMINS = ("deep", "basic", "none")
+
+
+# ---------------------------------------------------------------------- formulas
+
+
+def random_ksat(r, nvars, ratio, k=3, sprinkle=True):
+    """Random k-SAT near `ratio` clauses per variable, with a few units, duplicate
+    literals and tautologies mixed in when `sprinkle` is set."""
+    m = max(1, int(nvars * ratio * r.uniform(0.85, 1.15)))
+    out = []
+    for _ in range(m):
+        c = [2 * r.randrange(nvars) + r.randrange(2) for _ in range(k)]
+        if sprinkle:
+            x = r.random()
+            if x < 0.004:
+                c = c[:1]
+            elif x < 0.03:
+                c = c + [c[r.randrange(k)]]
+            elif x < 0.05:
+                c.insert(r.randrange(k + 1), c[0] ^ 1)
+        out.append(c)
+    return out
+
+
+def pigeonhole(holes):
+    """pigeons = holes + 1; variable p*holes + h: pigeon p sits in hole h."""
+    pigeons = holes + 1
+    var = lambda p, h: p * holes + h  # noqa: E731
+    out = [[2 * var(p, h) for h in range(holes)] for p in range(pigeons)]
+    for h in range(holes):
+        for p, q in itertools.combinations(range(pigeons), 2):
+            out.append([2 * var(p, h) + 1, 2 * var(q, h) + 1])
+    return pigeons * holes, out
+
+
+def random_options(r):
+    o = {
+        "restart": r.choice(RESTARTS),
+        "ccmin": r.choice(CCMINS),
+        "phase_saving": r.random() < 0.7,
+        "init_phase": r.random() < 0.5,
+        "target_phase": r.random() < 0.6,
+        "luby_base": r.choice([1.0, 2.0, 3.5, 8.0, 100.0]),
+        "block_restart": r.random() < 0.5,
+    }
+    if r.random() < 0.3:
+        o["target_reset"] = r.randint(1, 4)
+    if r.random() < 0.6:
+        o["walk_flips"] = r.choice([1, 3, 10, 50])
+        o["walk_min_conflicts"] = r.randint(0, 50)
+        o["walk_interval"] = r.choice([0, 1, 2, 3])
+        o["walk_patience"] = r.choice([0, 1, 3, 100])
+    if r.random() < 0.6:
+        o["first_reduce"] = r.randint(0, 30)
+        o["reduce_inc"] = r.randint(0, 10)
+    if r.random() < 0.3:
+        o["glue_keep"] = r.randint(0, 3)
+    x = r.random()
+    if x < 0.2:
+        o["var_decay"] = o["var_decay_max"] = r.choice([0.5, 0.6])
+    elif x < 0.3:
+        o["var_decay"], o["var_decay_max"] = 0.9, 0.85  # above the maximum: never ramps
+    elif x < 0.45:
+        o["var_decay"], o["var_decay_max"] = 0.8, r.choice([0.855, 0.9333])  # the ramp's last step is clamped
+    if r.random() < 0.3:
+        o["cla_decay"] = r.choice([0.5, 0.7])
+    if r.random() < 0.4:
+        o["rnd_freq"] = r.choice([0.05, 0.3, 1.0])
+        o["rnd_seed"] = r.choice([0, 1, 12345, 91648253, 2**32 - 1])
+    return o
+
+
+# ---------------------------------------------------------------------- the pair
+
+
+def satisfies(clauses, model):
+    return all(any(model[l >> 1] != bool(l & 1) for l in c) for c in clauses)
+
+
+class Pair:
+    """A native solver and the reference model driven in lockstep."""
+
+    def __init__(self, nvars, proof=True, **options):
+        self.options = options
+        self.ref = RefSolver(nvars, **options)
+        self.nat = nn.Solver(nvars, **options)
+        if proof:
+            self.ref.enable_proof()
+            self.nat.enable_proof()
+        self.clauses = []
+        self.log = [f"Solver({nvars}, **{options!r})" + (" + enable_proof()" if proof else "")]
+
+    def add(self, clause):
+        self.log.append(f"add_clause({clause})")
+        self.clauses.append(clause)
+        a, b = self.ref.add_clause(clause), self.nat.add_clause(clause)
+        assert a == b, self.where(f"add_clause: model {a}, native {b}")
+        self.check()
+
+    def new_var(self):
+        self.log.append("new_var()")
+        a, b = self.ref.new_var(), self.nat.new_var()
+        assert a == b, self.where(f"new_var: model {a}, native {b}")
+        self.check()
+
+    def add_all(self, clauses):
+        for c in clauses:
+            self.add(c)
+
+    def solve(self, budget=None):
+        self.log.append(f"solve({budget})")
+        a, b = self.ref.solve(budget), self.nat.solve(budget)
+        assert a == b, self.where(f"answer: model {a}, native {b}")
+        self.check()
+        if a is True:
+            assert satisfies(self.clauses, self.nat.model), self.where("model does not satisfy the formula")
+        if a is False and self.ref.proof_on:
+            assert self.nat.proof_steps()[-1] == ("a", []), self.where("Unsat proof without empty clause")
+        return a
+
+    def check(self):
+        ref, nat = self.ref, self.nat
+        for name in STAT_NAMES:
+            a, b = getattr(ref, name), getattr(nat, name)
+            assert a == b, self.where(f"{name}: model {a}, native {b}")
+        assert ref.nvars == nat.nvars, self.where("nvars")
+        assert ref.ok == nat.ok, self.where("ok")
+        assert ref.model == nat.model, self.where("model")
+        pa, pb = ref.proof_steps(), nat.proof_steps()
+        if pa != pb:
+            k = next((i for i, (x, y) in enumerate(zip(pa, pb)) if x != y), min(len(pa), len(pb)))
+            got = (pa[k] if k < len(pa) else None, pb[k] if k < len(pb) else None)
+            raise AssertionError(self.where(f"proof step {k}: model {got[0]}, native {got[1]}"))
+        assert nat.check_watch_invariant() == [], self.where("watch invariant")
+
+    def where(self, what):
+        tail = self.log[-6:]
+        return f"{what}\n  after: {' ; '.join(tail)}"
+
+
+def incremental_run(r, pair, clauses, rounds=3):
+    """Adds a prefix, then alternates budgeted solves with more clauses, then solves to the end."""
+    split = r.randint(0, len(clauses))
+    pair.add_all(clauses[:split])
+    for _ in range(rounds):
+        pair.solve(r.choice([None, 0, 1, 5, 20]))
+        more = clauses[split : split + max(1, len(clauses) // 4)]
+        split += len(more)
+        pair.add_all(more)
+    pair.add_all(clauses[split:])
+    return pair.solve()
+
+
+# ---------------------------------------------------------------------- the model itself
+
+
+def rup_check(clauses, steps):
+    """A tiny forward RUP checker over (kind, DIMACS) steps; True when the proof derives []."""
+    db = [frozenset(c) for c in clauses]
+
+    def implied(c):
+        assigned = {-l for l in c}
+        while True:
+            changed = False
+            for d in db:
+                if any(l in assigned for l in d):
+                    continue
+                free = [l for l in d if -l not in assigned]
+                if not free:
+                    return True
+                if len(free) == 1:
+                    assigned.add(free[0])
+                    changed = True
+            if not changed:
+                return False
+
+    for kind, lits in steps:
+        c = frozenset(lits)
+        if kind == "d":
+            if c in db:
+                db.remove(c)
+            continue
+        if not implied(c):
+            return False
+        if not c:
+            return True
+        db.append(c)
+    return False
+
+
+@pytest.mark.parametrize("seed", range(60))
+def test_reference_model_is_sound(seed):
+    """The model is only worth comparing against if it solves correctly by itself."""
+    r = random.Random(seed)
+    nvars = r.randint(3, 11)
+    clauses = random_ksat(r, nvars, 4.3, k=r.choice([2, 3, 3]))
+    s = RefSolver(nvars, **random_options(r))
+    s.enable_proof()
+    for c in clauses:
+        s.add_clause(c)
+    answer = s.solve()
+    truth = any(satisfies(clauses, m) for m in itertools.product([False, True], repeat=nvars))
+    assert answer == truth
+    if answer:
+        assert satisfies(clauses, s.model)
+    else:
+        dimacs = [[nn.to_dimacs(l) for l in c] for c in clauses]
+        assert rup_check(dimacs, s.proof_steps())
+
+
+def test_reference_model_luby_sequence_and_ema():
+    from reference.solver_model import Ema, luby
+
+    assert [luby(i) for i in range(15)] == [1, 1, 2, 1, 1, 2, 4, 1, 1, 2, 1, 1, 2, 4, 8]
+    e = Ema(0.02)
+    betas = []
+    for _ in range(15):
+        betas.append(e.beta)
+        e.update(1)
+    assert betas == [1.0, 0.5, 0.5] + [0.25] * 4 + [0.125] * 8
+
+
+# ---------------------------------------------------------------------- differential cases
+
+
+@pytest.mark.parametrize("seed", range(300))
+def test_random_options_incremental(seed):
+    r = random.Random(seed)
+    nvars = r.randint(5, 40)
+    ratio, k = r.choice([(4.26, 3), (4.26, 3), (9.9, 4), (2.0, 2)])
+    clauses = random_ksat(r, nvars, ratio, k=k)
+    pair = Pair(nvars, proof=r.random() < 0.8, **random_options(r))
+    incremental_run(r, pair, clauses)
+
+
+@pytest.mark.parametrize("restart", RESTARTS)
+@pytest.mark.parametrize("ccmin", CCMINS)
+@pytest.mark.parametrize("seed", range(8))
+def test_restart_ccmin_grid(restart, ccmin, seed):
+    r = random.Random(1000 + seed)
+    nvars = r.randint(30, 50)
+    clauses = random_ksat(r, nvars, 4.26)
+    pair = Pair(nvars, restart=restart, ccmin=ccmin, luby_base=4.0, first_reduce=20, reduce_inc=5)
+    pair.add_all(clauses)
+    pair.solve(60)
+    pair.solve()
+
+
+@pytest.mark.parametrize("seed", range(60))
+def test_phase_walk(seed):
+    r = random.Random(2000 + seed)
+    nvars = r.randint(30, 60)
+    options = {
+        "restart": r.choice(["luby", "luby", "glucose"]),
+        "luby_base": r.choice([1.0, 2.0, 3.0]),
+        "walk_flips": r.choice([1, 5, 30, 200]),
+        "walk_min_conflicts": r.randint(0, 50),
+        "walk_interval": r.choice([1, 1, 2]),
+        "walk_patience": r.choice([1, 3, 50]),
+        "target_phase": r.random() < 0.7,
+        "phase_saving": r.random() < 0.7,
+        "init_phase": r.random() < 0.5,
+    }
+    if r.random() < 0.5:
+        options["rnd_freq"], options["rnd_seed"] = 0.2, r.randrange(2**32)
+    pair = Pair(nvars, **options)
+    pair.add_all(random_ksat(r, nvars, 4.26, sprinkle=False))
+    for budget in (30, 100, None):
+        pair.solve(budget)
+
+
+@pytest.mark.parametrize(
+    "options",
+    [{}, {"restart": "glucose"}, {"restart": "none", "ccmin": "none"}, {"luby_base": 5.0, "ccmin": "basic"}],
+    ids=["luby", "glucose", "none-none", "luby5-basic"],
+)
+def test_activity_rescaling(options):
+    """Decay 0.5 doubles the bumps every conflict: variable activities pass 1e100 after
+    about 330 conflicts, clause activities pass 1e20 after about 66."""
+    nvars, clauses = pigeonhole(6)
+    pair = Pair(nvars, var_decay=0.5, var_decay_max=0.5, cla_decay=0.5, first_reduce=100, reduce_inc=50, **options)
+    pair.add_all(clauses)
+    pair.solve(700)
+    # Without rescaling both bumps would be 2**conflicts by now.
+    n = pair.ref.conflicts
+    assert n >= 700
+    assert pair.ref.var_inc < 2.0**n * 1e-99
+    assert pair.ref.cla_inc < 2.0**n * 1e-19
+
+
+@pytest.mark.parametrize("seed", range(30))
+def test_frequent_reductions_low_glue_keep(seed):
+    """With glue_keep below 2 the recounted glues of used clauses decide the ranking."""
+    r = random.Random(6000 + seed)
+    nvars = r.randint(20, 50)
+    options = {
+        "glue_keep": r.choice([0, 1]),
+        "first_reduce": r.randint(0, 20),
+        "reduce_inc": r.randint(0, 3),
+        "luby_base": r.choice([2.0, 100.0]),
+        "ccmin": r.choice(CCMINS),
+    }
+    pair = Pair(nvars, **options)
+    pair.add_all(random_ksat(r, nvars, 4.26, sprinkle=False))
+    pair.solve()
+
+
+@pytest.mark.parametrize("ccmin", ["deep", "basic"])
+@pytest.mark.parametrize("seed", range(12))
+def test_deep_decision_levels(ccmin, seed):
+    """Unconstrained low-index variables are decided first, so the conflicts of the
+    random core happen above decision level 40, where level masks wrap around."""
+    r = random.Random(5000 + seed)
+    free, core = 45, r.randint(50, 70)
+    clauses = [[2 * (free + r.randrange(core)) + r.randrange(2) for _ in range(3)] for _ in range(int(core * 4.3))]
+    pair = Pair(free + core, restart=r.choice(["none", "luby"]), luby_base=50.0, ccmin=ccmin)
+    pair.add_all(clauses)
+    pair.solve(r.choice([None, 30]))
+
+
+@pytest.mark.parametrize("holes", [3, 4, 5, 6])
+@pytest.mark.parametrize(
+    "options",
+    [
+        {},
+        {"restart": "glucose", "ccmin": "basic"},
+        {"restart": "none", "ccmin": "none", "target_phase": False},
+        {"luby_base": 2.0, "walk_min_conflicts": 0, "walk_flips": 20, "first_reduce": 10, "reduce_inc": 3},
+        {"rnd_freq": 0.5, "rnd_seed": 7, "target_reset": 2, "luby_base": 3.0, "glue_keep": 0},
+    ],
+    ids=["default", "glucose-basic", "none-none", "walk-reduce", "random"],
+)
+def test_pigeonhole(holes, options):
+    nvars, clauses = pigeonhole(holes)
+    pair = Pair(nvars, **options)
+    pair.add_all(clauses)
+    assert pair.solve() is False
+
+
+@pytest.mark.parametrize("restart,seed", [("glucose", 2), ("luby", 2)])
+def test_restart_blocking(restart, seed):
+    """Blocking starts at conflict 10000; this instance blocks a few restarts soon after."""
+    r = random.Random(seed)
+    nvars = 200
+    clauses = [[2 * r.randrange(nvars) + r.randrange(2) for _ in range(3)] for _ in range(int(nvars * 4.4))]
+    pair = Pair(nvars, restart=restart)
+    pair.add_all(clauses)
+    pair.solve(10050)
+    assert pair.nat.blocked_restarts > 0
+    pair.solve(300)
+
+
+@pytest.mark.parametrize(
+    "options",
+    [
+        {"luby_base": 0.0},
+        {"luby_base": -1.0, "walk_min_conflicts": 0, "walk_flips": 5},
+        {"walk_interval": 0, "walk_min_conflicts": 0},
+        {"walk_patience": 0, "walk_min_conflicts": 0},
+        {"reduce_inc": 2**64 - 1, "first_reduce": 5},
+        {"first_reduce": 0, "reduce_inc": 0},
+        {"var_decay": 0.0},
+        {"cla_decay": 0.0},
+        {"rnd_freq": math.nan},
+        {"rnd_freq": 2.0, "rnd_seed": 0},
+        {"glue_keep": 2**32 - 1, "first_reduce": 1, "reduce_inc": 0},
+        {"target_reset": 1, "luby_base": 1.0},
+    ],
+    ids=lambda o: ",".join(f"{k}={v}" for k, v in o.items()),
+)
+def test_degenerate_options(options):
+    r = random.Random(5)
+    nvars = 60
+    pair = Pair(nvars, **options)
+    pair.add_all(random_ksat(r, nvars, 4.26, sprinkle=False))
+    pair.solve(300)
+    pair.solve(2000)
+
+
+def test_clause_edge_cases_and_model_lifetime():
+    pair = Pair(0)
+    assert pair.solve() is True  # no variables: empty model
+    pair.add([4, 5, 9])  # tautology seen at 5: variable 4 is never created
+    assert pair.nat.nvars == 3
+    pair.add([6, 6])  # duplicate collapses to a unit
+    pair.add([7, 10, 12, 1])  # false literal at level 0 is dropped
+    pair.add([0, 2])
+    pair.add([1, 2, 13])
+    assert pair.solve() is True
+    pair.add([3])
+    pair.add([2])  # contradicts the unit just added
+    assert pair.nat.ok is False and pair.nat.model != []  # the old model stays until the next solve
+    assert pair.solve() is False
+    assert pair.nat.model == []
+    pair.add([0])
+    assert pair.nat.proof_steps() == [("a", [])]
+
+
+def test_empty_clause_and_zero_budget():
+    pair = Pair(3)
+    pair.add([])
+    assert pair.solve() is False
+    pair = Pair(2, restart="none")
+    pair.add([0, 2])
+    assert pair.solve(0) is None
+    assert pair.solve() is True
+    pair.add([1])
+    pair.add([3])
+    assert pair.nat.ok is False
+
+
+@pytest.mark.parametrize("seed", range(20))
+def test_growing_variables_between_solves(seed):
+    """Clauses naming new variables arrive between solve calls on a solver built with none."""
+    r = random.Random(4000 + seed)
+    pair = Pair(0, **random_options(r))
+    nvars = 0
+    for _ in range(4):
+        nvars += r.randint(3, 10)
+        pair.add_all(random_ksat(r, nvars, 2.0))
+        if r.random() < 0.5:
+            pair.new_var()  # unconstrained, but still decided
+            nvars += 1
+        pair.solve(r.choice([None, 3, 10]))
