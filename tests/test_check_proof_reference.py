@@ -159,9 +159,7 @@ def test_random_proofs_match_model(seed):
     else:
         answer, steps = preprocessor_proof(rng, nv, clauses)
     accepted = compare(nv, clauses, steps)[0]
-    if answer is False and not any(1 < len(set(c)) < len(c) for c in clauses):
-        # (clauses repeating one of several literals can miss propagations:
-        # see the expected failure below)
+    if answer is False:
         assert accepted, "a refutation we produced was rejected"
     small = nv <= 12
     for _ in range(4):
@@ -190,8 +188,6 @@ def test_repeated_literal_clauses_act_as_units():
         True, "empty clause derived and every step verified")
 
 
-@pytest.mark.xfail(strict=True, reason="a clause with a repeated literal may end up watched twice on "
-                                        "that literal and then never propagates it")
 def test_repeated_literal_inside_longer_clause_propagates():
     # x1 false makes [x0, x0, x1] unit on x0, which then clashes with x2/-x2;
     # the formula is refuted by unit propagation alone

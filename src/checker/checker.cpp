@@ -101,8 +101,10 @@ bool Prop::propagate(size_t start) {
                 w[j++] = id;
                 continue;
             }
+            // A repeat of c[0] is no second watch: skipping it keeps a clause
+            // such as [a, a, b] from ending up watched twice on a.
             uint32_t k = 2;
-            while (k < slot.size && val[c[k]] == kFalse) ++k;
+            while (k < slot.size && (val[c[k]] == kFalse || c[k] == c[0])) ++k;
             if (k < slot.size) {
                 // New watch: never the list being walked, as c[k] is not false.
                 c[1] = c[k];
@@ -181,16 +183,28 @@ uint32_t Checker::insert(std::span<const Lit> lits) {
     std::vector<Lit> k = key(lits);
     const uint32_t id = static_cast<uint32_t>(prop.clauses.size());
     const size_t n = lits.size();
-    if (n >= 2) {
-        prop.watches[neg(lits[0])].push_back(id);
-        prop.watches[neg(lits[1])].push_back(id);
-    }
-    // A clause made of one literal, however often repeated, is a unit.
-    if (n >= 1 && k.size() == 1) prop.unit_lits.push_back(lits[0]);
     ClauseSlot slot;
     slot.start = static_cast<uint32_t>(prop.arena.size());
     slot.size = static_cast<uint32_t>(n);
     prop.arena.insert(prop.arena.end(), lits.begin(), lits.end());
+    Lit* const c = prop.arena.data() + slot.start;
+    if (n >= 2) {
+        // Two equal literals in front would watch one literal twice and the
+        // clause could never propagate: bring the first different literal
+        // forward into the second watch.
+        if (c[0] == c[1]) {
+            for (size_t i = 2; i < n; ++i) {
+                if (c[i] != c[0]) {
+                    std::swap(c[1], c[i]);
+                    break;
+                }
+            }
+        }
+        prop.watches[neg(c[0])].push_back(id);
+        prop.watches[neg(c[1])].push_back(id);
+    }
+    // A clause made of one literal, however often repeated, is a unit.
+    if (n >= 1 && k.size() == 1) prop.unit_lits.push_back(lits[0]);
     prop.clauses.push_back(slot);
     index[std::move(k)].push_back(id);
     for (Lit l : lits) occs[l].push_back(id);

@@ -56,7 +56,13 @@ class RefChecker:
         self.grow(lits)
         k = key(lits)
         cid = len(self.clauses)
+        lits = list(lits)
         if len(lits) >= 2:
+            if lits[0] == lits[1]:  # never watch one literal twice when another exists
+                for i in range(2, len(lits)):
+                    if lits[i] != lits[0]:
+                        lits[1], lits[i] = lits[i], lits[1]
+                        break
             self.watches[lits[0] ^ 1].append(cid)
             self.watches[lits[1] ^ 1].append(cid)
         if len(lits) == 1 or (len(lits) >= 2 and len(k) == 1):
@@ -95,7 +101,7 @@ class RefChecker:
                     continue
                 moved = False
                 for k in range(2, len(c)):
-                    if self.vals[c[k]] != 2:
+                    if self.vals[c[k]] != 2 and c[k] != c[0]:
                         c[1], c[k] = c[k], F
                         self.watches[c[1] ^ 1].append(cid)
                         moved = True
