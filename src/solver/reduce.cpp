@@ -97,6 +97,7 @@ void Solver::State::collect_arena() {
     }
     arena.swap(fresh);
     arena_waste = 0;
+    arena_collections += 1;
 }
 
 }  // namespace nv

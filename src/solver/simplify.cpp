@@ -61,6 +61,8 @@ bool Solver::State::simplify() {
             clean_list(learnts);
             clean_list(problem);
             collect_arena();
+        } else {
+            clean_skips += 1;
         }
         if (propagate() == NO_CLAUSE) {
             simp_props = stats.propagations;
