@@ -11,13 +11,19 @@ ROOT = Path(__file__).resolve().parents[1]
 NATIVE = ROOT / "tests" / "native"
 CORES = ["core", "solver", "checker", "preprocess", "portfolio"]
 CXX = os.environ.get("CXX", "g++")
-FLAGS = ["-std=c++20", "-O2", "-Wall", "-Wextra", "-Werror", "-ffp-contract=off"]
+FLAGS = ["-std=c++20", "-O2", "-Wall", "-Wextra", "-Werror", "-ffp-contract=off",
+         *os.environ.get("NORVANE_NATIVE_CXXFLAGS", "").split()]
 
 pytestmark = pytest.mark.skipif(shutil.which(CXX) is None, reason=f"{CXX} not available")
 
 
+# The compiler itself must not run with a preloaded sanitizer runtime.
+COMPILE_ENV = {k: v for k, v in os.environ.items() if k != "LD_PRELOAD"}
+
+
 def compile_one(src: Path, obj: Path):
-    return subprocess.run([CXX, *FLAGS, "-c", str(src), "-o", str(obj)], capture_output=True, text=True)
+    return subprocess.run([CXX, *FLAGS, "-c", str(src), "-o", str(obj)], capture_output=True, text=True,
+                          env=COMPILE_ENV)
 
 
 @pytest.fixture(scope="module")
@@ -37,7 +43,7 @@ def core_objects(tmp_path_factory):
 def test_native_program(program, core_objects, tmp_path):
     exe = tmp_path / program
     build = subprocess.run([CXX, *FLAGS, str(NATIVE / f"{program}.cpp"), *core_objects, "-o", str(exe),
-                            "-lpthread"], capture_output=True, text=True)
+                            "-lpthread"], capture_output=True, text=True, env=COMPILE_ENV)
     assert build.returncode == 0, build.stderr[-4000:]
     run = subprocess.run([str(exe)], capture_output=True, text=True, timeout=600, cwd=tmp_path)
     assert run.returncode == 0, (run.stdout + run.stderr)[-4000:]
