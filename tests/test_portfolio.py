@@ -1,0 +1,408 @@
+"""solve_portfolio: worker mappings, routing, proofs, agreement with Solver, threads and the lock."""
+import random
+import threading
+import time
+
+import pytest
+
+import norvane_native as nn
+from conftest import satisfies
+
+FIELDS = ["restart", "ccmin", "phase_saving", "init_phase", "target_phase", "target_reset", "walk_flips",
+          "walk_interval", "walk_patience", "walk_min_conflicts", "var_decay", "var_decay_max", "cla_decay",
+          "luby_base", "first_reduce", "reduce_inc", "glue_keep", "block_restart", "rnd_freq", "rnd_seed"]
+DEFAULTS = dict(restart="luby", ccmin="deep", phase_saving=True, init_phase=False, target_phase=True,
+                target_reset=0, walk_flips=20000, walk_interval=1, walk_patience=3, walk_min_conflicts=5000,
+                var_decay=0.8, var_decay_max=0.95, cla_decay=0.999, luby_base=100.0, first_reduce=2000,
+                reduce_inc=300, glue_keep=2, block_restart=True, rnd_freq=0.0, rnd_seed=91648253)
+RANGE = "out of range integral type conversion attempted"
+NOTE = ["while processing 'configs'"]
+CONFIGS = {
+    "default": {},
+    "glucose-basic": dict(restart="glucose", ccmin="basic", phase_saving=False),
+    "walk": dict(walk_min_conflicts=0, luby_base=5.0, walk_flips=500, target_reset=3),
+    "random": dict(rnd_freq=0.2, rnd_seed=7, restart="none", ccmin="none", init_phase=True),
+    "reduce": dict(first_reduce=20, reduce_inc=2, glue_keep=1, block_restart=False, var_decay=0.9),
+}
+
+
+def cfg(**over):
+    c = dict(DEFAULTS)
+    c.update(over)
+    return c
+
+
+def php(holes):
+    var = lambda p, h: p * holes + h  # noqa: E731
+    cls = [[2 * var(p, h) for h in range(holes)] for p in range(holes + 1)]
+    cls += [[2 * var(p, h) + 1, 2 * var(q, h) + 1]
+            for h in range(holes) for p in range(holes + 1) for q in range(p + 1, holes + 1)]
+    return (holes + 1) * holes, cls
+
+
+def random_3sat(seed, nvars, ratio=4.26):
+    rng = random.Random(seed)
+    return [[2 * v + rng.randrange(2) for v in rng.sample(range(nvars), 3)] for _ in range(round(ratio * nvars))]
+
+
+def solver_run(nvars, clauses, config, want_proof=False):
+    """What a single worker should report, computed with the Solver class."""
+    s = nn.Solver(nvars, **config)
+    if want_proof:
+        s.enable_proof()
+    ok = all(s.add_clause(c) for c in clauses)
+    sat = s.solve() if ok else False
+    proof = [(kind == "d", lits) for kind, lits in s.proof_steps()] if want_proof and not sat else []
+    return sat, s.model, s.conflicts, s.decisions, s.propagations, s.restarts, proof
+
+
+def outcome_of(res):
+    """The part of a result that a worker's own solver determines."""
+    worker, formula, sat, model, conflicts, decisions, propagations, restarts, proof = res
+    return sat, model, conflicts, decisions, propagations, restarts, proof
+
+
+def assert_valid(res, nvars, clauses, alt=None):
+    worker, formula, sat, model, *_, proof = res
+    solved = alt if formula == 1 else clauses
+    assert formula in (0, 1) and type(sat) is bool
+    if sat:
+        assert len(model) >= nvars and satisfies(solved, model) and proof == []
+    else:
+        assert model == []
+        if proof:
+            assert proof[-1] == (False, [])
+            assert all(type(d) is bool and 0 not in lits for d, lits in proof)
+            check = nn.check_proof(nvars, solved, [(d, [nn.from_dimacs(x) for x in lits]) for d, lits in proof])
+            assert check[0] and check[9], check
+
+
+def test_docstring():
+    assert nn.solve_portfolio.__doc__ == (
+        "Run a threaded portfolio over one formula and return the first answer.\n\n"
+        "Releases the GIL for the duration: without that the Python interpreter lock\n"
+        "would be held across the whole solve and the threads would serialise, which\n"
+        "would make the entire exercise pointless.")
+
+
+# ---------------------------------------------------------------- reading worker mappings
+
+
+class Recorder:
+    """A mapping-like object that logs every key looked up and can fail on one of them."""
+
+    def __init__(self, log, fail_on=None, **over):
+        self.log, self.fail_on, self.data = log, fail_on, cfg(**over)
+
+    def __getitem__(self, key):
+        self.log.append(key)
+        if key == self.fail_on:
+            raise LookupError(f"no {key}")
+        return self.data[key]
+
+
+def test_fields_are_read_in_order_through_the_item_protocol():
+    log = []
+    res = nn.solve_portfolio(1, [[0]], [Recorder(log)])
+    assert log == FIELDS and res[2] is True
+    log = []
+    with pytest.raises(LookupError) as e:
+        nn.solve_portfolio(1, [[0]], [Recorder(log), Recorder(log, fail_on="walk_interval"), Recorder(log)])
+    assert log == FIELDS + FIELDS[:FIELDS.index("walk_interval") + 1]
+    assert str(e.value) == "no walk_interval" and e.value.__notes__ == NOTE
+
+
+def test_missing_keys():
+    c = cfg()
+    del c["walk_flips"]
+    with pytest.raises(KeyError) as e:
+        nn.solve_portfolio(1, [[0]], [c])
+    assert e.value.args == ("walk_flips",) and e.value.__notes__ == NOTE
+    del c["ccmin"]
+    with pytest.raises(KeyError) as e:
+        nn.solve_portfolio(1, [[0]], [cfg(), c])
+    assert e.value.args == ("ccmin",) and e.value.__notes__ == NOTE
+
+
+@pytest.mark.parametrize("field,value,cause,cause_message", [
+    ("restart", 1, TypeError, "'int' object is not an instance of 'str'"),
+    ("ccmin", None, TypeError, "'None' is not an instance of 'str'"),
+    ("phase_saving", 1, TypeError, "'int' object is not an instance of 'bool'"),
+    ("block_restart", None, TypeError, "'None' is not an instance of 'bool'"),
+    ("walk_flips", -1, OverflowError, None),
+    ("target_reset", 2**64, OverflowError, None),
+    ("first_reduce", 1.5, TypeError, None),
+    ("glue_keep", 2**32, OverflowError, RANGE),
+    ("rnd_seed", -1, OverflowError, RANGE),
+    ("var_decay", "0.8", TypeError, None),
+    ("rnd_freq", None, TypeError, None),
+])
+def test_field_conversion_errors(field, value, cause, cause_message):
+    log = []
+    bad = Recorder(log, **{field: value})
+    with pytest.raises(TypeError) as e:
+        nn.solve_portfolio(1, [[0]], [cfg(), bad])
+    assert str(e.value) == f"failed to extract field WorkerConfig.{field}"
+    assert e.value.__notes__ == NOTE
+    assert type(e.value.__cause__) is cause
+    if cause_message:
+        assert str(e.value.__cause__) == cause_message
+    assert log == FIELDS[:FIELDS.index(field) + 1]  # nothing read after the failing field
+
+
+def test_accepted_field_values():
+    np = pytest.importorskip("numpy")
+    extra = cfg(target_reset=2**32, var_decay=1, luby_base=50, walk_flips=2**64 - 1, glue_keep=2**32 - 1)
+    extra.update(comment="ignored", walk="ignored", **{"": None})
+    numpy_cfg = cfg(phase_saving=np.True_, block_restart=np.bool_(False), rnd_freq=np.float64(0.0))
+    for c in (extra, numpy_cfg):
+        res = nn.solve_portfolio(2, [[0, 2], [1]], [c])
+        assert res[:4] == (0, 0, True, [False, True])
+
+
+@pytest.mark.parametrize("configs,exc,message", [
+    ({"a": cfg()}, TypeError, "'dict' object is not an instance of 'Sequence'"),
+    ("luby", TypeError, "Can't extract `str` to `Vec`"),
+    ({1, 2}, TypeError, "'set' object is not an instance of 'Sequence'"),
+    (iter([cfg()]), TypeError, "'list_iterator' object is not an instance of 'Sequence'"),
+    (None, TypeError, "'None' is not an instance of 'Sequence'"),
+    ([cfg(), 5], TypeError, None),
+])
+def test_bad_configs_argument(configs, exc, message):
+    with pytest.raises(exc) as e:
+        nn.solve_portfolio(1, [[0]], configs)
+    if message:
+        assert str(e.value) == message
+    assert e.value.__notes__ == NOTE
+
+
+@pytest.mark.parametrize("configs,message", [
+    ([cfg(restart="Luby")], 'unknown restart "Luby"'),
+    ([cfg(), cfg(ccmin="Deep")], 'unknown ccmin "Deep"'),
+    ([cfg(restart="glucose ", ccmin="Deep")], 'unknown restart "glucose "'),
+    ([cfg(ccmin='a"\\\n')], 'unknown ccmin "a\\"\\\\\\n"'),
+    ([cfg(), cfg(), cfg(restart="")], 'unknown restart ""'),
+])
+def test_unknown_option_names_run_nothing(configs, message):
+    nvars, clauses = php(9)  # would take far longer than this test if any worker ran
+    t = time.perf_counter()
+    with pytest.raises(ValueError) as e:
+        nn.solve_portfolio(nvars, clauses, configs)
+    assert time.perf_counter() - t < 1.0
+    assert str(e.value) == message and not getattr(e.value, "__notes__", None)
+
+
+def test_every_argument_is_read_before_option_names_are_parsed():
+    with pytest.raises(TypeError) as e:
+        nn.solve_portfolio(1, [[0]], [cfg(restart="x"), cfg(phase_saving=1)])
+    assert str(e.value) == "failed to extract field WorkerConfig.phase_saving"
+    with pytest.raises(TypeError) as e:
+        nn.solve_portfolio(1, [[0]], [cfg(restart="x")], want_proof=1)
+    assert str(e.value) == "'int' object is not an instance of 'bool'"
+    assert e.value.__notes__ == ["while processing 'want_proof'"]
+
+
+@pytest.mark.parametrize("kwargs,exc,message,param", [
+    (dict(nvars=-1), OverflowError, RANGE, "nvars"),
+    (dict(nvars=2**32), OverflowError, RANGE, "nvars"),
+    (dict(clauses=[[0], [-1]]), OverflowError, RANGE, "clauses"),
+    (dict(clauses="ab"), TypeError, "Can't extract `str` to `Vec`", "clauses"),
+    (dict(alt=[[0.5]]), TypeError, None, "alt"),
+    (dict(alt="x"), TypeError, "Can't extract `str` to `Vec`", "alt"),
+    (dict(alt_threads=-1), OverflowError, None, "alt_threads"),
+    (dict(alt_threads=1.0), TypeError, None, "alt_threads"),
+    (dict(want_proof=1), TypeError, "'int' object is not an instance of 'bool'", "want_proof"),
+    (dict(want_proof=None), TypeError, "'None' is not an instance of 'bool'", "want_proof"),
+    # conversion follows parameter order
+    (dict(clauses=[[-1]], configs={}), OverflowError, RANGE, "clauses"),
+    (dict(configs={}, alt="x", want_proof=1), TypeError, "'dict' object is not an instance of 'Sequence'",
+     "configs"),
+    (dict(alt="x", alt_threads=-1), TypeError, "Can't extract `str` to `Vec`", "alt"),
+])
+def test_argument_conversion_errors(kwargs, exc, message, param):
+    args = dict(nvars=1, clauses=[[0]], configs=[cfg()])
+    args.update(kwargs)
+    with pytest.raises(exc) as e:
+        nn.solve_portfolio(**args)
+    assert type(e.value) is exc
+    if message:
+        assert str(e.value) == message
+    assert e.value.__notes__ == [f"while processing '{param}'"]
+
+
+# ---------------------------------------------------------------- results
+
+
+def test_no_configuration_returns_none():
+    assert nn.solve_portfolio(3, [[0]], []) is None
+    assert nn.solve_portfolio(3, [[0], [1]], (), alt=[[2]], alt_threads=5, want_proof=True) is None
+    assert nn.solve_portfolio(0, [[]], []) is None
+
+
+def test_contradiction_found_while_loading():
+    c = cfg()
+    assert nn.solve_portfolio(1, [[0], [1]], [c]) == (0, 0, False, [], 0, 0, 1, 0, [])
+    assert nn.solve_portfolio(1, [[0], [1]], [c], want_proof=True) == (0, 0, False, [], 0, 0, 1, 0, [(False, [])])
+    assert nn.solve_portfolio(2, [[0, 2], [], [1]], [c], want_proof=True) == (0, 0, False, [], 0, 0, 0, 0,
+                                                                              [(False, [])])
+    res = nn.solve_portfolio(2, [[0, 2], []], [c, c], want_proof=True)
+    assert res[0] in (0, 1) and res[1:] == (0, False, [], 0, 0, 0, 0, [(False, [])])
+
+
+def test_result_shape_and_model_size():
+    res = nn.solve_portfolio(1, [[10], [0, 2]], [cfg()])
+    assert len(res) == 9 and [type(x) for x in res] == [int, int, bool, list, int, int, int, int, list]
+    assert res[2] is True and len(res[3]) == 6 and res[3][5] is True
+    assert all(type(b) is bool for b in res[3])
+    res = nn.solve_portfolio(2, [[0, 2]], [cfg(), cfg()], want_proof=True)
+    assert res[0] in (0, 1) and res[2] is True and len(res[3]) == 2 and (res[3][0] or res[3][1]) and res[8] == []
+
+
+FORMULAS = {
+    "php5": php(5),
+    "php6": php(6),
+    "sat-100": (100, random_3sat(17, 100)),
+    "unsat-100": (100, random_3sat(27, 100)),
+    "sat-40": (40, random_3sat(1, 40, 4.0)),
+    "unsat-40": (40, random_3sat(4, 40, 5.5)),
+    "threshold-50": (50, random_3sat(2, 50)),
+}
+
+
+@pytest.mark.parametrize("formula", list(FORMULAS))
+@pytest.mark.parametrize("config", list(CONFIGS))
+def test_single_configuration_equals_solver(formula, config):
+    nvars, clauses = FORMULAS[formula]
+    c = cfg(**CONFIGS[config])
+    expected = solver_run(nvars, clauses, c, want_proof=True)
+    res = nn.solve_portfolio(nvars, clauses, [c], want_proof=True)
+    assert res[:2] == (0, 0)
+    assert outcome_of(res) == expected
+    assert_valid(res, nvars, clauses)
+    plain = nn.solve_portfolio(nvars, clauses, [c])
+    assert outcome_of(plain)[:6] == expected[:6] and plain[8] == []
+
+
+def test_want_proof_unsat_is_checkable():
+    nvars, clauses = php(5)
+    res = nn.solve_portfolio(nvars, clauses, [cfg(), cfg(**CONFIGS["glucose-basic"])], want_proof=True)
+    assert res[2] is False and len(res[8]) > 1
+    assert res[8][-1] == (False, [])
+    steps = [(d, [nn.from_dimacs(x) for x in lits]) for d, lits in res[8]]
+    assert nn.check_proof(nvars, clauses, steps)[:2] == (True, "empty clause derived and every step verified")
+    assert outcome_of(res) == solver_run(nvars, clauses, cfg(**CONFIGS[["default", "glucose-basic"][res[0]]]),
+                                         want_proof=True)
+
+
+# ---------------------------------------------------------------- alternative formula
+
+
+def test_alt_routing_single_configuration():
+    nvars, unsat = php(4)
+    sat = [[0, 2], [1, 3], [4]]
+    c = cfg()
+    res = nn.solve_portfolio(nvars, unsat, [c], alt=sat, alt_threads=1)
+    assert res[:3] == (0, 1, True) and satisfies(sat, res[3])
+    assert outcome_of(res) == solver_run(nvars, sat, c)
+    for kwargs in (dict(alt=sat), dict(alt=sat, alt_threads=0), dict(alt_threads=3), dict(alt=None, alt_threads=3)):
+        res = nn.solve_portfolio(nvars, unsat, [c], **kwargs)
+        assert res[:3] == (0, 0, False)
+        assert outcome_of(res) == solver_run(nvars, unsat, c)
+    res = nn.solve_portfolio(nvars, unsat, [c], alt=[], alt_threads=2**64 - 1)
+    assert res[:3] == (0, 1, True) and res[4] == 0 and len(res[3]) == nvars
+
+
+def test_alt_routing_threads():
+    nvars, hard = php(8)
+    configs = [cfg(**CONFIGS[k]) for k in ["default", "glucose-basic", "walk", "random"]]
+    # only the last configuration gets the (trivial) alternative formula, so it wins
+    res = nn.solve_portfolio(nvars, hard, configs, alt=[[0, 2]], alt_threads=1)
+    assert res[:3] == (3, 1, True) and len(res[3]) == nvars
+    assert_valid(res, nvars, hard, alt=[[0, 2]])
+    assert outcome_of(res) == solver_run(nvars, [[0, 2]], configs[3])
+    # every configuration solves the alternative formula
+    small_n, small = php(4)
+    alt = random_3sat(5, small_n, 3.0)
+    res = nn.solve_portfolio(small_n, small, configs, alt=alt, alt_threads=10)
+    assert res[1:3] == (1, True) and satisfies(alt, res[3])
+    assert outcome_of(res) == solver_run(small_n, alt, configs[res[0]])
+    # without alt_threads the alternative formula is never used
+    res = nn.solve_portfolio(small_n, small, configs, alt=alt, want_proof=True)
+    assert res[1:3] == (0, False)
+    assert outcome_of(res) == solver_run(small_n, small, configs[res[0]], want_proof=True)
+    assert_valid(res, small_n, small)
+
+
+@pytest.mark.parametrize("formula", ["php6", "sat-100", "unsat-100", "threshold-50"])
+def test_threaded_winner_matches_its_own_solver(formula):
+    nvars, clauses = FORMULAS[formula]
+    configs = [cfg(**CONFIGS[k]) for k in CONFIGS]
+    res = nn.solve_portfolio(nvars, clauses, configs, want_proof=True)
+    assert 0 <= res[0] < len(configs) and res[1] == 0
+    assert outcome_of(res) == solver_run(nvars, clauses, configs[res[0]], want_proof=True)
+    assert_valid(res, nvars, clauses)
+    # the same mapping object twice: two identical workers, either may win with the same outcome
+    c = configs[1]
+    res = nn.solve_portfolio(nvars, clauses, [c, c])
+    assert res[0] in (0, 1) and outcome_of(res) == solver_run(nvars, clauses, c)
+
+
+# ---------------------------------------------------------------- threads and the interpreter lock
+
+
+@pytest.mark.parametrize("nconfigs", [1, 2])
+def test_lock_is_released_during_the_run(nconfigs):
+    nvars, clauses = php(7)
+    configs = [cfg(), cfg(**CONFIGS["glucose-basic"])][:nconfigs]
+    stamps = []
+    stop = threading.Event()
+
+    def ticker():
+        while not stop.is_set():
+            stamps.append(time.perf_counter())
+            time.sleep(0.0002)
+
+    th = threading.Thread(target=ticker)
+    th.start()
+    try:
+        windows = []
+        while sum(b - a for a, b in windows) < 0.25:
+            t0 = time.perf_counter()
+            res = nn.solve_portfolio(nvars, clauses, configs)
+            windows.append((t0, time.perf_counter()))
+            assert res[2] is False
+    finally:
+        stop.set()
+        th.join()
+    # With the lock held throughout a call, the ticker could still slip in once at each end of the
+    # window (while the caller runs Python code), but never in between.
+    inside = sum(max(0, sum(1 for t in stamps if a < t < b) - 2) for a, b in windows)
+    assert inside >= 20, (inside, len(windows))
+
+
+def test_concurrent_calls_from_python_threads():
+    jobs = [("php5", [cfg(), cfg(**CONFIGS["walk"])]), ("sat-40", [cfg(**CONFIGS["random"]), cfg()]),
+            ("unsat-40", [cfg(**CONFIGS["reduce"])]), ("threshold-50", [cfg(), cfg(**CONFIGS["glucose-basic"])])]
+    results = {}
+    errors = []
+
+    def work(i, name, configs):
+        try:
+            nvars, clauses = FORMULAS[name]
+            for rep in range(3):
+                results[i, rep] = nn.solve_portfolio(nvars, clauses, configs, want_proof=True)
+        except BaseException as e:  # noqa: BLE001 - reported below
+            errors.append(e)
+
+    threads = [threading.Thread(target=work, args=(i, name, configs)) for i, (name, configs) in enumerate(jobs)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert errors == []
+    for i, (name, configs) in enumerate(jobs):
+        nvars, clauses = FORMULAS[name]
+        for rep in range(3):
+            res = results[i, rep]
+            assert outcome_of(res) == solver_run(nvars, clauses, configs[res[0]], want_proof=True)
+            assert_valid(res, nvars, clauses)
