@@ -72,6 +72,19 @@ def bench_instances():
     return [dict(zip(["file", "family", "vars", "clauses", "expected"], r.split("\t")[:5])) for r in rows]
 
 
+# Conversion errors get a note naming the parameter where the interpreter has
+# BaseException.add_note (3.11 and newer); elsewhere the note is skipped.
+HAS_NOTES = hasattr(BaseException, "add_note")
+
+
+def notes(exc):
+    return list(getattr(exc, "__notes__", []))
+
+
+def expect_notes(expected):
+    return list(expected) if HAS_NOTES else []
+
+
 @pytest.fixture
 def panic():
     return panic_type()

@@ -7,7 +7,7 @@ from collections import namedtuple
 import pytest
 
 import norvane_native as nn
-from conftest import BENCH, read_dimacs_xz, satisfies, to_steps
+from conftest import BENCH, expect_notes, notes, read_dimacs_xz, satisfies, to_steps
 
 MSG_REFUTED = "input formula is refuted by unit propagation alone"
 MSG_OK = "empty clause derived and every step verified"
@@ -192,7 +192,7 @@ def test_conversion_errors(kwargs, exc, message, param):
     assert type(e.value) is exc
     if message is not None:
         assert str(e.value) == message
-    assert e.value.__notes__ == [f"while processing '{param}'"]
+    assert notes(e.value) == expect_notes([f"while processing '{param}'"])
 
 
 def test_accepted_argument_forms():

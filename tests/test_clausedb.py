@@ -3,6 +3,7 @@ import pytest
 from hypothesis import given, settings, strategies as st
 
 import norvane_native as nn
+from conftest import expect_notes, notes
 
 
 def growth(n):
@@ -83,7 +84,7 @@ def test_add_dimacs():
     assert str(e.value) == "0 is not a DIMACS literal (it terminates a clause)"
     with pytest.raises(TypeError) as e:
         db.add_dimacs([0, "x"])
-    assert e.value.__notes__ == ["while processing 'lits'"]
+    assert notes(e.value) == expect_notes(["while processing 'lits'"])
     with pytest.raises(OverflowError):
         db.add_dimacs([2 ** 31])
     assert db.clauses() == [[0, 3, 4]]
@@ -98,7 +99,7 @@ def test_clause_index_errors():
     assert str(e.value) == "clause index 5 out of range (2 clauses)"
     with pytest.raises(OverflowError) as e:
         db.clause(-1)
-    assert e.value.__notes__ == ["while processing 'i'"]
+    assert notes(e.value) == expect_notes(["while processing 'i'"])
 
 
 def test_clauses_snapshot_independent_of_later_additions():

@@ -3,6 +3,7 @@ import pytest
 from hypothesis import given, strategies as st
 
 import norvane_native as nn
+from conftest import expect_notes, notes
 
 U32 = st.integers(0, 2 ** 32 - 1)
 I32_NONZERO = st.integers(-2 ** 31, 2 ** 31 - 1).filter(lambda d: d != 0)
@@ -43,7 +44,7 @@ def test_out_of_range(call, note):
     with pytest.raises(OverflowError) as e:
         call()
     assert str(e.value) == "out of range integral type conversion attempted"
-    assert e.value.__notes__ == [f"while processing '{note}'"]
+    assert notes(e.value) == expect_notes([f"while processing '{note}'"])
 
 
 @given(U32)

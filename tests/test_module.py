@@ -4,6 +4,7 @@ import inspect
 import pytest
 
 import norvane_native as nn
+from conftest import expect_notes, notes
 
 ALL = ["__doc__", "__version__", "ClauseDb", "Solver", "Preprocessor", "solve_portfolio", "check_proof",
        "neg", "var_of", "is_neg", "mk_lit", "from_dimacs", "to_dimacs"]
@@ -113,13 +114,13 @@ def test_u32_conversion():
             nn.neg(bad)
         if msg:
             assert str(e.value) == msg
-        assert e.value.__notes__ == ["while processing 'l'"]
+        assert notes(e.value) == expect_notes(["while processing 'l'"])
 
 
 def test_index_error_keeps_its_type_and_gets_the_note():
     with pytest.raises(KeyError) as e:
         nn.neg(BadIdx())
-    assert e.value.__notes__ == ["while processing 'l'"]
+    assert notes(e.value) == expect_notes(["while processing 'l'"])
 
 
 def test_note_skipped_when_add_note_fails():
@@ -146,14 +147,14 @@ def test_i32_u64_and_float_conversions():
     assert db.clause(Idx(0)) == [0]
     with pytest.raises(OverflowError) as e:
         db.clause(2 ** 64)
-    assert e.value.__notes__ == ["while processing 'i'"]
+    assert notes(e.value) == expect_notes(["while processing 'i'"])
     with pytest.raises(TypeError):
         db.clause(0.0)
     s = nn.Solver(var_decay=1)  # an int converts to a float
     assert s.nvars == 0
     with pytest.raises(TypeError) as e:
         nn.Solver(var_decay="x")
-    assert e.value.__notes__ == ["while processing 'var_decay'"]
+    assert notes(e.value) == expect_notes(["while processing 'var_decay'"])
 
 
 @pytest.mark.parametrize("value,message", [
@@ -166,7 +167,7 @@ def test_bool_conversion_is_strict(value, message):
     with pytest.raises(TypeError) as e:
         nn.mk_lit(3, value)
     assert str(e.value) == message
-    assert e.value.__notes__ == ["while processing 'negated'"]
+    assert notes(e.value) == expect_notes(["while processing 'negated'"])
 
 
 def test_numpy_bools_accepted():
@@ -195,7 +196,7 @@ def test_sequence_conversion_errors(value, exc, message):
         db.add_clause(value)
     if message:
         assert str(e.value) == message
-    assert e.value.__notes__ == ["while processing 'lits'"]
+    assert notes(e.value) == expect_notes(["while processing 'lits'"])
     assert db.num_clauses == 0 and db.num_vars == 0
 
 
@@ -237,7 +238,7 @@ def test_iteration_errors_propagate_with_the_note():
     db = nn.ClauseDb()
     with pytest.raises(ZeroDivisionError) as e:
         db.add_clause(Seq([2], boom))
-    assert e.value.__notes__ == ["while processing 'lits'"]
+    assert notes(e.value) == expect_notes(["while processing 'lits'"])
     assert len(db) == 0
 
 

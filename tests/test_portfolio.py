@@ -6,7 +6,7 @@ import time
 import pytest
 
 import norvane_native as nn
-from conftest import satisfies
+from conftest import expect_notes, notes, satisfies
 
 FIELDS = ["restart", "ccmin", "phase_saving", "init_phase", "target_phase", "target_reset", "walk_flips",
           "walk_interval", "walk_patience", "walk_min_conflicts", "var_decay", "var_decay_max", "cla_decay",
@@ -109,7 +109,7 @@ def test_fields_are_read_in_order_through_the_item_protocol():
     with pytest.raises(LookupError) as e:
         nn.solve_portfolio(1, [[0]], [Recorder(log), Recorder(log, fail_on="walk_interval"), Recorder(log)])
     assert log == FIELDS + FIELDS[:FIELDS.index("walk_interval") + 1]
-    assert str(e.value) == "no walk_interval" and e.value.__notes__ == NOTE
+    assert str(e.value) == "no walk_interval" and notes(e.value) == expect_notes(NOTE)
 
 
 def test_missing_keys():
@@ -117,11 +117,11 @@ def test_missing_keys():
     del c["walk_flips"]
     with pytest.raises(KeyError) as e:
         nn.solve_portfolio(1, [[0]], [c])
-    assert e.value.args == ("walk_flips",) and e.value.__notes__ == NOTE
+    assert e.value.args == ("walk_flips",) and notes(e.value) == expect_notes(NOTE)
     del c["ccmin"]
     with pytest.raises(KeyError) as e:
         nn.solve_portfolio(1, [[0]], [cfg(), c])
-    assert e.value.args == ("ccmin",) and e.value.__notes__ == NOTE
+    assert e.value.args == ("ccmin",) and notes(e.value) == expect_notes(NOTE)
 
 
 @pytest.mark.parametrize("field,value,cause,cause_message", [
@@ -143,7 +143,7 @@ def test_field_conversion_errors(field, value, cause, cause_message):
     with pytest.raises(TypeError) as e:
         nn.solve_portfolio(1, [[0]], [cfg(), bad])
     assert str(e.value) == f"failed to extract field WorkerConfig.{field}"
-    assert e.value.__notes__ == NOTE
+    assert notes(e.value) == expect_notes(NOTE)
     assert type(e.value.__cause__) is cause
     if cause_message:
         assert str(e.value.__cause__) == cause_message
@@ -173,7 +173,7 @@ def test_bad_configs_argument(configs, exc, message):
         nn.solve_portfolio(1, [[0]], configs)
     if message:
         assert str(e.value) == message
-    assert e.value.__notes__ == NOTE
+    assert notes(e.value) == expect_notes(NOTE)
 
 
 @pytest.mark.parametrize("configs,message", [
@@ -199,7 +199,7 @@ def test_every_argument_is_read_before_option_names_are_parsed():
     with pytest.raises(TypeError) as e:
         nn.solve_portfolio(1, [[0]], [cfg(restart="x")], want_proof=1)
     assert str(e.value) == "'int' object is not an instance of 'bool'"
-    assert e.value.__notes__ == ["while processing 'want_proof'"]
+    assert notes(e.value) == expect_notes(["while processing 'want_proof'"])
 
 
 @pytest.mark.parametrize("kwargs,exc,message,param", [
@@ -227,7 +227,7 @@ def test_argument_conversion_errors(kwargs, exc, message, param):
     assert type(e.value) is exc
     if message:
         assert str(e.value) == message
-    assert e.value.__notes__ == [f"while processing '{param}'"]
+    assert notes(e.value) == expect_notes([f"while processing '{param}'"])
 
 
 # ---------------------------------------------------------------- results
