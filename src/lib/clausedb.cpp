@@ -158,7 +158,7 @@ PyType_Slot slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec spec = {
+PyType_Spec type_spec = {
     "builtins.ClauseDb",
     static_cast<int>(sizeof(DbBox)),
     0,
@@ -170,6 +170,6 @@ PyObject* cache = nullptr;
 
 }  // namespace
 
-PyObject* clausedb_type() { return cached_type(cache, spec); }
+PyObject* clausedb_type() { return cached_type(cache, type_spec); }
 
 }  // namespace nvpy

@@ -3,9 +3,9 @@
 
 namespace nvpy {
 
-PyObject* cached_type(PyObject*& cache, PyType_Spec& spec) {
+PyObject* cached_type(PyObject*& cache, PyType_Spec& type_spec) {
     if (!cache) {
-        cache = PyType_FromSpec(&spec);
+        cache = PyType_FromSpec(&type_spec);
         if (!cache) return nullptr;
     }
     Py_INCREF(cache);

@@ -27,7 +27,7 @@ extern PyMethodDef mk_lit_def;
 extern PyMethodDef from_dimacs_def;
 extern PyMethodDef to_dimacs_def;
 
-// Creates a heap type from a spec once per process.
-PyObject* cached_type(PyObject*& cache, PyType_Spec& spec);
+// Creates a heap type from its PyType_Spec, once per process.
+PyObject* cached_type(PyObject*& cache, PyType_Spec& type_spec);
 
 }  // namespace nvpy

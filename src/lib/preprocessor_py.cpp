@@ -155,7 +155,7 @@ PyType_Slot slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec spec = {
+PyType_Spec type_spec = {
     "builtins.Preprocessor",
     static_cast<int>(sizeof(Box<Preprocessor>)),
     0,
@@ -167,6 +167,6 @@ PyObject* cache = nullptr;
 
 }  // namespace
 
-PyObject* preprocessor_type() { return cached_type(cache, spec); }
+PyObject* preprocessor_type() { return cached_type(cache, type_spec); }
 
 }  // namespace nvpy

@@ -213,7 +213,7 @@ PyType_Slot slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec spec = {
+PyType_Spec type_spec = {
     "builtins.Solver",
     static_cast<int>(sizeof(Box<Solver>)),
     0,
@@ -225,6 +225,6 @@ PyObject* cache = nullptr;
 
 }  // namespace
 
-PyObject* solver_type() { return cached_type(cache, spec); }
+PyObject* solver_type() { return cached_type(cache, type_spec); }
 
 }  // namespace nvpy
