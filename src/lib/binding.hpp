@@ -17,6 +17,7 @@
 #pragma once
 
 #include <atomic>
+#include <exception>
 #include <cstdint>
 #include <memory>
 #include <new>
@@ -254,6 +255,24 @@ int guarded_int(F&& body) noexcept {
         translate_exception();
         return -1;
     }
+}
+
+// Runs `work` with the interpreter lock released and returns its result; the
+// lock is taken back before anything (result or exception) reaches Python.
+// `work` must not touch Python objects.
+template <class F>
+auto without_gil(F&& work) -> decltype(work()) {
+    std::exception_ptr failure;
+    std::optional<decltype(work())> result;
+    PyThreadState* ts = PyEval_SaveThread();
+    try {
+        result.emplace(work());
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    PyEval_RestoreThread(ts);
+    if (failure) std::rethrow_exception(failure);
+    return std::move(*result);
 }
 
 // ---------------------------------------------------------------------------

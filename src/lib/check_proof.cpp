@@ -1,6 +1,4 @@
 // check_proof: verify a DRAT proof with the interpreter lock released.
-#include <exception>
-
 #include "../checker/checker.hpp"
 #include "binding.hpp"
 #include "module.hpp"
@@ -21,16 +19,8 @@ PyObject* py_check_proof(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
         bool check_rat = a.get_or(3, conv::boolean, true);
         bool apply_deletions = a.get_or(4, conv::boolean, true);
 
-        nv::CheckReport r;
-        std::exception_ptr failure;
-        PyThreadState* ts = PyEval_SaveThread();
-        try {
-            r = nv::check_proof(nvars, clauses, steps, check_rat, apply_deletions);
-        } catch (...) {
-            failure = std::current_exception();
-        }
-        PyEval_RestoreThread(ts);
-        if (failure) std::rethrow_exception(failure);
+        nv::CheckReport r =
+            without_gil([&] { return nv::check_proof(nvars, clauses, steps, check_rat, apply_deletions); });
 
         out::Tuple t(10);
         t.put(out::boolean(r.ok)).put(out::str(r.message)).put(out::u64(r.steps)).put(out::u64(r.rup));

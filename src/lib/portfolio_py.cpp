@@ -1,7 +1,5 @@
 // solve_portfolio: worker configurations read from Python mappings, then a
 // threaded race with the interpreter lock released.
-#include <exception>
-
 #include "../portfolio/portfolio.hpp"
 #include "binding.hpp"
 #include "module.hpp"
@@ -108,16 +106,9 @@ PyObject* py_solve_portfolio(PyObject*, PyObject* const* args, Py_ssize_t nargs,
         for (const WorkerConfig& w : workers) configs.push_back(w.to_config());
         workers.clear();
 
-        std::optional<nv::PortfolioOutcome> outcome;
-        std::exception_ptr failure;
-        PyThreadState* ts = PyEval_SaveThread();
-        try {
-            outcome = nv::solve_portfolio(nvars, clauses, alt ? &*alt : nullptr, configs, alt_threads, want_proof);
-        } catch (...) {
-            failure = std::current_exception();
-        }
-        PyEval_RestoreThread(ts);
-        if (failure) std::rethrow_exception(failure);
+        std::optional<nv::PortfolioOutcome> outcome = without_gil([&] {
+            return nv::solve_portfolio(nvars, clauses, alt ? &*alt : nullptr, configs, alt_threads, want_proof);
+        });
         if (!outcome) return out::none();
 
         const nv::PortfolioOutcome& o = *outcome;
