@@ -1,5 +1,6 @@
 #include "binding.hpp"
 
+#include <algorithm>
 #include <cstring>
 
 namespace nvpy {
@@ -250,9 +251,16 @@ std::vector<uint32_t> seq_u32(PyObject* o) { return seq_of<uint32_t>(o, u32); }
 std::vector<int32_t> seq_i32(PyObject* o) { return seq_of<int32_t>(o, i32); }
 std::vector<bool> seq_bool(PyObject* o) { return seq_of<bool>(o, boolean); }
 
-// Append the u32 items of one clause to `out`.
+// Append the u32 items of one clause to `out`.  Room for the clause is made
+// geometrically: reserving exactly size + n for every clause would copy the
+// whole flat vector once per clause.
 static void append_u32(PyObject* o, std::vector<uint32_t>& out) {
-    walk(o, [&](size_t n) { out.reserve(out.size() + n); }, [&](PyObject* x) { out.push_back(u32(x)); });
+    walk(
+        o,
+        [&](size_t n) {
+            if (out.capacity() - out.size() < n) out.reserve(std::max(out.size() + n, 2 * out.capacity()));
+        },
+        [&](PyObject* x) { out.push_back(u32(x)); });
 }
 
 nv::Cnf clause_list(PyObject* o) {
