@@ -73,12 +73,19 @@ def random_options(rng: random.Random, tame=False) -> dict:
     )
 
 
-def random_formula(rng: random.Random, max_vars: int):
-    """(declared nvars, clauses of internal literals).  Mostly small formulas."""
+def random_formula(rng: random.Random, max_vars: int, medium=0.25, large=0.05, hard=0.003):
+    """(declared nvars, clauses of internal literals): up to 12 variables, 13 to 60 (a `medium`
+    share), 61 to max_vars (a `large` share, easy ones), or random 3-SAT near its threshold on 100 to
+    200 variables (a `hard` share: thousands of conflicts, so reductions, walks and restart blocking
+    all come into play)."""
     r = rng.random()
-    if r < 0.70:
+    if r < hard:
+        n = rng.randint(100, 200)
+        clauses = [[rng.randrange(2 * n) for _ in range(3)] for _ in range(round(n * rng.uniform(4.1, 4.4)))]
+        return n, clauses
+    if r < 1 - medium - large:
         n = rng.randint(0, 12)
-    elif r < 0.95:
+    elif r < 1 - large:
         n = rng.randint(13, min(60, max_vars))
     else:
         n = rng.randint(min(61, max_vars), max_vars)
@@ -190,8 +197,9 @@ STATS = ["conflicts", "decisions", "propagations", "restarts", "learned", "learn
 
 
 class Case:
-    def __init__(self, seed, index, max_vars, brute_limit):
+    def __init__(self, seed, index, max_vars, brute_limit, shares=(0.25, 0.05, 0.003)):
         self.rng = random.Random(f"{seed}:{index}")
+        self.shares = shares
         self.index = index
         self.max_vars = max_vars
         self.brute_limit = brute_limit
@@ -208,18 +216,21 @@ class Case:
         if not want_ok and res[1] not in ("every step verified, but the proof never derives the empty clause",):
             self.fault(f"{label}: lemmas of a satisfiable run do not verify: {res[1]} at step {res[8]}")
 
-    def solve(self, label, nvars, clauses, opts, proof, split=None, budget=None):
-        """One Solver run; checks its own consistency and returns it with its answer."""
+    def solve(self, label, nvars, clauses, opts, proof, cuts=(), budgets=()):
+        """One Solver run, fed in batches split at `cuts` with a solve after each (limited by the
+        matching entry of `budgets`); checks its own consistency and returns it with its answer."""
         s = nn.Solver(nvars, **opts)
         if proof:
             s.enable_proof()
-        parts = [clauses] if split is None else [clauses[:split], clauses[split:]]
+        bounds = [0, *cuts, len(clauses)]
+        parts = [clauses[a:b] for a, b in zip(bounds, bounds[1:])]
         ans = None
         for k, part in enumerate(parts):
             for c in part:
                 s.add_clause(c)
             last = k == len(parts) - 1
-            if last or budget is None:
+            budget = None if last else budgets[k]
+            if budget is None:
                 ans = s.solve()
             elif isinstance(budget, float):
                 ans = s.solve(seconds=budget)  # 0.0: stops at the first search step, deterministically
@@ -252,21 +263,21 @@ class Case:
 
     def run(self):
         rng = self.rng
-        nvars, clauses = random_formula(rng, self.max_vars)
+        nvars, clauses = random_formula(rng, self.max_vars, *self.shares)
         n_all = num_vars(nvars, clauses)
         self.size = (n_all, len(clauses))
         self.tame = n_all > 60
 
-        # Solver A: proof logging, sometimes two batches with a budgeted solve between them
+        # Solver A: proof logging, sometimes fed in batches with a limited solve after each
         opts_a = random_options(rng, self.tame)
-        split = budget = None
+        cuts, budgets = (), ()
         if clauses and rng.random() < 0.3:
-            split = rng.randrange(len(clauses) + 1)
-            budget = rng.choice([None, 0, 1, 5, 50, 0.0])
-        ans_a, sa = self.solve("solver A", nvars, clauses, opts_a, True, split, budget)
+            cuts = sorted(rng.randrange(len(clauses) + 1) for _ in range(rng.randint(1, 4)))
+            budgets = [rng.choice([None, 0, 1, 5, 50, 0.0]) for _ in cuts]
+        ans_a, sa = self.solve("solver A", nvars, clauses, opts_a, True, cuts, budgets)
         self.answers.append(("solver A", ans_a))
         if n_all <= 60 or rng.random() < 0.2:
-            _, sa2 = self.solve("solver A rerun", nvars, clauses, opts_a, True, split, budget)
+            _, sa2 = self.solve("solver A rerun", nvars, clauses, opts_a, True, cuts, budgets)
             if self.snapshot(sa) != self.snapshot(sa2):
                 self.fault("solver A: two identical runs differ")
 
@@ -371,8 +382,8 @@ class Case:
             self.fault(f"portfolio: winner {worker} differs from its configuration alone")
 
 
-def run_case(seed, index, max_vars, brute_limit):
-    case = Case(seed, index, max_vars, brute_limit)
+def run_case(seed, index, max_vars, brute_limit, shares=(0.25, 0.05, 0.003)):
+    case = Case(seed, index, max_vars, brute_limit, shares)
     try:
         case.run()
     except BaseException as e:  # noqa: BLE001 - any exception is a fault worth reporting
@@ -381,11 +392,11 @@ def run_case(seed, index, max_vars, brute_limit):
 
 
 def _worker(args):
-    seed, start, stop, max_vars, brute_limit = args
+    seed, start, stop, max_vars, brute_limit, shares = args
     out = []
     for i in range(start, stop):
         t0 = time.perf_counter()
-        _, size, faults = run_case(seed, i, max_vars, brute_limit)
+        _, size, faults = run_case(seed, i, max_vars, brute_limit, shares)
         out.append((i, size, faults, time.perf_counter() - t0))
     return out
 
@@ -398,12 +409,16 @@ def main():
     ap.add_argument("--case", type=int, help="run only this case number")
     ap.add_argument("--max-vars", type=int, default=300)
     ap.add_argument("--brute-limit", type=int, default=16, help="brute force up to this many variables")
+    ap.add_argument("--medium", type=float, default=0.25, help="share of formulas with 13 to 60 variables")
+    ap.add_argument("--large", type=float, default=0.05, help="share of easy formulas with more than 60 variables")
+    ap.add_argument("--hard", type=float, default=0.003, help="share of random 3-SAT near the threshold")
     ap.add_argument("--jobs", type=int, default=1)
     ap.add_argument("-v", "--verbose", action="store_true")
     args = ap.parse_args()
 
     if args.case is not None:
-        _, size, faults = run_case(args.seed, args.case, args.max_vars, args.brute_limit)
+        _, size, faults = run_case(args.seed, args.case, args.max_vars, args.brute_limit,
+                                   (args.medium, args.large, args.hard))
         print(f"case {args.case}: {size[0] if size else '?'} variables, {size[1] if size else '?'} clauses")
         for f in faults:
             print("  FAULT", f)
@@ -411,7 +426,8 @@ def main():
 
     t0 = time.perf_counter()
     chunk = 500
-    tasks = [(args.seed, s, min(s + chunk, args.start + args.cases), args.max_vars, args.brute_limit)
+    tasks = [(args.seed, s, min(s + chunk, args.start + args.cases), args.max_vars, args.brute_limit,
+              (args.medium, args.large, args.hard))
              for s in range(args.start, args.start + args.cases, chunk)]
     ran = faulty = 0
     brute = 0

@@ -432,56 +432,71 @@ def test_exception_of_the_argument_comes_back_with_the_parameter_note():
     assert snap_solver(s) == snap_solver(make_solver())
 
 
+# Every entry of each class that only reads it, and every entry that changes it.
+READERS = {
+    "db": lambda o: [lambda: o.num_vars, lambda: o.num_clauses, lambda: o.num_lits, lambda: o.memory_bytes,
+                     lambda: len(o), lambda: repr(o), o.clauses, lambda: o.clause(0)],
+    "solver": lambda o: [lambda: o.model, lambda: o.nvars, lambda: o.ok, lambda: repr(o), o.proof_steps,
+                         o.check_watch_invariant] + [lambda k=k: getattr(o, k) for k in STATS],
+    "pre": lambda o: [lambda: o.nvars, lambda: o.unsat, lambda: o.units, lambda: o.subsumed,
+                      lambda: o.strengthened, lambda: o.eliminated_vars, lambda: o.resolvents, lambda: o.pure,
+                      lambda: repr(o), o.reduced, o.proof_steps, lambda: o.reconstruct([True] * NVARS)],
+}
+WRITERS = {
+    "db": lambda o: [lambda: o.add_clause([0]), lambda: o.add_dimacs([1])],
+    "solver": lambda o: [lambda: o.add_clause([0]), o.solve, o.new_var, o.enable_proof],
+    "pre": lambda o: [lambda: o.add_clause([0]), lambda: o.freeze(0), o.run],
+}
+
+
+def attempts(calls):
+    """Runs each call, noting the message of a RuntimeError or the value returned."""
+    out = []
+    for call in calls:
+        try:
+            out.append(("ran", call()))
+        except RuntimeError as e:
+            out.append(("refused", str(e)))
+    return out
+
+
 @pytest.mark.parametrize("target", ["db", "solver", "pre"])
 def test_reentrant_calls_are_refused_and_the_instance_is_released(target):
     make, snap, use = TARGETS[target]
-    obj = make()
+    obj, twin = make(), make()
     before = snap(obj)
-    seen = []
-
-    def read():
-        try:
-            _read_any(obj)
-        except RuntimeError as e:
-            seen.append(str(e))
-            raise
-
-    def write():
-        try:
-            _write_any(obj)
-        except RuntimeError as e:
-            seen.append(str(e))
-            raise
-
+    readers, writers = READERS[target](obj), WRITERS[target](obj)
     mutate = obj.freeze if target == "pre" else obj.add_clause
-    arg = (lambda cb: CallbackIndex(cb, 0)) if target == "pre" else (lambda cb: [0, CallbackIndex(cb, 2)])
-    for cb in (read, write):
+    arg = (lambda cb, v: CallbackIndex(cb, v)) if target == "pre" else (lambda cb, v: [0, CallbackIndex(cb, v)])
+
+    # inside a mutating entry, every other entry is refused; refusals that propagate change nothing
+    inside = []
+    for call in readers + writers:
+        def cb(call=call):
+            inside.extend(attempts([call]))
+            call()
         with pytest.raises(RuntimeError):
-            mutate(arg(cb))
+            mutate(arg(cb, 2))
         assert snap(obj) == before
-    assert seen == ["Already mutably borrowed", "Already borrowed"]
-    # a shared entry may be re-entered by another shared entry, not by a mutating one
+    assert inside == [("refused", "Already mutably borrowed")] * len(readers) + \
+        [("refused", "Already borrowed")] * len(writers)
+
+    # a callback that swallows its refusals lets the outer call finish normally
+    mutate(arg(lambda: attempts(readers + writers), 5))
     if target == "pre":
-        assert obj.reconstruct(Seq([CallbackBool(lambda: obj.reduced())] * NVARS)) == obj.reconstruct([True] * NVARS)
-        with pytest.raises(RuntimeError, match="Already borrowed"):
-            obj.reconstruct([CallbackBool(write)])
-    elif target == "db":
-        assert obj.clause(CallbackIndex(lambda: obj.clauses(), 1)) == obj.clause(1)
-        with pytest.raises(RuntimeError, match="Already borrowed"):
-            obj.clause(CallbackIndex(write, 0))
-    # a callback that swallows the refusal lets the outer call finish normally
-    def swallow():
-        try:
-            _write_any(obj)
-        except RuntimeError:
-            pass
-    twin = make()
-    if target == "pre":
-        obj.freeze(CallbackIndex(swallow, 5))
         twin.freeze(5)
     else:
-        obj.add_clause([0, CallbackIndex(swallow, 6)])
-        twin.add_clause([0, 6])
+        twin.add_clause([0, 5])
+    assert snap(obj) == snap(twin)
+
+    # a reading entry may be re-entered by other reading entries, never by a mutating one
+    reading = {"db": lambda cb: obj.clause(CallbackIndex(cb, 1)),
+               "pre": lambda cb: obj.reconstruct([CallbackBool(cb)] + [True] * (NVARS - 1))}.get(target)
+    if reading:
+        outside = attempts(readers)
+        seen = []
+        reading(lambda: seen.extend(attempts(readers + writers)))
+        assert seen == outside + [("refused", "Already borrowed")] * len(writers)
     assert use(obj) == use(twin)
 
 
