@@ -677,6 +677,10 @@ for big in BIG:
         attempt(f"solve_portfolio {workers} {big}", lambda: nn.solve_portfolio(2, [[0], [big]], [C] * workers))
     attempt(f"solve_portfolio alt {big}",
             lambda: nn.solve_portfolio(2, [[0, 2]], [C, C], alt=[[big, 1]], alt_threads=1))
+if CAPPED:
+    # more worker threads than the address space has room for stacks: the start-up failure is reported
+    # after the workers already started have ended
+    attempt("solve_portfolio 3000 workers", lambda: nn.solve_portfolio(2, [[0, 2]], [C] * 3000))
 # still usable afterwards
 s.add_clause([0]); p.add_clause([0])
 print(json.dumps(["usable", s.solve(), s.model[:3], p.run(), p.reduced()]))
@@ -684,7 +688,7 @@ print(json.dumps(["usable", s.solve(), s.model[:3], p.run(), p.reduced()]))
 
 
 def run_huge(big, cap):
-    code = HUGE.replace("for big in BIG:", f"for big in {big!r}:")
+    code = HUGE.replace("for big in BIG:", f"for big in {big!r}:").replace("CAPPED", repr(bool(cap)))
     if cap:
         code = f"import resource\nresource.setrlimit(resource.RLIMIT_AS, ({cap}, {cap}))\n" + code
     out = subprocess.run([sys.executable, "-c", code, json.dumps(CONFIG)], capture_output=True, text=True,
@@ -711,6 +715,8 @@ def test_growth_beyond_an_address_space_cap_raises_memory_error():
     # With a 4 GiB cap on the address space, growths that the machine could hold but the process may
     # not (tens of millions of variables) fail inside the allocator: still MemoryError, nothing changed.
     big = [4294967294, 2**29, 2**28 + 2]
-    for label, kind, unchanged, secs in run_huge(big, cap=4 << 30):
+    *attempts, (_, spawn, _, _) = run_huge(big, cap=4 << 30)
+    for label, kind, unchanged, secs in attempts:
         assert kind == "MemoryError", label
         assert unchanged, label
+    assert spawn.startswith("PanicException: failed to spawn thread"), spawn
