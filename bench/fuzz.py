@@ -216,9 +216,11 @@ class Case:
         if not want_ok and res[1] not in ("every step verified, but the proof never derives the empty clause",):
             self.fault(f"{label}: lemmas of a satisfiable run do not verify: {res[1]} at step {res[8]}")
 
-    def solve(self, label, nvars, clauses, opts, proof, cuts=(), budgets=()):
+    def solve(self, label, nvars, clauses, opts, proof, cuts=(), budgets=(), drip=None, extra_vars=()):
         """One Solver run, fed in batches split at `cuts` with a solve after each (limited by the
-        matching entry of `budgets`); checks its own consistency and returns it with its answer."""
+        matching entry of `budgets`), with `extra_vars[k]` calls of new_var() after batch k; the last
+        solve runs to the end, or, with `drip`, in slices of that many conflicts until it answers.
+        Checks the run's own consistency and returns it with its answer."""
         s = nn.Solver(nvars, **opts)
         if proof:
             s.enable_proof()
@@ -230,7 +232,12 @@ class Case:
                 s.add_clause(c)
             last = k == len(parts) - 1
             budget = None if last else budgets[k]
-            if budget is None:
+            if last and drip:
+                slices = 0
+                while ans is None and slices < 100000:
+                    ans = s.solve(max_conflicts=drip)
+                    slices += 1
+            elif budget is None:
                 ans = s.solve()
             elif isinstance(budget, float):
                 ans = s.solve(seconds=budget)  # 0.0: stops at the first search step, deterministically
@@ -253,6 +260,12 @@ class Case:
                     break
             elif last:
                 self.fault(f"{label}: Unknown without a limit")
+            if not last:
+                for _ in range(extra_vars[k] if k < len(extra_vars) else 0):
+                    v = s.nvars
+                    if s.new_var() != v or s.nvars != v + 1:
+                        self.fault(f"{label}: new_var() did not add variable {v}")
+                ans = None
         if proof and ans is not None:
             self.check_proof(label, nvars, clauses if ans is False else [c for p in parts for c in p],
                              to_steps(s.proof_steps()), want_ok=ans is False)
@@ -270,14 +283,17 @@ class Case:
 
         # Solver A: proof logging, sometimes fed in batches with a limited solve after each
         opts_a = random_options(rng, self.tame)
-        cuts, budgets = (), ()
+        cuts, budgets, extra = (), (), ()
         if clauses and rng.random() < 0.3:
             cuts = sorted(rng.randrange(len(clauses) + 1) for _ in range(rng.randint(1, 4)))
             budgets = [rng.choice([None, 0, 1, 5, 50, 0.0]) for _ in cuts]
-        ans_a, sa = self.solve("solver A", nvars, clauses, opts_a, True, cuts, budgets)
+            extra = [rng.choice([0, 0, 0, 1, 3]) for _ in cuts]
+        drip = rng.choice([1, 7, 100]) if rng.random() < 0.1 else None
+        run_a = dict(cuts=cuts, budgets=budgets, drip=drip, extra_vars=extra)
+        ans_a, sa = self.solve("solver A", nvars, clauses, opts_a, True, **run_a)
         self.answers.append(("solver A", ans_a))
         if n_all <= 60 or rng.random() < 0.2:
-            _, sa2 = self.solve("solver A rerun", nvars, clauses, opts_a, True, cuts, budgets)
+            _, sa2 = self.solve("solver A rerun", nvars, clauses, opts_a, True, **run_a)
             if self.snapshot(sa) != self.snapshot(sa2):
                 self.fault("solver A: two identical runs differ")
 
