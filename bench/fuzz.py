@@ -219,7 +219,7 @@ class Case:
     def solve(self, label, nvars, clauses, opts, proof, cuts=(), budgets=(), drip=None, extra_vars=()):
         """One Solver run, fed in batches split at `cuts` with a solve after each (limited by the
         matching entry of `budgets`), with `extra_vars[k]` calls of new_var() after batch k; the last
-        solve runs to the end, or, with `drip`, in slices of that many conflicts until it answers.
+        solve runs to the end, or, with `drip`, in slices of that many conflicts.
         Checks the run's own consistency and returns it with its answer."""
         s = nn.Solver(nvars, **opts)
         if proof:
@@ -233,10 +233,14 @@ class Case:
             last = k == len(parts) - 1
             budget = None if last else budgets[k]
             if last and drip:
-                slices = 0
-                while ans is None and slices < 100000:
+                # every slice ends in a restart, which can make a hard search very much longer: after
+                # a few thousand slices the rest runs in one go
+                for _ in range(2000):
                     ans = s.solve(max_conflicts=drip)
-                    slices += 1
+                    if ans is not None:
+                        break
+                else:
+                    ans = s.solve()
             elif budget is None:
                 ans = s.solve()
             elif isinstance(budget, float):
