@@ -1,6 +1,8 @@
 import itertools
 import lzma
 import random
+import threading
+import time
 from pathlib import Path
 
 import pytest
@@ -37,6 +39,51 @@ def random_cnf(rng: random.Random, nvars, nclauses, maxlen=4, allow_empty=False)
         k = rng.randint(0 if allow_empty else 1, maxlen)
         out.append([rng.randrange(2 * nvars) for _ in range(k)])
     return out
+
+
+# (name, default) of the Solver's 21 constructor parameters, in declaration order; a portfolio
+# worker mapping has the same fields but nvars.
+SOLVER_PARAMS = [
+    ("nvars", 0), ("restart", "luby"), ("ccmin", "deep"), ("phase_saving", True), ("init_phase", False),
+    ("target_phase", True), ("target_reset", 0), ("walk_flips", 20000), ("walk_interval", 1),
+    ("walk_patience", 3), ("walk_min_conflicts", 5000), ("var_decay", 0.8), ("var_decay_max", 0.95),
+    ("cla_decay", 0.999), ("luby_base", 100.0), ("first_reduce", 2000), ("reduce_inc", 300),
+    ("glue_keep", 2), ("block_restart", True), ("rnd_freq", 0.0), ("rnd_seed", 91648253),
+]
+
+
+def pigeonhole(holes):
+    """holes + 1 pigeons in `holes` holes (unsatisfiable): (nvars, clauses), variable p * holes + h."""
+    cls = [[2 * (p * holes + h) for h in range(holes)] for p in range(holes + 1)]
+    cls += [[2 * (p * holes + h) + 1, 2 * (q * holes + h) + 1]
+            for h in range(holes) for p in range(holes + 1) for q in range(p + 1, holes + 1)]
+    return (holes + 1) * holes, cls
+
+
+def assert_lock_released(call):
+    """Repeats `call` for a quarter of a second while another thread ticks: the ticks must land
+    inside the calls, so the interpreter lock is released during the native work."""
+    stamps, stop, windows = [], threading.Event(), []
+
+    def ticker():
+        while not stop.is_set():
+            stamps.append(time.perf_counter())
+            time.sleep(0.0002)
+
+    th = threading.Thread(target=ticker)
+    th.start()
+    try:
+        while sum(b - a for a, b in windows) < 0.25:
+            t0 = time.perf_counter()
+            call()
+            windows.append((t0, time.perf_counter()))
+    finally:
+        stop.set()
+        th.join()
+    # With the lock held throughout a call, the ticker could still slip in once at each end of the
+    # window (while the caller runs Python code), but never in between.
+    inside = sum(max(0, sum(1 for t in stamps if a < t < b) - 2) for a, b in windows)
+    assert inside >= 20, (inside, len(windows))
 
 
 def to_steps(proof_pairs):

@@ -1,13 +1,17 @@
-"""check_proof: verdicts, counters, deletions, RAT, bad input, soundness and the interpreter lock."""
-import random
-import threading
-import time
+"""check_proof: verdicts and counters (native and model), bad input, solver proofs and the interpreter lock.
+
+Random and corrupted proofs, compared with the checker model, are in test_check_proof_reference.py."""
+import sys
 from collections import namedtuple
+from pathlib import Path
 
 import pytest
 
 import norvane_native as nn
-from conftest import BENCH, expect_notes, notes, read_dimacs_xz, satisfies, to_steps
+from conftest import BENCH, assert_lock_released, expect_notes, notes, pigeonhole, read_dimacs_xz, to_steps
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+from reference.checker_model import ref_check_proof  # noqa: E402
 
 MSG_REFUTED = "input formula is refuted by unit propagation alone"
 MSG_OK = "empty clause derived and every step verified"
@@ -20,17 +24,12 @@ REFUTED = (True, MSG_REFUTED, 0, 0, 0, 0, 0, 0, -1, True)
 # (x0 | x1) (x0 | -x1) (-x0 | x1) (-x0 | -x1): unsatisfiable, not refuted by unit propagation.
 SQUARE = [[0, 2], [0, 3], [1, 2], [1, 3]]
 A, D = False, True  # step flags: addition, deletion
+BIG = 10**4
+BIG_SQUARE = [[BIG + a, BIG + b] for a, b in [(0, 2), (0, 3), (1, 2), (1, 3)]]
 
 
 def result(ok, message, steps=0, rup=0, rat=0, deleted=0, skipped=0, rat_checks=0, failed=-1, empty=None):
     return (ok, message, steps, rup, rat, deleted, skipped, rat_checks, failed, ok if empty is None else empty)
-
-
-def sat_by_brute_force(nvars, clauses):
-    for a in range(1 << nvars):
-        if satisfies(clauses, [bool(a >> v & 1) for v in range(nvars)]):
-            return True
-    return False
 
 
 # ---------------------------------------------------------------- verdicts and counters
@@ -53,6 +52,8 @@ CASES = {
     "empty-clause-not-rup": (1, [[0, 2]], [(A, [])], {}, result(False, MSG_NOT_RAT, 1, failed=1)),
     "empty-clause-not-rup-no-rat": (1, [[0, 2]], [(A, [])], dict(check_rat=False),
                                     result(False, MSG_NOT_RUP, 1, failed=1)),
+    # inconsistent after two lemmas, but only the empty clause ends the proof
+    "inconsistent-is-not-empty": (2, SQUARE, [(A, [2]), (A, [3])], {}, result(False, MSG_NO_EMPTY, 2, 2)),
     # deletion of [0, 2] is carried out, so [2] is neither RUP nor RAT at step 4
     "deleted-clause-is-gone": (2, SQUARE, [(A, [2, 4]), (D, [0, 2]), (A, [6]), (A, [2]), (A, [])], {},
                                result(False, MSG_NOT_RAT, 4, 1, 1, 1, 0, 1, 4)),
@@ -60,6 +61,8 @@ CASES = {
                               dict(check_rat=False), result(False, MSG_NOT_RUP, 3, 1, 0, 1, 0, 0, 3)),
     "deletions-ignored": (2, SQUARE, [(A, [2, 4]), (D, [0, 2]), (A, [6]), (A, [2]), (A, [])],
                           dict(apply_deletions=False), result(True, MSG_OK, 5, 3, 1)),
+    "deletion-then-not-rup": (2, SQUARE, [(D, [2, 0]), (A, [4]), (A, [])], dict(check_rat=False),
+                              result(False, MSG_NOT_RUP, 2, deleted=1, failed=2)),
     "needed-clause-deleted-first": (2, SQUARE, [(D, [0, 2]), (A, [2]), (A, [])], {},
                                     result(False, MSG_NOT_RAT, 2, 0, 0, 1, 0, 1, 2)),
     "rat-resolvent-not-rup": (2, [[1, 2]], [(A, [0])], {}, result(False, MSG_NOT_RAT, 1, rat_checks=1, failed=1)),
@@ -70,6 +73,9 @@ CASES = {
                           result(False, MSG_NO_EMPTY, 1, rat=1, rat_checks=1)),
     "rat-disabled": (3, [[1, 2], [2, 4], [2, 5]], [(A, [0])], dict(check_rat=False),
                      result(False, MSG_NOT_RUP, 1, failed=1)),
+    # candidates in order: the failing one is counted, later ones are not reached
+    "rat-stops-at-first-failing-candidate": (4, [[2], [1, 2], [1, 4], [1, 6]], [(A, [0])], {},
+                                             result(False, MSG_NOT_RAT, 1, rat_checks=2, failed=1)),
     # RAT is tried on the first literal only: [x0, x3] is RAT on x0, [x3, x0] is not RAT on x3
     "rat-on-first-literal": (5, [[1, 2], [2, 4], [2, 5], [7, 8]], [(A, [0, 6])], {},
                              result(False, MSG_NO_EMPTY, 1, rat=1, rat_checks=1)),
@@ -82,8 +88,8 @@ CASES = {
                                          result(False, MSG_NO_EMPTY, 3, skipped=3)),
     "unit-deletion-skipped-without-deletions": (2, SQUARE, [(D, [5]), (D, [2, 4])], dict(apply_deletions=False),
                                                 result(False, MSG_NO_EMPTY, 2, skipped=1)),
-    "absent-clause-deletion-skipped": (2, SQUARE, [(D, [0, 4]), (D, [0, 1])], {},
-                                       result(False, MSG_NO_EMPTY, 2, skipped=2)),
+    "absent-clause-deletion-skipped": (2, SQUARE, [(D, [0, 4]), (D, [0, 1]), (D, [9, 9, 9])], {},
+                                       result(False, MSG_NO_EMPTY, 3, skipped=3)),
     "duplicate-clauses-deleted-one-by-one": (3, [[2, 4], [4, 2, 2]], [(D, [4, 2]), (D, [2, 4, 4]), (D, [2, 4])], {},
                                              result(False, MSG_NO_EMPTY, 3, deleted=2, skipped=1)),
     "lemma-then-its-deletion": (2, SQUARE, [(A, [2, 6]), (D, [6, 2]), (D, [6, 2])], {},
@@ -95,66 +101,66 @@ CASES = {
     "failing-step-keeps-counters": (3, SQUARE, [(A, [2, 4]), (D, [0, 2]), (D, [1, 1]), (A, [6]),
                                                 (A, [0, 4]), (A, [])], dict(check_rat=False),
                                     result(False, MSG_NOT_RUP, 4, 1, 0, 1, 1, 0, 4)),
+    # literals beyond nvars grow the tables
+    "big-literals": (0, BIG_SQUARE, [(A, [BIG + 2]), (A, [])], {}, result(True, MSG_OK, 2, 2)),
+    "big-literal-lemma-and-deletion": (2, SQUARE, [(A, [BIG]), (D, [BIG, 3 * BIG + 1]), (A, [2]), (A, [])], {},
+                                       result(True, MSG_OK, 4, 2, 1, 0, 1)),
+    "big-complementary-units": (1, [[2 * BIG], [2 * BIG + 1]], [], {}, REFUTED),
+    # a step after the failing one is not examined, so its literal need not fit in memory
+    "failure-before-huge-literal": (2, [[0, 2]], [(A, []), (A, [4294967295])], {},
+                                    result(False, MSG_NOT_RAT, 1, failed=1)),
+    # Mended faults.  Deleting the clause that forces a top-level literal would leave it unjustified:
+    # the deletion is skipped, and a lemma that needed the clause gone fails.
+    "reason-deletion-skipped": (2, [[0], [1, 2]], [(D, [1, 2]), (A, [3]), (A, [])], {},
+                                result(False, MSG_NOT_RAT, 2, skipped=1, rat_checks=1, failed=2)),
+    "reason-deletion-with-repeats-skipped": (1, [[0]], [(D, [0, 0]), (A, [1]), (A, [])], {},
+                                             result(False, MSG_NOT_RAT, 2, skipped=1, rat_checks=1, failed=2)),
+    "unit-of-repeats-deletion-skipped": (1, [[0, 0]], [(D, [0, 0, 0]), (A, [1]), (A, [])], {},
+                                         result(False, MSG_NOT_RAT, 2, skipped=1, rat_checks=1, failed=2)),
+    "reason-of-lemma-literal-kept": (3, [[0, 2], [0, 3], [1, 4]], [(A, [0]), (D, [1, 4]), (A, [5]), (A, [])], {},
+                                     result(False, MSG_NOT_RAT, 3, rup=1, skipped=1, rat_checks=1, failed=3)),
+    "satisfied-reason-shape-kept": (2, [[0], [2], [0, 3]], [(D, [3, 0])], {},
+                                    result(False, MSG_NO_EMPTY, 1, skipped=1)),
+    # A clause of one repeated literal acts as that unit, and is still listed as a clause.
+    "repeated-units-contradict": (2, [[2, 2], [3, 3]], [], {}, REFUTED),
+    "repeated-unit-propagates": (2, [[0, 0], [1, 2], [1, 3]], [(A, [])], {}, REFUTED),
+    "repeated-unit-lemma": (2, SQUARE, [(A, [2, 2]), (A, [])], {}, result(True, MSG_OK, 2, 2)),
+    "repeated-unit-lemma-three-times": (2, SQUARE, [(A, [2, 2, 2])], {}, result(False, MSG_NO_EMPTY, 1, 1)),
+    "repeated-unit-is-rat-candidate": (1, [[1, 1]], [(A, [0])], {},
+                                       result(False, MSG_NOT_RAT, 1, rat_checks=1, failed=1)),
+    # [x1, x1, x0] propagates x1 once x0 is false, although its first two positions hold the same literal
+    "repeated-first-literal-propagates": (3, [[2, 2, 0], [1], [3, 4], [3, 5]], [(A, [])], {}, REFUTED),
+    "repeated-second-literal-propagates": (3, [[2, 0, 0], [3], [1, 4], [1, 5]], [], {}, REFUTED),
+    "repeated-first-literal-lemma": (3, [[2, 2, 0], [3, 4], [3, 5]], [(A, [0])], dict(check_rat=False),
+                                     result(False, MSG_NO_EMPTY, 1, rup=1)),
 }
 
 
+@pytest.mark.parametrize("check", [nn.check_proof, ref_check_proof], ids=["native", "model"])
 @pytest.mark.parametrize("name", list(CASES))
-def test_verdicts(name):
+def test_verdicts(name, check):
     nvars, clauses, steps, opts, expected = CASES[name]
-    res = nn.check_proof(nvars, clauses, steps, **opts)
+    res = check(nvars, clauses, steps, **opts)
     assert res == expected
     assert [type(x) for x in res] == [bool, str] + [int] * 7 + [bool]
 
 
-def test_docstring():
+def test_docstring_and_argument_forms():
     assert nn.check_proof.__doc__ == (
         "Check a DRAT proof against a formula.\n\n"
         "Returns the same shape `norvane.proof.CheckResult` carries, so the Python\n"
         "wrapper can present one interface over either implementation.")
-
-
-def test_positional_and_keyword_arguments():
     steps = [(A, [4]), (A, [2]), (A, [])]
     assert nn.check_proof(2, SQUARE, steps, False, True) == nn.check_proof(
         steps=steps, clauses=SQUARE, nvars=2, check_rat=False) == result(False, MSG_NOT_RUP, 1, failed=1)
     assert nn.check_proof(2, SQUARE, [(D, [0, 2])], True, False) == result(False, MSG_NO_EMPTY, 1)
-
-
-# ---------------------------------------------------------------- mended faults
-
-
-def test_deleting_the_reason_of_a_top_level_literal_is_not_carried_out():
-    # x0 is a unit, so [-x0, x1] forces x1: deleting it must not leave x1 unjustified.
-    res = nn.check_proof(2, [[0], [1, 2]], [(D, [1, 2]), (A, [3]), (A, [])])
-    assert res == result(False, MSG_NOT_RAT, 2, skipped=1, rat_checks=1, failed=2)
-    res = nn.check_proof(1, [[0]], [(D, [0, 0]), (A, [1]), (A, [])])
-    assert res == result(False, MSG_NOT_RAT, 2, skipped=1, rat_checks=1, failed=2)
-    # the same for a reason of a literal forced by an accepted lemma: the formula is satisfiable
-    res = nn.check_proof(3, [[0, 2], [0, 3], [1, 4]], [(A, [0]), (D, [1, 4]), (A, [5]), (A, [])])
-    assert res == result(False, MSG_NOT_RAT, 3, rup=1, skipped=1, rat_checks=1, failed=3)
-
-
-def test_clause_of_one_repeated_literal_acts_as_a_unit():
-    assert nn.check_proof(2, [[2, 2], [3, 3]], []) == REFUTED
-    assert nn.check_proof(2, [[0, 0], [1, 2], [1, 3]], [(A, [])]) == REFUTED
-    assert nn.check_proof(2, SQUARE, [(A, [2, 2]), (A, [])]) == result(True, MSG_OK, 2, 2)
-    assert nn.check_proof(2, SQUARE, [(A, [2, 2, 2])]) == result(False, MSG_NO_EMPTY, 1, 1)
-    # still listed as a clause: a RAT candidate of x0
-    assert nn.check_proof(1, [[1, 1]], [(A, [0])]) == result(False, MSG_NOT_RAT, 1, rat_checks=1, failed=1)
-
-
-def test_repeated_first_literal_still_propagates():
-    # [x1, x1, x0] must propagate x1 once x0 is false, although its first two positions hold the same
-    # literal: the formula is refuted by unit propagation (-x0, hence x1, hence x2 and -x2)
-    assert nn.check_proof(3, [[2, 2, 0], [1], [3, 4], [3, 5]], [(A, [])]) == REFUTED
-    assert nn.check_proof(3, [[2, 2, 0], [3, 4], [3, 5]], [(A, [0])], check_rat=False) == result(
-        False, MSG_NO_EMPTY, 1, rup=1)
-
-
-# ---------------------------------------------------------------- argument conversion
-
-
-Step = namedtuple("Step", "is_deletion lits")
+    expected = result(True, MSG_OK, 2, 2)
+    step = namedtuple("Step", "is_deletion lits")
+    assert nn.check_proof(2, SQUARE, [step(False, (2,)), step(False, range(0))]) == expected
+    assert nn.check_proof(2, tuple(map(tuple, SQUARE)), ((False, b"\x02"), (False, b""))) == expected
+    assert nn.check_proof(True + 1, [bytearray(c) for c in SQUARE], [(A, [2]), (A, [])]) == expected
+    np = pytest.importorskip("numpy")
+    assert nn.check_proof(2, SQUARE, [(np.False_, [2]), (np.bool_(False), [])], np.True_) == expected
 
 
 @pytest.mark.parametrize("kwargs,exc,message,param", [
@@ -195,43 +201,7 @@ def test_conversion_errors(kwargs, exc, message, param):
     assert notes(e.value) == expect_notes([f"while processing '{param}'"])
 
 
-def test_accepted_argument_forms():
-    expected = result(True, MSG_OK, 2, 2)
-    assert nn.check_proof(2, SQUARE, [Step(False, (2,)), Step(False, range(0))]) == expected
-    assert nn.check_proof(2, tuple(map(tuple, SQUARE)), ((False, b"\x02"), (False, b""))) == expected
-    assert nn.check_proof(True + 1, [bytearray(c) for c in SQUARE], [(A, [2]), (A, [])]) == expected
-    np = pytest.importorskip("numpy")
-    assert nn.check_proof(2, SQUARE, [(np.False_, [2]), (np.bool_(False), [])], np.True_) == expected
-
-
-def test_literals_beyond_nvars_grow_the_tables():
-    big = 10**6
-    square = [[big + a, big + b] for a, b in [(0, 2), (0, 3), (1, 2), (1, 3)]]
-    assert nn.check_proof(0, square, [(A, [big + 2]), (A, [])]) == result(True, MSG_OK, 2, 2)
-    assert nn.check_proof(2, SQUARE, [(A, [big]), (D, [big, 3 * big + 1]), (A, [2]), (A, [])]) == result(
-        True, MSG_OK, 4, 2, 1, 0, 1)
-    assert nn.check_proof(1, [[2 * big], [2 * big + 1]], []) == REFUTED
-
-
-@pytest.mark.parametrize("where", ["clauses", "steps"])
-def test_largest_literal_does_not_crash(where):
-    lit = 4294967295
-    clauses, steps = ([[lit]], [(A, [lit - 1])]) if where == "clauses" else ([[0]], [(A, [lit]), (D, [lit, 0])])
-    try:
-        res = nn.check_proof(1, clauses, steps)
-    except MemoryError:
-        pass
-    else:
-        assert res[0] is False
-    assert nn.check_proof(2, SQUARE, [(A, [2]), (A, [])]) == result(True, MSG_OK, 2, 2)
-
-
 # ---------------------------------------------------------------- proofs from the solver
-
-
-def _random_formula(rng, nvars, nclauses):
-    return [[rng.randrange(2 * nvars) for _ in range(rng.choice([1, 2, 2, 3, 3, 3, 4]))]
-            for _ in range(nclauses)]
 
 
 def _solver_proof(nvars, clauses, **opts):
@@ -240,35 +210,6 @@ def _solver_proof(nvars, clauses, **opts):
     for c in clauses:
         s.add_clause(c)
     return s.solve(), to_steps(s.proof_steps())
-
-
-def test_solver_proofs_of_random_formulas_are_accepted():
-    rng = random.Random(2024)
-    unsat = 0
-    for i in range(800):
-        nvars = rng.randint(1, 10)
-        clauses = _random_formula(rng, nvars, rng.randint(1, 6 * nvars))
-        opts = dict(luby_base=1.0, first_reduce=2, reduce_inc=1, glue_keep=0) if i % 2 else {}
-        answer, steps = _solver_proof(nvars, clauses, **opts)
-        assert answer == sat_by_brute_force(nvars, clauses)
-        if answer:
-            continue
-        unsat += 1
-        res = nn.check_proof(nvars, clauses, steps)
-        assert res[0] and res[9] and res[8] == -1, (clauses, steps, res)
-        if res[1] == MSG_OK:
-            assert res[2] == len(steps) and res[3] + res[4] + res[5] + res[6] == len(steps)
-            # solver lemmas are RUP, and ignoring deletions keeps them RUP
-            assert nn.check_proof(nvars, clauses, steps, check_rat=False)[:2] == (True, MSG_OK)
-            assert nn.check_proof(nvars, clauses, steps, apply_deletions=False)[:2] == (True, MSG_OK)
-            # one lemma dropped: accepted or not, the report is coherent
-            if len(steps) > 2:
-                k = rng.randrange(len(steps) - 1)
-                short = steps[:k] + steps[k + 1:]
-                assert_coherent(nn.check_proof(nvars, clauses, short), short)
-        else:
-            assert res[1] == MSG_REFUTED and res[2:9] == (0, 0, 0, 0, 0, 0, -1)
-    assert unsat > 150
 
 
 def test_bench_proofs_are_accepted():
@@ -281,72 +222,7 @@ def test_bench_proofs_are_accepted():
         assert answer is False
         res = nn.check_proof(nvars, clauses, steps)
         assert res[:2] == (True, MSG_OK) and res[2] == len(steps)
-        # without its final step the proof no longer derives the empty clause
-        res = nn.check_proof(nvars, clauses, steps[:-1])
-        assert res[0] is False
-
-
-def assert_coherent(res, proof):
-    ok, message, steps, rup, rat, deleted, skipped, rat_checks, failed, empty = res
-    assert empty == ok and steps <= len(proof) and rup + rat + deleted + skipped <= steps
-    if ok:
-        assert failed == -1 and message in (MSG_OK, MSG_REFUTED)
-        assert message == MSG_REFUTED or tuple(proof[steps - 1]) == (False, [])
-    elif message == MSG_NO_EMPTY:
-        assert failed == -1 and steps == len(proof)
-    else:
-        assert message in (MSG_NOT_RAT, MSG_NOT_RUP) and failed == steps >= 1
-        assert not proof[failed - 1][0]
-
-
-def _corruptions(rng, steps, clauses, nvars):
-    out = []
-    adds = [i for i, (d, lits) in enumerate(steps) if not d and lits]
-    if adds:
-        i = rng.choice(adds)
-        out.append(steps[:i] + steps[i + 1:])  # drop a lemma
-        lits = list(steps[i][1])
-        j = rng.randrange(len(lits))
-        lits[j] ^= 1
-        out.append(steps[:i] + [(False, lits)] + steps[i + 1:])  # flip a literal
-        lits = list(steps[i][1])
-        lits[0], lits[-1] = lits[-1], lits[0]
-        out.append(steps[:i] + [(False, lits)] + steps[i + 1:])  # another pivot
-    c = rng.choice(clauses) if clauses else []
-    k = rng.randrange(len(steps) + 1)
-    out.append(steps[:k] + [(True, list(c))] + steps[k:])  # delete an input clause
-    out.append(steps[:k] + [(True, list(c) * 2)] + steps[k:])  # ... through a repeated-literal key
-    junk = []
-    for _ in range(rng.randint(1, 6)):
-        lits = [rng.randrange(2 * nvars + 2) for _ in range(rng.randint(0, 3))]
-        junk.append((rng.random() < 0.3, lits))
-    out.append(junk + [(False, [])])
-    out.append(steps[:k] + junk + steps[k:])
-    return out
-
-
-def test_no_proof_refutes_a_satisfiable_formula():
-    rng = random.Random(99)
-    checked = 0
-    while checked < 1500:
-        nvars = rng.randint(1, 7)
-        clauses = _random_formula(rng, nvars, rng.randint(2, 6 * nvars))
-        answer, steps = _solver_proof(nvars, clauses, luby_base=1.0, first_reduce=2, reduce_inc=1)
-        if answer:
-            continue
-        # weaken the formula until it is satisfiable, then try the proof and its corruptions on it
-        weak = list(clauses)
-        while not sat_by_brute_force(nvars, weak):
-            weak.pop(rng.randrange(len(weak)))
-        for proof in [steps] + _corruptions(rng, steps, weak, nvars):
-            for opts in ({}, dict(apply_deletions=False)):
-                res = nn.check_proof(nvars, weak, proof, **opts)
-                assert not res[0], (nvars, weak, proof, res)
-                assert_coherent(res, proof)
-                checked += 1
-        # on the unsatisfiable original a corrupted proof may pass or fail, but the report is coherent
-        for proof in _corruptions(rng, steps, clauses, nvars):
-            assert_coherent(nn.check_proof(nvars, clauses, proof), proof)
+        assert nn.check_proof(nvars, clauses, steps[:-1])[0] is False
 
 
 # ---------------------------------------------------------------- the interpreter lock
@@ -357,11 +233,7 @@ def _long_check():
     if path.exists():
         nvars, clauses = read_dimacs_xz(path)
     else:
-        holes = 6
-        nvars = (holes + 1) * holes
-        clauses = [[2 * (p * holes + h) for h in range(holes)] for p in range(holes + 1)]
-        clauses += [[2 * (p * holes + h) + 1, 2 * (q * holes + h) + 1]
-                    for h in range(holes) for p in range(holes + 1) for q in range(p + 1, holes + 1)]
+        nvars, clauses = pigeonhole(6)
     answer, steps = _solver_proof(nvars, clauses)
     assert answer is False
     return nvars, clauses, steps
@@ -369,43 +241,8 @@ def _long_check():
 
 def test_lock_is_released_during_the_check():
     nvars, clauses, steps = _long_check()
-    stamps = []
-    stop = threading.Event()
 
-    def ticker():
-        while not stop.is_set():
-            stamps.append(time.perf_counter())
-            time.sleep(0.0002)
+    def check():
+        assert nn.check_proof(nvars, clauses, steps)[:2] == (True, MSG_OK)
 
-    th = threading.Thread(target=ticker)
-    th.start()
-    try:
-        windows = []
-        while sum(b - a for a, b in windows) < 0.25:
-            t0 = time.perf_counter()
-            res = nn.check_proof(nvars, clauses, steps)
-            windows.append((t0, time.perf_counter()))
-            assert res[:2] == (True, MSG_OK)
-    finally:
-        stop.set()
-        th.join()
-    # With the lock held throughout a call, the ticker could still slip in once at each end of the
-    # window (while the caller runs Python code), but never in between.
-    inside = sum(max(0, sum(1 for t in stamps if a < t < b) - 2) for a, b in windows)
-    assert inside >= 20, (inside, len(windows))
-
-
-def test_concurrent_checks_from_threads():
-    nvars, clauses, steps = _long_check()
-    expected = nn.check_proof(nvars, clauses, steps)
-    out = [None] * 3
-
-    def work(i):
-        out[i] = nn.check_proof(nvars, clauses, steps if i != 1 else steps[:-1])
-
-    ths = [threading.Thread(target=work, args=(i,)) for i in range(3)]
-    for t in ths:
-        t.start()
-    for t in ths:
-        t.join()
-    assert out[0] == out[2] == expected and out[1][0] is False
+    assert_lock_released(check)

@@ -1,20 +1,16 @@
-"""solve_portfolio: worker mappings, routing, proofs, agreement with Solver, threads and the lock."""
+"""solve_portfolio: worker mappings, routing, proofs, agreement with Solver and the interpreter lock.
+
+Random small formulas through random portfolios, against brute force, are in test_fuzz.py."""
 import random
-import threading
 import time
 
 import pytest
 
 import norvane_native as nn
-from conftest import expect_notes, notes, satisfies
+from conftest import SOLVER_PARAMS, assert_lock_released, expect_notes, notes, pigeonhole, satisfies
 
-FIELDS = ["restart", "ccmin", "phase_saving", "init_phase", "target_phase", "target_reset", "walk_flips",
-          "walk_interval", "walk_patience", "walk_min_conflicts", "var_decay", "var_decay_max", "cla_decay",
-          "luby_base", "first_reduce", "reduce_inc", "glue_keep", "block_restart", "rnd_freq", "rnd_seed"]
-DEFAULTS = dict(restart="luby", ccmin="deep", phase_saving=True, init_phase=False, target_phase=True,
-                target_reset=0, walk_flips=20000, walk_interval=1, walk_patience=3, walk_min_conflicts=5000,
-                var_decay=0.8, var_decay_max=0.95, cla_decay=0.999, luby_base=100.0, first_reduce=2000,
-                reduce_inc=300, glue_keep=2, block_restart=True, rnd_freq=0.0, rnd_seed=91648253)
+FIELDS = [name for name, _ in SOLVER_PARAMS[1:]]
+DEFAULTS = dict(SOLVER_PARAMS[1:])
 RANGE = "out of range integral type conversion attempted"
 NOTE = ["while processing 'configs'"]
 CONFIGS = {
@@ -27,22 +23,21 @@ CONFIGS = {
 
 
 def cfg(**over):
-    c = dict(DEFAULTS)
-    c.update(over)
-    return c
-
-
-def php(holes):
-    var = lambda p, h: p * holes + h  # noqa: E731
-    cls = [[2 * var(p, h) for h in range(holes)] for p in range(holes + 1)]
-    cls += [[2 * var(p, h) + 1, 2 * var(q, h) + 1]
-            for h in range(holes) for p in range(holes + 1) for q in range(p + 1, holes + 1)]
-    return (holes + 1) * holes, cls
+    return dict(DEFAULTS, **over)
 
 
 def random_3sat(seed, nvars, ratio=4.26):
     rng = random.Random(seed)
     return [[2 * v + rng.randrange(2) for v in rng.sample(range(nvars), 3)] for _ in range(round(ratio * nvars))]
+
+
+FORMULAS = {
+    "php5": pigeonhole(5),
+    "php6": pigeonhole(6),
+    "sat-100": (100, random_3sat(17, 100)),
+    "unsat-100": (100, random_3sat(27, 100)),
+    "threshold-50": (50, random_3sat(2, 50)),
+}
 
 
 def solver_run(nvars, clauses, config, want_proof=False):
@@ -56,25 +51,17 @@ def solver_run(nvars, clauses, config, want_proof=False):
     return sat, s.model, s.conflicts, s.decisions, s.propagations, s.restarts, proof
 
 
-def outcome_of(res):
-    """The part of a result that a worker's own solver determines."""
-    worker, formula, sat, model, conflicts, decisions, propagations, restarts, proof = res
-    return sat, model, conflicts, decisions, propagations, restarts, proof
-
-
-def assert_valid(res, nvars, clauses, alt=None):
+def check_result(res, nvars, clauses, configs, alt=None, want_proof=False):
+    """The winner's outcome is what its own solver reports on its formula; models and proofs check."""
     worker, formula, sat, model, *_, proof = res
     solved = alt if formula == 1 else clauses
-    assert formula in (0, 1) and type(sat) is bool
+    assert 0 <= worker < len(configs) and formula in (0, 1)
+    assert res[2:] == solver_run(nvars, solved, configs[worker], want_proof)
     if sat:
-        assert len(model) >= nvars and satisfies(solved, model) and proof == []
-    else:
-        assert model == []
-        if proof:
-            assert proof[-1] == (False, [])
-            assert all(type(d) is bool and 0 not in lits for d, lits in proof)
-            check = nn.check_proof(nvars, solved, [(d, [nn.from_dimacs(x) for x in lits]) for d, lits in proof])
-            assert check[0] and check[9], check
+        assert len(model) >= nvars and satisfies(solved, model)
+    elif proof:
+        check = nn.check_proof(nvars, solved, [(d, [nn.from_dimacs(x) for x in lits]) for d, lits in proof])
+        assert check[:2] == (True, "empty clause derived and every step verified"), check
 
 
 def test_docstring():
@@ -110,9 +97,6 @@ def test_fields_are_read_in_order_through_the_item_protocol():
         nn.solve_portfolio(1, [[0]], [Recorder(log), Recorder(log, fail_on="walk_interval"), Recorder(log)])
     assert log == FIELDS + FIELDS[:FIELDS.index("walk_interval") + 1]
     assert str(e.value) == "no walk_interval" and notes(e.value) == expect_notes(NOTE)
-
-
-def test_missing_keys():
     c = cfg()
     del c["walk_flips"]
     with pytest.raises(KeyError) as e:
@@ -156,8 +140,7 @@ def test_accepted_field_values():
     extra.update(comment="ignored", walk="ignored", **{"": None})
     numpy_cfg = cfg(phase_saving=np.True_, block_restart=np.bool_(False), rnd_freq=np.float64(0.0))
     for c in (extra, numpy_cfg):
-        res = nn.solve_portfolio(2, [[0, 2], [1]], [c])
-        assert res[:4] == (0, 0, True, [False, True])
+        assert nn.solve_portfolio(2, [[0, 2], [1]], [c])[:4] == (0, 0, True, [False, True])
 
 
 @pytest.mark.parametrize("configs,exc,message", [
@@ -184,7 +167,7 @@ def test_bad_configs_argument(configs, exc, message):
     ([cfg(), cfg(), cfg(restart="")], 'unknown restart ""'),
 ])
 def test_unknown_option_names_run_nothing(configs, message):
-    nvars, clauses = php(9)  # would take far longer than this test if any worker ran
+    nvars, clauses = pigeonhole(9)  # would take far longer than this test if any worker ran
     t = time.perf_counter()
     with pytest.raises(ValueError) as e:
         nn.solve_portfolio(nvars, clauses, configs)
@@ -233,13 +216,10 @@ def test_argument_conversion_errors(kwargs, exc, message, param):
 # ---------------------------------------------------------------- results
 
 
-def test_no_configuration_returns_none():
+def test_no_configuration_and_contradictions_found_while_loading():
     assert nn.solve_portfolio(3, [[0]], []) is None
     assert nn.solve_portfolio(3, [[0], [1]], (), alt=[[2]], alt_threads=5, want_proof=True) is None
     assert nn.solve_portfolio(0, [[]], []) is None
-
-
-def test_contradiction_found_while_loading():
     c = cfg()
     assert nn.solve_portfolio(1, [[0], [1]], [c]) == (0, 0, False, [], 0, 0, 1, 0, [])
     assert nn.solve_portfolio(1, [[0], [1]], [c], want_proof=True) == (0, 0, False, [], 0, 0, 1, 0, [(False, [])])
@@ -247,26 +227,9 @@ def test_contradiction_found_while_loading():
                                                                               [(False, [])])
     res = nn.solve_portfolio(2, [[0, 2], []], [c, c], want_proof=True)
     assert res[0] in (0, 1) and res[1:] == (0, False, [], 0, 0, 0, 0, [(False, [])])
-
-
-def test_result_shape_and_model_size():
-    res = nn.solve_portfolio(1, [[10], [0, 2]], [cfg()])
-    assert len(res) == 9 and [type(x) for x in res] == [int, int, bool, list, int, int, int, int, list]
-    assert res[2] is True and len(res[3]) == 6 and res[3][5] is True
-    assert all(type(b) is bool for b in res[3])
-    res = nn.solve_portfolio(2, [[0, 2]], [cfg(), cfg()], want_proof=True)
-    assert res[0] in (0, 1) and res[2] is True and len(res[3]) == 2 and (res[3][0] or res[3][1]) and res[8] == []
-
-
-FORMULAS = {
-    "php5": php(5),
-    "php6": php(6),
-    "sat-100": (100, random_3sat(17, 100)),
-    "unsat-100": (100, random_3sat(27, 100)),
-    "sat-40": (40, random_3sat(1, 40, 4.0)),
-    "unsat-40": (40, random_3sat(4, 40, 5.5)),
-    "threshold-50": (50, random_3sat(2, 50)),
-}
+    res = nn.solve_portfolio(1, [[10], [0, 2]], [c])
+    assert [type(x) for x in res] == [int, int, bool, list, int, int, int, int, list]
+    assert res[2] is True and len(res[3]) == 6 and res[3][5] is True and all(type(b) is bool for b in res[3])
 
 
 @pytest.mark.parametrize("formula", list(FORMULAS))
@@ -274,77 +237,36 @@ FORMULAS = {
 def test_single_configuration_equals_solver(formula, config):
     nvars, clauses = FORMULAS[formula]
     c = cfg(**CONFIGS[config])
-    expected = solver_run(nvars, clauses, c, want_proof=True)
     res = nn.solve_portfolio(nvars, clauses, [c], want_proof=True)
     assert res[:2] == (0, 0)
-    assert outcome_of(res) == expected
-    assert_valid(res, nvars, clauses)
+    check_result(res, nvars, clauses, [c], want_proof=True)
     plain = nn.solve_portfolio(nvars, clauses, [c])
-    assert outcome_of(plain)[:6] == expected[:6] and plain[8] == []
-
-
-def test_want_proof_unsat_is_checkable():
-    nvars, clauses = php(5)
-    res = nn.solve_portfolio(nvars, clauses, [cfg(), cfg(**CONFIGS["glucose-basic"])], want_proof=True)
-    assert res[2] is False and len(res[8]) > 1
-    assert res[8][-1] == (False, [])
-    steps = [(d, [nn.from_dimacs(x) for x in lits]) for d, lits in res[8]]
-    assert nn.check_proof(nvars, clauses, steps)[:2] == (True, "empty clause derived and every step verified")
-    assert outcome_of(res) == solver_run(nvars, clauses, cfg(**CONFIGS[["default", "glucose-basic"][res[0]]]),
-                                         want_proof=True)
-
-
-# ---------------------------------------------------------------- alternative formula
-
-
-def test_alt_routing_single_configuration():
-    nvars, unsat = php(4)
-    sat = [[0, 2], [1, 3], [4]]
-    c = cfg()
-    res = nn.solve_portfolio(nvars, unsat, [c], alt=sat, alt_threads=1)
-    assert res[:3] == (0, 1, True) and satisfies(sat, res[3])
-    assert outcome_of(res) == solver_run(nvars, sat, c)
-    for kwargs in (dict(alt=sat), dict(alt=sat, alt_threads=0), dict(alt_threads=3), dict(alt=None, alt_threads=3)):
-        res = nn.solve_portfolio(nvars, unsat, [c], **kwargs)
-        assert res[:3] == (0, 0, False)
-        assert outcome_of(res) == solver_run(nvars, unsat, c)
-    res = nn.solve_portfolio(nvars, unsat, [c], alt=[], alt_threads=2**64 - 1)
-    assert res[:3] == (0, 1, True) and res[4] == 0 and len(res[3]) == nvars
-
-
-def test_alt_routing_threads():
-    nvars, hard = php(8)
-    configs = [cfg(**CONFIGS[k]) for k in ["default", "glucose-basic", "walk", "random"]]
-    # only the last configuration gets the (trivial) alternative formula, so it wins
-    res = nn.solve_portfolio(nvars, hard, configs, alt=[[0, 2]], alt_threads=1)
-    assert res[:3] == (3, 1, True) and len(res[3]) == nvars
-    assert_valid(res, nvars, hard, alt=[[0, 2]])
-    assert outcome_of(res) == solver_run(nvars, [[0, 2]], configs[3])
-    # every configuration solves the alternative formula
-    small_n, small = php(4)
-    alt = random_3sat(5, small_n, 3.0)
-    res = nn.solve_portfolio(small_n, small, configs, alt=alt, alt_threads=10)
-    assert res[1:3] == (1, True) and satisfies(alt, res[3])
-    assert outcome_of(res) == solver_run(small_n, alt, configs[res[0]])
-    # without alt_threads the alternative formula is never used
-    res = nn.solve_portfolio(small_n, small, configs, alt=alt, want_proof=True)
-    assert res[1:3] == (0, False)
-    assert outcome_of(res) == solver_run(small_n, small, configs[res[0]], want_proof=True)
-    assert_valid(res, small_n, small)
+    assert plain[:8] == res[:8] and plain[8] == []
 
 
 @pytest.mark.parametrize("formula", ["php6", "sat-100", "unsat-100", "threshold-50"])
 def test_threaded_winner_matches_its_own_solver(formula):
     nvars, clauses = FORMULAS[formula]
     configs = [cfg(**CONFIGS[k]) for k in CONFIGS]
-    res = nn.solve_portfolio(nvars, clauses, configs, want_proof=True)
-    assert 0 <= res[0] < len(configs) and res[1] == 0
-    assert outcome_of(res) == solver_run(nvars, clauses, configs[res[0]], want_proof=True)
-    assert_valid(res, nvars, clauses)
+    check_result(nn.solve_portfolio(nvars, clauses, configs, want_proof=True), nvars, clauses, configs,
+                 want_proof=True)
     # the same mapping object twice: two identical workers, either may win with the same outcome
-    c = configs[1]
-    res = nn.solve_portfolio(nvars, clauses, [c, c])
-    assert res[0] in (0, 1) and outcome_of(res) == solver_run(nvars, clauses, c)
+    check_result(nn.solve_portfolio(nvars, clauses, [configs[1]] * 2), nvars, clauses, [configs[1]] * 2)
+
+
+# ---------------------------------------------------------------- alternative formula (small cases: test_fuzz.py)
+
+
+def test_alt_goes_to_the_last_workers_and_the_winner_stops_the_others():
+    nvars, hard = pigeonhole(9)  # seconds of work for each worker that is not stopped
+    res = nn.solve_portfolio(nvars, hard, [cfg()], alt=[], alt_threads=2**64 - 1)
+    assert res[:3] == (0, 1, True) and res[4] == 0 and len(res[3]) == nvars
+    configs = [cfg(**CONFIGS[k]) for k in ["default", "glucose-basic", "walk", "random"]]
+    t = time.perf_counter()
+    res = nn.solve_portfolio(nvars, hard, configs, alt=[[0, 2]], alt_threads=1)
+    assert time.perf_counter() - t < 1.0
+    assert res[:3] == (3, 1, True) and len(res[3]) == nvars  # only the last worker has the trivial formula
+    check_result(res, nvars, hard, configs, alt=[[0, 2]])
 
 
 # ---------------------------------------------------------------- threads and the interpreter lock
@@ -352,57 +274,10 @@ def test_threaded_winner_matches_its_own_solver(formula):
 
 @pytest.mark.parametrize("nconfigs", [1, 2])
 def test_lock_is_released_during_the_run(nconfigs):
-    nvars, clauses = php(7)
+    nvars, clauses = pigeonhole(7)
     configs = [cfg(), cfg(**CONFIGS["glucose-basic"])][:nconfigs]
-    stamps = []
-    stop = threading.Event()
 
-    def ticker():
-        while not stop.is_set():
-            stamps.append(time.perf_counter())
-            time.sleep(0.0002)
+    def run():
+        assert nn.solve_portfolio(nvars, clauses, configs)[2] is False
 
-    th = threading.Thread(target=ticker)
-    th.start()
-    try:
-        windows = []
-        while sum(b - a for a, b in windows) < 0.25:
-            t0 = time.perf_counter()
-            res = nn.solve_portfolio(nvars, clauses, configs)
-            windows.append((t0, time.perf_counter()))
-            assert res[2] is False
-    finally:
-        stop.set()
-        th.join()
-    # With the lock held throughout a call, the ticker could still slip in once at each end of the
-    # window (while the caller runs Python code), but never in between.
-    inside = sum(max(0, sum(1 for t in stamps if a < t < b) - 2) for a, b in windows)
-    assert inside >= 20, (inside, len(windows))
-
-
-def test_concurrent_calls_from_python_threads():
-    jobs = [("php5", [cfg(), cfg(**CONFIGS["walk"])]), ("sat-40", [cfg(**CONFIGS["random"]), cfg()]),
-            ("unsat-40", [cfg(**CONFIGS["reduce"])]), ("threshold-50", [cfg(), cfg(**CONFIGS["glucose-basic"])])]
-    results = {}
-    errors = []
-
-    def work(i, name, configs):
-        try:
-            nvars, clauses = FORMULAS[name]
-            for rep in range(3):
-                results[i, rep] = nn.solve_portfolio(nvars, clauses, configs, want_proof=True)
-        except BaseException as e:  # noqa: BLE001 - reported below
-            errors.append(e)
-
-    threads = [threading.Thread(target=work, args=(i, name, configs)) for i, (name, configs) in enumerate(jobs)]
-    for t in threads:
-        t.start()
-    for t in threads:
-        t.join()
-    assert errors == []
-    for i, (name, configs) in enumerate(jobs):
-        nvars, clauses = FORMULAS[name]
-        for rep in range(3):
-            res = results[i, rep]
-            assert outcome_of(res) == solver_run(nvars, clauses, configs[res[0]], want_proof=True)
-            assert_valid(res, nvars, clauses)
+    assert_lock_released(run)

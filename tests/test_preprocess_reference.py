@@ -17,6 +17,7 @@ import pytest
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 import norvane_native as nn  # noqa: E402
+from conftest import satisfies  # noqa: E402
 from reference.preprocess_model import RefPreprocessor  # noqa: E402
 
 LENGTHS = [2] * 5 + [3] * 8 + [4] * 4 + [5] * 2
@@ -45,38 +46,12 @@ def random_formula(rng, nv, n, empty_rate=0.0, unit_rate=0.03):
     return out
 
 
-def satisfies(clauses, model):
-    return all(any(model[l >> 1] != bool(l & 1) for l in c) for c in clauses)
-
-
 def find_model(clauses, nvars):
-    """A model of `clauses` (list of bools) or None, by a small DPLL."""
-
-    def solve(vals):
-        while True:
-            branch = None
-            for c in clauses:
-                if any(vals.get(l >> 1) == (not l & 1) for l in c):
-                    continue
-                free = list(dict.fromkeys(l for l in c if (l >> 1) not in vals))
-                if not free:
-                    return None
-                if len(free) == 1:
-                    vals[free[0] >> 1] = not free[0] & 1
-                    break
-                if branch is None:
-                    branch = free[0]
-            else:
-                if branch is None:
-                    return vals
-                for l in (branch, branch ^ 1):
-                    found = solve({**vals, l >> 1: not l & 1})
-                    if found is not None:
-                        return found
-                return None
-
-    vals = solve({})
-    return None if vals is None else [vals.get(v, False) for v in range(nvars)]
+    """A model of `clauses` (list of bools) or None, found by the native Solver."""
+    s = nn.Solver(nvars)
+    for c in clauses:
+        s.add_clause(c)
+    return s.model if s.solve() else None
 
 
 def drop_tautologies(clauses):

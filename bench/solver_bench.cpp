@@ -1,7 +1,7 @@
 // Benchmark driver: reads DIMACS CNF on stdin, solves with the default
 // configuration, checks a model against the formula and prints one line:
 //   result seconds propagations props_per_second conflicts decisions
-// Build: g++ -std=c++20 -O2 src/core/*.cpp src/solver/*.cpp tests/native/solver_bench.cpp
+// Build and run: g++ -std=c++20 -O2 src/core/*.cpp src/solver/*.cpp bench/solver_bench.cpp -o /tmp/sb && /tmp/sb [--proof] < f.cnf
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "../../src/solver/solver.hpp"
+#include "../src/solver/solver.hpp"
 
 int main(int argc, char** argv) {
     bool proof = argc > 1 && std::string(argv[1]) == "--proof";

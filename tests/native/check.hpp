@@ -1,0 +1,68 @@
+// Shared by the native test programs: CHECK counts a failure and carries on;
+// main ends with `return tl::finish("name");`.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+#include "../../src/core/lit.hpp"
+
+namespace tl {
+
+inline int failures = 0;
+
+inline int finish(const char* name) {
+    std::printf("%s: %d failed check(s)\n", name, failures);
+    return failures == 0 ? 0 : 1;
+}
+
+template <class E, class F>
+bool throws(F f) {
+    try {
+        f();
+    } catch (const E&) {
+        return true;
+    }
+    return false;
+}
+
+// splitmix64: fixed seeds, so every run tests the same cases.
+struct Rng {
+    uint64_t s;
+    uint64_t next() {
+        uint64_t z = (s += 0x9E3779B97F4A7C15ull);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+        return z ^ (z >> 31);
+    }
+    uint32_t below(uint32_t n) { return static_cast<uint32_t>(next() % n); }
+};
+
+using Clause = std::vector<nv::Lit>;
+using Formula = std::vector<Clause>;
+
+// Random 3-SAT over distinct variables per clause.
+inline Formula random_3sat(Rng& r, uint32_t nvars, uint32_t nclauses) {
+    Formula f;
+    while (f.size() < nclauses) {
+        Clause c;
+        while (c.size() < 3) {
+            nv::Lit l = nv::mk_lit(r.below(nvars), r.below(2) != 0);
+            bool dup = false;
+            for (nv::Lit x : c) dup |= nv::var_of(x) == nv::var_of(l);
+            if (!dup) c.push_back(l);
+        }
+        f.push_back(c);
+    }
+    return f;
+}
+
+}  // namespace tl
+
+#define CHECK(cond)                                                                          \
+    do {                                                                                     \
+        if (!(cond)) {                                                                       \
+            if (++tl::failures <= 50) std::printf("FAIL %s:%d: %s\n", __FILE__, __LINE__, #cond); \
+        }                                                                                    \
+    } while (0)
