@@ -47,7 +47,9 @@ CCMINS = ["deep", "basic", "none"]
 
 def random_options(rng: random.Random, tame=False) -> dict:
     """All twenty solver options, from sensible ranges and their edges.  `tame` keeps random
-    decisions rare: a search of purely random decisions on a few hundred variables can take minutes."""
+    decisions rare, restarts spaced and some learned clauses alive: on a few hundred variables a search
+    of random decisions, or one that restarts and forgets its learned clauses at every conflict, can
+    run for hours."""
     pick = rng.choice
     return dict(
         restart=pick(RESTARTS),
@@ -63,9 +65,10 @@ def random_options(rng: random.Random, tame=False) -> dict:
         var_decay=pick([0.5, 0.8, 0.9, 0.95, 0.999, 1.0, rng.uniform(0.5, 1.0)]),
         var_decay_max=pick([0.5, 0.8, 0.95, 0.999, 1.0, rng.uniform(0.5, 1.0)]),
         cla_decay=pick([0.5, 0.9, 0.999, 1.0, rng.uniform(0.5, 1.0)]),
-        luby_base=pick([-5.0, 0.0, 0.5, 1.0, 2.0, 10.0, 100.0, rng.uniform(0.0, 50.0)]),
-        first_reduce=pick([0, 1, 2, 10, 100, 2000]),
-        reduce_inc=pick([0, 1, 10, 300]),
+        luby_base=pick([1.0, 10.0, 100.0] if tame else [-5.0, 0.0, 0.5, 1.0, 2.0, 10.0, 100.0,
+                                                         rng.uniform(0.0, 50.0)]),
+        first_reduce=pick([100, 2000] if tame else [0, 1, 2, 10, 100, 2000]),
+        reduce_inc=pick([10, 300] if tame else [0, 1, 10, 300]),
         glue_keep=pick([0, 1, 2, 3, 5, 2**32 - 1]),
         block_restart=pick([True, False]),
         rnd_freq=pick([0.0, 0.0, 0.01, 0.05] if tame else [0.0, 0.0, 0.01, 0.1, 0.5, 1.0, rng.random()]),
