@@ -389,7 +389,7 @@ PyObject* str(const std::string& s) {
     return check(PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size()))).release();
 }
 
-template <class T, class F>
+template <class F>
 static PyObject* list_of(size_t n, F&& item) {
     Ref list = check(PyList_New(static_cast<Py_ssize_t>(n)));
     for (size_t i = 0; i < n; ++i) {
@@ -401,15 +401,15 @@ static PyObject* list_of(size_t n, F&& item) {
 }
 
 PyObject* list_u32(std::span<const uint32_t> v) {
-    return list_of<uint32_t>(v.size(), [&](size_t i) { return PyLong_FromUnsignedLong(v[i]); });
+    return list_of(v.size(), [&](size_t i) { return PyLong_FromUnsignedLong(v[i]); });
 }
 
 PyObject* list_i32(std::span<const int32_t> v) {
-    return list_of<int32_t>(v.size(), [&](size_t i) { return PyLong_FromLong(v[i]); });
+    return list_of(v.size(), [&](size_t i) { return PyLong_FromLong(v[i]); });
 }
 
 PyObject* list_bool(const std::vector<bool>& v) {
-    return list_of<bool>(v.size(), [&](size_t i) {
+    return list_of(v.size(), [&](size_t i) {
         PyObject* b = v[i] ? Py_True : Py_False;
         Py_INCREF(b);
         return b;
@@ -417,18 +417,18 @@ PyObject* list_bool(const std::vector<bool>& v) {
 }
 
 PyObject* list_str(const std::vector<std::string>& v) {
-    return list_of<std::string>(v.size(), [&](size_t i) {
+    return list_of(v.size(), [&](size_t i) {
         return PyUnicode_FromStringAndSize(v[i].data(), static_cast<Py_ssize_t>(v[i].size()));
     });
 }
 
 static PyObject* dimacs_list(const std::vector<nv::Lit>& lits) {
-    return list_of<int32_t>(lits.size(), [&](size_t i) { return PyLong_FromLong(nv::to_dimacs(lits[i])); });
+    return list_of(lits.size(), [&](size_t i) { return PyLong_FromLong(nv::to_dimacs(lits[i])); });
 }
 
 template <class Head>
 static PyObject* proof_pairs(const std::vector<nv::ProofStep>& steps, Head&& head) {
-    return list_of<int>(steps.size(), [&](size_t i) -> PyObject* {
+    return list_of(steps.size(), [&](size_t i) -> PyObject* {
         Ref h(head(steps[i].is_deletion));
         if (!h) return nullptr;
         Ref lits(dimacs_list(steps[i].lits));

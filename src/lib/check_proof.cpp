@@ -33,7 +33,7 @@ PyObject* py_check_proof(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
 }  // namespace
 
 PyMethodDef check_proof_def = {
-    "check_proof", NV_FASTCALL(py_check_proof), METH_FASTCALL | METH_KEYWORDS,
+    "check_proof", NV_METH(py_check_proof), METH_FASTCALL | METH_KEYWORDS,
     "check_proof(nvars, clauses, steps, check_rat=True, apply_deletions=True)\n--\n\n"
     "Check a DRAT proof against a formula.\n\nReturns the same shape `norvane.proof.CheckResult` carries, so the "
     "Python\nwrapper can present one interface over either implementation."};

@@ -127,13 +127,13 @@ PyObject* db_repr(PyObject* self) {
 }
 
 PyMethodDef methods[] = {
-    {"add_clause", NV_FASTCALL(db_add_clause), METH_FASTCALL | METH_KEYWORDS,
+    {"add_clause", NV_METH(db_add_clause), METH_FASTCALL | METH_KEYWORDS,
      "add_clause($self, lits)\n--\n\nAdd a clause of internal literals.  False means it was a tautology."},
-    {"add_dimacs", NV_FASTCALL(db_add_dimacs), METH_FASTCALL | METH_KEYWORDS,
+    {"add_dimacs", NV_METH(db_add_dimacs), METH_FASTCALL | METH_KEYWORDS,
      "add_dimacs($self, lits)\n--\n\nAdd a clause of signed 1-based DIMACS literals."},
-    {"clause", NV_FASTCALL(db_clause), METH_FASTCALL | METH_KEYWORDS,
+    {"clause", NV_METH(db_clause), METH_FASTCALL | METH_KEYWORDS,
      "clause($self, i)\n--\n\nLiterals of clause `i`."},
-    {"clauses", NV_NOARGS(db_clauses), METH_NOARGS,
+    {"clauses", NV_METH(db_clauses), METH_NOARGS,
      "clauses($self)\n--\n\nEvery clause, as a list of lists -- the round-trip out of the arena."},
     {nullptr, nullptr, 0, nullptr},
 };

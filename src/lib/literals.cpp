@@ -55,14 +55,14 @@ PyObject* py_to_dimacs(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
 
 }  // namespace
 
-PyMethodDef neg_def = {"neg", NV_FASTCALL(py_neg), METH_FASTCALL | METH_KEYWORDS, "neg(l)\n--\n\n"};
-PyMethodDef var_of_def = {"var_of", NV_FASTCALL(py_var_of), METH_FASTCALL | METH_KEYWORDS, "var_of(l)\n--\n\n"};
-PyMethodDef is_neg_def = {"is_neg", NV_FASTCALL(py_is_neg), METH_FASTCALL | METH_KEYWORDS, "is_neg(l)\n--\n\n"};
-PyMethodDef mk_lit_def = {"mk_lit", NV_FASTCALL(py_mk_lit), METH_FASTCALL | METH_KEYWORDS,
+PyMethodDef neg_def = {"neg", NV_METH(py_neg), METH_FASTCALL | METH_KEYWORDS, "neg(l)\n--\n\n"};
+PyMethodDef var_of_def = {"var_of", NV_METH(py_var_of), METH_FASTCALL | METH_KEYWORDS, "var_of(l)\n--\n\n"};
+PyMethodDef is_neg_def = {"is_neg", NV_METH(py_is_neg), METH_FASTCALL | METH_KEYWORDS, "is_neg(l)\n--\n\n"};
+PyMethodDef mk_lit_def = {"mk_lit", NV_METH(py_mk_lit), METH_FASTCALL | METH_KEYWORDS,
                           "mk_lit(v, negated=False)\n--\n\n"};
-PyMethodDef from_dimacs_def = {"from_dimacs", NV_FASTCALL(py_from_dimacs), METH_FASTCALL | METH_KEYWORDS,
+PyMethodDef from_dimacs_def = {"from_dimacs", NV_METH(py_from_dimacs), METH_FASTCALL | METH_KEYWORDS,
                                "from_dimacs(d)\n--\n\n"};
-PyMethodDef to_dimacs_def = {"to_dimacs", NV_FASTCALL(py_to_dimacs), METH_FASTCALL | METH_KEYWORDS,
+PyMethodDef to_dimacs_def = {"to_dimacs", NV_METH(py_to_dimacs), METH_FASTCALL | METH_KEYWORDS,
                              "to_dimacs(l)\n--\n\n"};
 
 }  // namespace nvpy

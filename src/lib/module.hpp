@@ -5,9 +5,8 @@
 
 #include "py.hpp"
 
-// Casts a fast-call function to the generic PyCFunction slot type.
-#define NV_FASTCALL(fn) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(fn))
-#define NV_NOARGS(fn) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(fn))
+// Casts a fast-call or no-argument method to the generic PyCFunction slot type.
+#define NV_METH(fn) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(fn))
 
 namespace nvpy {
 

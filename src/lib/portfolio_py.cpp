@@ -124,7 +124,7 @@ PyObject* py_solve_portfolio(PyObject*, PyObject* const* args, Py_ssize_t nargs,
 }  // namespace
 
 PyMethodDef solve_portfolio_def = {
-    "solve_portfolio", NV_FASTCALL(py_solve_portfolio), METH_FASTCALL | METH_KEYWORDS,
+    "solve_portfolio", NV_METH(py_solve_portfolio), METH_FASTCALL | METH_KEYWORDS,
     "solve_portfolio(nvars, clauses, configs, alt=None, alt_threads=0, want_proof=False)\n--\n\n"
     "Run a threaded portfolio over one formula and return the first answer.\n\n"
     "Releases the GIL for the duration: without that the Python interpreter lock\n"

@@ -125,12 +125,12 @@ PyObject* pre_repr(PyObject* self) {
 }
 
 PyMethodDef methods[] = {
-    {"freeze", NV_FASTCALL(pre_freeze), METH_FASTCALL | METH_KEYWORDS, "freeze($self, v)\n--\n\n"},
-    {"add_clause", NV_FASTCALL(pre_add_clause), METH_FASTCALL | METH_KEYWORDS, "add_clause($self, lits)\n--\n\n"},
-    {"run", NV_FASTCALL(pre_run), METH_FASTCALL | METH_KEYWORDS, "run($self, rounds=3)\n--\n\n"},
-    {"reduced", NV_NOARGS(pre_reduced), METH_NOARGS, "reduced($self)\n--\n\n"},
-    {"reconstruct", NV_FASTCALL(pre_reconstruct), METH_FASTCALL | METH_KEYWORDS, "reconstruct($self, model)\n--\n\n"},
-    {"proof_steps", NV_NOARGS(pre_proof_steps), METH_NOARGS, "proof_steps($self)\n--\n\n"},
+    {"freeze", NV_METH(pre_freeze), METH_FASTCALL | METH_KEYWORDS, "freeze($self, v)\n--\n\n"},
+    {"add_clause", NV_METH(pre_add_clause), METH_FASTCALL | METH_KEYWORDS, "add_clause($self, lits)\n--\n\n"},
+    {"run", NV_METH(pre_run), METH_FASTCALL | METH_KEYWORDS, "run($self, rounds=3)\n--\n\n"},
+    {"reduced", NV_METH(pre_reduced), METH_NOARGS, "reduced($self)\n--\n\n"},
+    {"reconstruct", NV_METH(pre_reconstruct), METH_FASTCALL | METH_KEYWORDS, "reconstruct($self, model)\n--\n\n"},
+    {"proof_steps", NV_METH(pre_proof_steps), METH_NOARGS, "proof_steps($self)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -171,16 +171,16 @@ PyObject* solver_repr(PyObject* self) {
 }
 
 PyMethodDef methods[] = {
-    {"new_var", NV_NOARGS(solver_new_var), METH_NOARGS, "new_var($self)\n--\n\n"},
-    {"enable_proof", NV_NOARGS(solver_enable_proof), METH_NOARGS,
+    {"new_var", NV_METH(solver_new_var), METH_NOARGS, "new_var($self)\n--\n\n"},
+    {"enable_proof", NV_METH(solver_enable_proof), METH_NOARGS,
      "enable_proof($self)\n--\n\nTurn on DRAT proof logging.  Must be called before any clause is added,\nsince a "
      "proof that starts midway through is not a proof."},
-    {"proof_steps", NV_NOARGS(solver_proof_steps), METH_NOARGS,
+    {"proof_steps", NV_METH(solver_proof_steps), METH_NOARGS,
      "proof_steps($self)\n--\n\nThe recorded proof as (kind, dimacs_literals) pairs, kind in {\"a\",\"d\"}."},
-    {"add_clause", NV_FASTCALL(solver_add_clause), METH_FASTCALL | METH_KEYWORDS, "add_clause($self, lits)\n--\n\n"},
-    {"solve", NV_FASTCALL(solver_solve), METH_FASTCALL | METH_KEYWORDS,
+    {"add_clause", NV_METH(solver_add_clause), METH_FASTCALL | METH_KEYWORDS, "add_clause($self, lits)\n--\n\n"},
+    {"solve", NV_METH(solver_solve), METH_FASTCALL | METH_KEYWORDS,
      "solve($self, max_conflicts=None, seconds=None)\n--\n\n"},
-    {"check_watch_invariant", NV_NOARGS(solver_check_watch_invariant), METH_NOARGS,
+    {"check_watch_invariant", NV_METH(solver_check_watch_invariant), METH_NOARGS,
      "check_watch_invariant($self)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
