@@ -109,6 +109,7 @@ private:
     uint32_t next_stamp();
     bool set_unsat();
     bool reapply_fixed();
+    bool apply_literal(Lit u, std::vector<Lit>* units);
     void push_stack_entry(Var v, const std::vector<uint32_t>& ids);
 
     // Clause slots.  opos_ runs parallel to arena_: for each literal

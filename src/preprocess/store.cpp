@@ -224,17 +224,26 @@ bool Preprocessor::reapply_fixed() {
         if (assign_[x] == 0) continue;
         Lit u = mk_lit(x, assign_[x] == 2);
         if (occs_[u].empty() && occs_[neg(u)].empty()) continue;
-        ids_a_ = occs_[u];
-        for (uint32_t id : ids_a_) remove(id);
-        ids_a_ = occs_[neg(u)];
-        for (uint32_t id : ids_a_) {
-            if (!live_[id]) continue;
-            lits_a_.clear();
-            for (Lit l : clause(id))
-                if (l != neg(u)) lits_a_.push_back(l);
-            if (lits_a_.empty()) return false;
-            replace(id, lits_a_);
-        }
+        if (!apply_literal(u, nullptr)) return false;
+    }
+    return true;
+}
+
+// Literal u has become true: clauses containing it go, and ~u is cut out of
+// the others (new units are pushed on `units` when given).  False when a
+// clause becomes empty.
+bool Preprocessor::apply_literal(Lit u, std::vector<Lit>* units) {
+    ids_a_ = occs_[u];
+    for (uint32_t id : ids_a_) remove(id);
+    ids_a_ = occs_[neg(u)];
+    for (uint32_t id : ids_a_) {
+        if (!live_[id]) continue;
+        lits_a_.clear();
+        for (Lit l : clause(id))
+            if (l != neg(u)) lits_a_.push_back(l);
+        if (lits_a_.empty()) return false;
+        replace(id, lits_a_);
+        if (units && lits_a_.size() == 1) units->push_back(lits_a_[0]);
     }
     return true;
 }
@@ -258,18 +267,7 @@ bool Preprocessor::propagate() {
         if (assign_[x] != 0) return set_unsat();
         assign_[x] = val;
         ++units_;
-        ids_a_ = occs_[u];
-        for (uint32_t id : ids_a_) remove(id);
-        ids_a_ = occs_[neg(u)];
-        for (uint32_t id : ids_a_) {
-            if (!live_[id]) continue;
-            lits_a_.clear();
-            for (Lit l : clause(id))
-                if (l != neg(u)) lits_a_.push_back(l);
-            if (lits_a_.empty()) return set_unsat();
-            replace(id, lits_a_);
-            if (lits_a_.size() == 1) queue.push_back(lits_a_[0]);
-        }
+        if (!apply_literal(u, &queue)) return set_unsat();
     }
     return true;
 }
