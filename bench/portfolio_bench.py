@@ -92,7 +92,7 @@ def main(argv=None):
     print(f"instances where the portfolio is slower than the slower configuration: {len(slower)} {slower}")
 
     # The stop flag ends the loser: a slow configuration (no restarts, no minimization) and a fast one.
-    demo = [r for r in instances(["uuf200-01"])] or instances()[:1]
+    demo = [r for r in instances(["rand3-n250-s1"])] or instances()[:1]
     nvars, dimacs = read_dimacs(BENCH / "cnf" / demo[0]["file"])
     clauses = internal(dimacs)
     slow_cfg = dict(DEFAULT, restart="none", ccmin="none", target_phase=False)
