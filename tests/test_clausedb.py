@@ -1,6 +1,5 @@
 """ClauseDb: the native clause store."""
 import pytest
-from hypothesis import given, settings, strategies as st
 
 import norvane_native as nn
 from conftest import expect_notes, notes
@@ -108,32 +107,6 @@ def test_clauses_snapshot_independent_of_later_additions():
     snap = db.clauses()
     db.add_clause([4])
     assert snap == [[0, 2]] and db.clauses() == [[0, 2], [4]]
-
-
-@settings(max_examples=60, deadline=None)
-@given(st.lists(st.lists(st.integers(0, 60), max_size=6), max_size=40))
-def test_model_of_arena(clauses):
-    """The store agrees with a direct model of its rules, memory_bytes included."""
-    db = nn.ClauseDb()
-    stored, nvars, lit_appends, lit_max = [], 0, 0, 0
-    for c in clauses:
-        kept, taut = [], False
-        for l in c:
-            if l in kept:
-                continue
-            if l ^ 1 in kept:
-                taut = True
-                break
-            kept.append(l)
-            nvars = max(nvars, (l >> 1) + 1)
-        lit_max = max(lit_max, lit_appends + len(kept))
-        assert db.add_clause(c) is (not taut)
-        if not taut:
-            stored.append(kept)
-            lit_appends += len(kept)
-    assert db.clauses() == stored and len(db) == len(stored) and db.num_vars == nvars
-    assert db.num_lits == lit_appends
-    assert db.memory_bytes == 4 * (2 * growth(len(stored)) + growth(lit_max))
 
 
 def test_memory_bytes_after_many_additions():

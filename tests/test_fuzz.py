@@ -189,7 +189,7 @@ def arena_model(nvars, clauses):
     """What ClauseDb keeps: duplicates collapse to their first occurrence, a tautology is not stored
     (but the variables of the literals before its complementary pair still count), and each of the
     three flat vectors grows to max(4, 2 x capacity) when full."""
-    kept, num_vars, caps = [], nvars, {"lits": 0, "starts": 0, "lens": 0}
+    kept, flags, num_vars, caps = [], [], nvars, {"lits": 0, "starts": 0, "lens": 0}
     sizes = {"lits": 0, "starts": 0, "lens": 0}
 
     def push(vec):
@@ -209,11 +209,12 @@ def arena_model(nvars, clauses):
             push("lits")
             num_vars = max(num_vars, (l >> 1) + 1)
         sizes["lits"] -= 0 if not taut else len(out)
+        flags.append(not taut)
         if not taut:
             kept.append(out)
             push("starts")
             push("lens")
-    return kept, num_vars, 4 * sum(caps.values())
+    return kept, flags, num_vars, 4 * sum(caps.values())
 
 
 @FUZZ
@@ -222,7 +223,8 @@ def arena_model(nvars, clauses):
 def test_clausedb_against_a_model(nvars, clauses):
     db = nn.ClauseDb(nvars)
     stored = [db.add_clause(c) for c in clauses]
-    kept, num_vars, memory = arena_model(nvars, clauses)
-    assert db.clauses() == kept and len(db) == len(kept) == sum(stored)
+    kept, flags, num_vars, memory = arena_model(nvars, clauses)
+    assert stored == flags
+    assert db.clauses() == kept and len(db) == len(kept)
     assert (db.num_vars, db.memory_bytes, db.num_lits) == (num_vars, memory, sum(map(len, kept)))
     assert [db.clause(i) for i in range(len(db))] == kept
