@@ -97,6 +97,21 @@ def run_minisat(plain: str, timeout: float, extra=()):
         return None if timeout is None else (float("inf"), None, "")
 
 
+def minisat_available(wanted=True):
+    """Whether the minisat baseline can run; says so on stderr when it cannot."""
+    ok = wanted and run_minisat("/dev/null", 5) is not None
+    if wanted and not ok:
+        print("minisat not found (apt-get install -y minisat): baseline column skipped", file=sys.stderr)
+    return ok
+
+
+def load(row):
+    """(path, nvars, DIMACS clauses, internal clauses) of one MANIFEST row."""
+    path = BENCH / "cnf" / row["file"]
+    nvars, dimacs = read_dimacs(path)
+    return path, nvars, dimacs, internal(dimacs)
+
+
 def machine_facts():
     cpu = ""
     try:

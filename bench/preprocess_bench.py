@@ -13,7 +13,7 @@ import re
 import sys
 import time
 
-from common import BENCH, instances, internal, md_table, plain_copy, read_dimacs, run_minisat, tmpdir
+from common import instances, load, md_table, minisat_available, plain_copy, run_minisat, tmpdir
 
 import norvane_native as nn
 
@@ -33,13 +33,9 @@ def main(argv=None):
     args = ap.parse_args(argv)
     tmp = tmpdir()
     rows, misses, over10 = [], [], []
-    have_minisat = run_minisat("/dev/null", 5) is not None
-    if not have_minisat:
-        print("minisat not found (apt-get install -y minisat): baseline column skipped", file=sys.stderr)
+    have_minisat = minisat_available()
     for row in instances(args.names):
-        path = BENCH / "cnf" / row["file"]
-        nvars, dimacs = read_dimacs(path)
-        clauses = internal(dimacs)
+        path, nvars, dimacs, clauses = load(row)
         best = None
         for _ in range(args.repeat):
             pre = nn.Preprocessor(nvars)

@@ -13,7 +13,7 @@ import statistics
 import sys
 import time
 
-from common import BENCH, geomean, instances, internal, md_table, plain_copy, read_dimacs, run_minisat, tmpdir
+from common import geomean, instances, load, md_table, minisat_available, plain_copy, run_minisat, tmpdir
 
 import norvane_native as nn
 
@@ -46,13 +46,9 @@ def main(argv=None):
     args = ap.parse_args(argv)
     tmp = tmpdir()
     rows, pps_ours, pps_ms, failures, slow = [], [], [], [], []
-    have_minisat = not args.no_minisat and run_minisat("/dev/null", 5) is not None
-    if not have_minisat:
-        print("minisat not found (apt-get install -y minisat): baseline column skipped", file=sys.stderr)
+    have_minisat = minisat_available(not args.no_minisat)
     for row in instances(args.names):
-        path = BENCH / "cnf" / row["file"]
-        nvars, dimacs = read_dimacs(path)
-        clauses = internal(dimacs)
+        path, nvars, dimacs, clauses = load(row)
         t, ans, s = solve_one(nvars, clauses, args.timeout)
         expected = {"SAT": True, "UNSAT": False}[row["expected"]]
         answer = {True: "SAT", False: "UNSAT", None: "timeout"}[ans]
