@@ -3,6 +3,7 @@
 //   Panic         -> PanicException  (a broken internal invariant)
 //   ValueError    -> ValueError      (bad input detected by a body)
 //   OverflowError -> OverflowError
+//   IoError       -> OSError         (errno, its text and the file name)
 //   std::bad_alloc, std::length_error -> MemoryError
 // No native error ends the process.
 #pragma once
@@ -22,6 +23,13 @@ struct ValueError : std::runtime_error {
 
 struct OverflowError : std::runtime_error {
     using std::runtime_error::runtime_error;
+};
+
+// A failed file operation: `err` is the errno value, `path` the file.
+struct IoError : std::runtime_error {
+    IoError(int e, std::string p);
+    int err;
+    std::string path;
 };
 
 }  // namespace nv

@@ -357,6 +357,14 @@ void translate_exception() noexcept {
         PyErr_SetString(PyExc_ValueError, e.what());
     } catch (const nv::OverflowError& e) {
         PyErr_SetString(PyExc_OverflowError, e.what());
+    } catch (const nv::IoError& e) {
+        // OSError(errno, text, filename) picks the matching subclass
+        // (FileNotFoundError, PermissionError, ...).
+        PyObject* err = PyObject_CallFunction(PyExc_OSError, "iss", e.err, e.what(), e.path.c_str());
+        if (err) {
+            PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(err)), err);
+            Py_DECREF(err);
+        }
     } catch (const nv::Panic& e) {
         set_panic(e.what());
     } catch (const std::exception& e) {

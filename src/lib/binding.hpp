@@ -30,6 +30,7 @@
 #include "../core/errors.hpp"
 #include "../core/lit.hpp"
 #include "py.hpp"
+#include "signals.hpp"
 
 namespace nvpy {
 
@@ -259,16 +260,22 @@ int guarded_int(F&& body) noexcept {
 
 // Runs `work` with the interpreter lock released and returns its result; the
 // lock is taken back before anything (result or exception) reaches Python.
-// `work` must not touch Python objects.
+// `work` must not touch Python objects.  A SignalCheck given here may be
+// polled by `work` on this thread: it takes the lock back for its check.
 template <class F>
-auto without_gil(F&& work) -> decltype(work()) {
+auto without_gil(F&& work, SignalCheck* signals = nullptr) -> decltype(work()) {
     std::exception_ptr failure;
     std::optional<decltype(work())> result;
     PyThreadState* ts = PyEval_SaveThread();
+    if (signals) signals->released = ts;
     try {
         result.emplace(work());
     } catch (...) {
         failure = std::current_exception();
+    }
+    if (signals) {
+        ts = signals->released;
+        signals->released = nullptr;
     }
     PyEval_RestoreThread(ts);
     if (failure) std::rethrow_exception(failure);

@@ -2,7 +2,6 @@
 #include "solver.hpp"
 
 #include <cmath>
-#include <ctime>
 #include <new>
 #include <utility>
 
@@ -33,12 +32,6 @@ constexpr uint64_t BYTES_PER_VAR =
     + 1;                                 // model
 
 }  // namespace
-
-Instant Instant::now() noexcept {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return Instant{static_cast<int64_t>(ts.tv_sec), static_cast<uint32_t>(ts.tv_nsec)};
-}
 
 double luby(uint64_t x) noexcept {
     uint64_t size = 1;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "../core/clock.hpp"
 #include "../core/errors.hpp"
 #include "../core/lit.hpp"
 #include "config.hpp"
@@ -32,17 +33,6 @@ struct Stats {
     uint64_t reductions = 0;
     uint64_t deleted = 0;
     uint64_t max_trail = 0;
-};
-
-// An absolute point on the monotonic clock (CLOCK_MONOTONIC), kept as
-// seconds + nanoseconds so that very distant deadlines stay representable.
-struct Instant {
-    int64_t sec = 0;
-    uint32_t nsec = 0;
-    static Instant now() noexcept;
-    friend bool operator<=(const Instant& a, const Instant& b) noexcept {
-        return a.sec < b.sec || (a.sec == b.sec && a.nsec <= b.nsec);
-    }
 };
 
 using StopFlag = std::shared_ptr<std::atomic<bool>>;

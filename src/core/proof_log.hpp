@@ -1,0 +1,125 @@
+// A clausal (DRAT) proof as it is produced.
+//
+// The solver and the preprocessor log every clause they add or delete here.
+// A log is off, kept in memory, or streamed to a file:
+//
+//   * in memory, steps are stored in the binary DRAT encoding -- a kind byte
+//     ('a' or 'd'), each literal as a variable-length number (7 bits a byte,
+//     low bits first, high bit set on all but the last byte) and a zero
+//     byte -- which costs one to five bytes a literal instead of a vector
+//     per step;
+//   * to a file, steps go through a buffer to the file as DRAT text
+//     ("1 -2 0", "d 1 -2 0") or binary DRAT, and are not kept.
+//
+// Internal literal l is the binary number l + 2 (2 * (v + 1) + sign) and the
+// DIMACS literal to_dimacs(l) in text.  Writing never throws while a search
+// or a simplification is under way: a failed write is remembered, later
+// steps are dropped, and flush() -- called where the caller's state is
+// consistent -- raises it as IoError.  The checker reads both encodings back
+// (src/checker).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "lit.hpp"
+
+namespace nv {
+
+enum class ProofFormat : uint8_t { Text, Binary };
+
+class ProofLog {
+public:
+    ProofLog() = default;
+    ~ProofLog();
+    ProofLog(const ProofLog&) = delete;
+    ProofLog& operator=(const ProofLog&) = delete;
+    ProofLog(ProofLog&& o) noexcept;
+    ProofLog& operator=(ProofLog&& o) noexcept;
+
+    bool on() const noexcept { return mode_ != Mode::Off; }
+    bool to_file() const noexcept { return mode_ == Mode::File; }
+
+    // Turns logging on with the steps kept in memory.
+    void keep_in_memory() noexcept;
+    // Turns logging on with the steps written to `path` (created or
+    // truncated).  Throws IoError when the file cannot be opened; the log is
+    // then unchanged.
+    void open(const std::string& path, ProofFormat format);
+
+    void add(const Lit* lits, size_t n) { step('a', lits, n); }
+    void del(const Lit* lits, size_t n) { step('d', lits, n); }
+    void add(std::span<const Lit> c) { step('a', c.data(), c.size()); }
+    void del(std::span<const Lit> c) { step('d', c.data(), c.size()); }
+
+    // File mode: writes out what is buffered, then throws IoError if any
+    // write so far has failed (again at every later flush).  Memory mode and
+    // off: nothing.
+    void flush();
+    // File mode: flushes and closes the file, dropping any error; the log is
+    // then off.  Other modes: nothing.
+    void close() noexcept;
+
+    // Memory mode: the steps logged so far (file mode: none are kept).
+    size_t num_steps() const noexcept { return steps_; }
+    const std::vector<uint8_t>& encoded() const noexcept { return buf_; }
+    std::vector<ProofStep> steps() const;
+    // Calls f(is_deletion, std::span<const Lit>) for every step, in order.
+    template <class F>
+    void for_each(F&& f) const {
+        if (mode_ != Mode::Memory) return;
+        std::vector<Lit> lits;
+        size_t i = 0;
+        while (i < buf_.size()) {
+            bool del = buf_[i++] == 'd';
+            lits.clear();
+            for (;;) {
+                uint64_t u = 0;
+                unsigned shift = 0;
+                uint8_t b;
+                do {
+                    b = buf_[i++];
+                    u |= uint64_t{b & 0x7Fu} << shift;
+                    shift += 7;
+                } while (b & 0x80u);
+                if (u == 0) break;
+                lits.push_back(static_cast<Lit>(u - 2));
+            }
+            f(del, std::span<const Lit>(lits));
+        }
+    }
+    // Hands the memory-mode encoding over (the log keeps its mode, emptied).
+    std::vector<uint8_t> take_encoded() noexcept;
+
+    // Bytes of memory the log holds (buffer capacity).
+    size_t memory_bytes() const noexcept { return buf_.capacity(); }
+    const std::string& path() const noexcept { return path_; }
+
+private:
+    enum class Mode : uint8_t { Off, Memory, File };
+
+    void step(char kind, const Lit* lits, size_t n);
+    void write_out() noexcept;
+
+    Mode mode_ = Mode::Off;
+    ProofFormat format_ = ProofFormat::Text;
+    std::vector<uint8_t> buf_;  // memory mode: every step; file mode: unwritten bytes
+    size_t steps_ = 0;
+    int fd_ = -1;
+    int error_ = 0;             // errno of the first failed write
+    std::string path_;
+};
+
+// Appends the variable-length encoding of u (binary DRAT) to `out`.
+inline void put_varint(std::vector<uint8_t>& out, uint64_t u) {
+    while (u >= 0x80u) {
+        out.push_back(static_cast<uint8_t>(u | 0x80u));
+        u >>= 7;
+    }
+    out.push_back(static_cast<uint8_t>(u));
+}
+
+}  // namespace nv
