@@ -172,4 +172,10 @@ PyObject* cache = nullptr;
 
 PyObject* clausedb_type() { return cached_type(cache, type_spec); }
 
+ClauseDbView::ClauseDbView(PyObject* obj) {
+    if (!cache || !PyObject_TypeCheck(obj, reinterpret_cast<PyTypeObject*>(cache))) return;
+    access_.emplace(box<ClauseArena>(obj)->access);
+    arena_ = box<ClauseArena>(obj)->native;
+}
+
 }  // namespace nvpy

@@ -3,6 +3,10 @@
 // definition here.
 #pragma once
 
+#include <optional>
+
+#include "../core/arena.hpp"
+#include "binding.hpp"
 #include "py.hpp"
 
 // Casts a fast-call or no-argument method to the generic PyCFunction slot type.
@@ -25,6 +29,20 @@ extern PyMethodDef is_neg_def;
 extern PyMethodDef mk_lit_def;
 extern PyMethodDef from_dimacs_def;
 extern PyMethodDef to_dimacs_def;
+
+// Read access to the clauses of a ClauseDb passed as an argument (bulk
+// loading, proof checking): holds a shared access for its lifetime, so a
+// re-entrant change of that ClauseDb is refused while it is read.  arena()
+// is nullptr when `obj` is not a ClauseDb.
+class ClauseDbView {
+public:
+    explicit ClauseDbView(PyObject* obj);
+    const nv::ClauseArena* arena() const noexcept { return arena_; }
+
+private:
+    std::optional<Shared> access_;
+    const nv::ClauseArena* arena_ = nullptr;
+};
 
 // Creates a heap type from its PyType_Spec, once per process.
 PyObject* cached_type(PyObject*& cache, PyType_Spec& type_spec);
