@@ -1,5 +1,6 @@
 import itertools
 import lzma
+import os
 import random
 import threading
 import time
@@ -9,7 +10,8 @@ import pytest
 
 import norvane_native as nn
 
-BENCH = Path(__file__).resolve().parents[2] / "shared" / "bench"
+# The shared instance set beside the checkout, or NORVANE_BENCH (as for bench/).
+BENCH = Path(os.environ.get("NORVANE_BENCH", Path(__file__).resolve().parents[2] / "shared" / "bench"))
 
 
 def panic_type():

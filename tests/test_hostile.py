@@ -318,6 +318,7 @@ KINDS = {
     "bool": bad_bool,
     "str": bad_str,
     "seq_u32": lambda t: bad_lits(0, 2**32 - 1, t),
+    "opt_seq_u32": lambda t: [v for v in bad_lits(0, 2**32 - 1, t) if v is not None],
     "seq_i32": lambda t: bad_lits(-2**31, 2**31 - 1, t),
     "seq_bool": bad_bools,
     "clauses": bad_clause_lists,
@@ -344,8 +345,11 @@ ENTRIES = [
     ("Solver.add_clause", "solver", lambda o, **k: o.add_clause(**k), {"lits": [0, 2]}, {"lits": "seq_u32"},
      {"lits": [[4294967294], [40, 4294967294], [4294967295, 40], [2**31 + 6]]}),
     ("Solver.solve", "solver", lambda o, **k: o.solve(**k), {"max_conflicts": 5},
-     {"max_conflicts": "opt_u64", "seconds": "opt_f64"},
-     {"seconds": [-1.0, math.nan, math.inf, -math.inf, 2.0**64, 2.0**63]}),
+     {"max_conflicts": "opt_u64", "seconds": "opt_f64", "assumptions": "opt_seq_u32"},
+     {"seconds": [-1.0, math.nan, math.inf, -math.inf, 2.0**64, 2.0**63],
+      "assumptions": [[4294967294], [40, 4294967294], [2**31 + 6, 4294967295]]}),
+    ("Solver.propagate", "solver", lambda o, **k: o.propagate(**k), {"assumptions": [0]}, {"assumptions": "seq_u32"},
+     {}),
     ("Preprocessor", None, lambda o, **k: nn.Preprocessor(**k), {},
      {"nvars": "u32", "do_bve": "bool", "max_resolvent_len": "u64", "with_proof": "bool"},
      {"nvars": [2**31, 2**32 - 1]}),
@@ -437,14 +441,14 @@ READERS = {
     "db": lambda o: [lambda: o.num_vars, lambda: o.num_clauses, lambda: o.num_lits, lambda: o.memory_bytes,
                      lambda: len(o), lambda: repr(o), o.clauses, lambda: o.clause(0)],
     "solver": lambda o: [lambda: o.model, lambda: o.nvars, lambda: o.ok, lambda: repr(o), o.proof_steps,
-                         o.check_watch_invariant] + [lambda k=k: getattr(o, k) for k in STATS],
+                         o.check_watch_invariant, o.core] + [lambda k=k: getattr(o, k) for k in STATS],
     "pre": lambda o: [lambda: o.nvars, lambda: o.unsat, lambda: o.units, lambda: o.subsumed,
                       lambda: o.strengthened, lambda: o.eliminated_vars, lambda: o.resolvents, lambda: o.pure,
                       lambda: repr(o), o.reduced, o.proof_steps, lambda: o.reconstruct([True] * NVARS)],
 }
 WRITERS = {
     "db": lambda o: [lambda: o.add_clause([0]), lambda: o.add_dimacs([1])],
-    "solver": lambda o: [lambda: o.add_clause([0]), o.solve, o.new_var, o.enable_proof],
+    "solver": lambda o: [lambda: o.add_clause([0]), o.solve, o.new_var, o.enable_proof, lambda: o.propagate([0])],
     "pre": lambda o: [lambda: o.add_clause([0]), lambda: o.freeze(0), o.run],
 }
 

@@ -43,7 +43,7 @@ def test_function_signatures(name, sig):
 @pytest.mark.parametrize("cls,method,sig", [
     ("ClauseDb", "clause", "($self, i)"),
     ("ClauseDb", "clauses", "($self)"),
-    ("Solver", "solve", "($self, max_conflicts=None, seconds=None)"),
+    ("Solver", "solve", "($self, max_conflicts=None, seconds=None, assumptions=None)"),
     ("Preprocessor", "run", "($self, rounds=3)"),
     ("Preprocessor", "reconstruct", "($self, model)"),
 ])
@@ -71,7 +71,8 @@ def test_class_docstrings():
     (lambda: nn.ClauseDb(1, 2), "ClauseDb.__new__() takes from 0 to 1 positional arguments but 2 were given"),
     (lambda: nn.ClauseDb().clause(), "ClauseDb.clause() missing 1 required positional argument: 'i'"),
     (lambda: nn.ClauseDb().clause(1, 2), "ClauseDb.clause() takes 1 positional arguments but 2 were given"),
-    (lambda: nn.Solver().solve(1, 2, 3), "Solver.solve() takes from 0 to 2 positional arguments but 3 were given"),
+    (lambda: nn.Solver().solve(1, 2, [], 4),
+     "Solver.solve() takes from 0 to 3 positional arguments but 4 were given"),
     (lambda: nn.Solver().solve(1, max_conflicts=2), "Solver.solve() got multiple values for argument 'max_conflicts'"),
     (lambda: nn.Preprocessor().run(1, 2), "Preprocessor.run() takes from 0 to 1 positional arguments but 2 were given"),
     (lambda: nn.solve_portfolio(1, [], [], None, 0, False, 7),

@@ -73,8 +73,9 @@ def test_signature_and_docstrings():
         "since a proof that starts midway through is not a proof.")
     assert nn.Solver.proof_steps.__doc__ == 'The recorded proof as (kind, dimacs_literals) pairs, kind in {"a","d"}.'
     for name, sig in [("new_var", "($self)"), ("enable_proof", "($self)"), ("proof_steps", "($self)"),
-                      ("add_clause", "($self, lits)"), ("solve", "($self, max_conflicts=None, seconds=None)"),
-                      ("check_watch_invariant", "($self)")]:
+                      ("add_clause", "($self, lits)"),
+                      ("solve", "($self, max_conflicts=None, seconds=None, assumptions=None)"),
+                      ("check_watch_invariant", "($self)"), ("core", "($self)"), ("propagate", "($self, assumptions)")]:
         assert getattr(nn.Solver, name).__text_signature__ == sig
     for name in ["model", "nvars", "ok"] + STATS:
         assert getattr(nn.Solver, name).__doc__ is None

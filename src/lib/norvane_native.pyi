@@ -76,7 +76,33 @@ class Solver:
     def proof_steps(self) -> list[tuple[str, list[int]]]:
         """The recorded proof as (kind, dimacs_literals) pairs, kind in {"a","d"}."""
     def add_clause(self, lits: Sequence[int]) -> bool: ...
-    def solve(self, max_conflicts: Optional[int] = None, seconds: Optional[float] = None) -> Optional[bool]: ...
+    def solve(
+        self,
+        max_conflicts: Optional[int] = None,
+        seconds: Optional[float] = None,
+        assumptions: Optional[Sequence[int]] = None,
+    ) -> Optional[bool]:
+        """Search for a model: True (see `model`), False (unsatisfiable) or None (a limit ran out).
+
+        `assumptions` are literals decided first, one decision level each, in the given order;
+        restarts keep them.  With assumptions, True means a model that makes every one of them
+        true, and False that the formula and the assumptions have no common model: `ok` stays
+        True, `core()` names the failed assumptions, and a proof records the clause of their
+        negations.  A literal over a variable the solver lacks creates it."""
+    def core(self) -> list[int]:
+        """The failed assumptions of the last solve: after False under assumptions, a subset of them,
+        in the order given, with which the formula alone is unsatisfiable.  Empty after True or
+        None, and when the formula itself is unsatisfiable."""
+    def propagate(self, assumptions: Sequence[int]) -> tuple[bool, list[int]]:
+        """Unit propagation of `assumptions` on top of level 0, without search: (ok, implied).
+
+        The assumptions are made true in order, each followed by what it implies; `implied`
+        lists every literal this made true (assumptions included, each once) in that order, and
+        `ok` is False when a conflict was met, `implied` then ending where it stopped.  Literals
+        already true at level 0 are not listed.  Nothing else changes: no variable is created, and
+        statistics, phases, variable order and proof stay as they were, so later searches are
+        the same as without the call (a solver left at a model is first backtracked, as
+        add_clause does)."""
     def check_watch_invariant(self) -> list[str]: ...
     @property
     def model(self) -> list[bool]: ...

@@ -23,7 +23,8 @@ constexpr FunctionDescription kNew("__new__", "Solver",
                                     "rnd_seed"},
                                    0);
 constexpr FunctionDescription kAddClause("add_clause", "Solver", {"lits"}, 1);
-constexpr FunctionDescription kSolve("solve", "Solver", {"max_conflicts", "seconds"}, 0);
+constexpr FunctionDescription kSolve("solve", "Solver", {"max_conflicts", "seconds", "assumptions"}, 0);
+constexpr FunctionDescription kPropagate("propagate", "Solver", {"assumptions"}, 1);
 
 PyObject* solver_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return guarded([&] {
@@ -107,17 +108,40 @@ PyObject* solver_solve(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
         Exclusive lock(access(self));
         std::optional<uint64_t> max_conflicts = a.get_or(0, conv::opt_u64, std::optional<uint64_t>());
         std::optional<double> seconds = a.get_or(1, conv::opt_f64, std::optional<double>());
+        std::vector<uint32_t> assumptions;
+        if (a.given(2) && a[2] != Py_None) assumptions = a.get(2, conv::seq_u32);
         std::optional<nv::Instant> deadline;
         if (seconds) deadline = add_duration(nv::Instant::now(), duration_from_secs(*seconds));
         Solver& s = solver(self);
         nv::SolveResult r;
         {
             DeadlineScope scope(s, deadline);
-            r = s.solve(max_conflicts);
+            r = s.solve(max_conflicts, assumptions);
         }
         if (r == nv::SolveResult::Sat) return out::boolean(true);
         if (r == nv::SolveResult::Unsat) return out::boolean(false);
         return out::none();
+    });
+}
+
+PyObject* solver_core(PyObject* self, PyObject*) {
+    return guarded([&] {
+        Shared lock(access(self));
+        return out::list_u32(solver(self).core());
+    });
+}
+
+PyObject* solver_propagate(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+    return guarded([&] {
+        Args a(kPropagate);
+        bind_fast(a, args, nargs, kw);
+        Exclusive lock(access(self));
+        std::vector<uint32_t> lits = a.get(0, conv::seq_u32);
+        std::vector<uint32_t> implied;
+        bool ok = solver(self).propagate(lits, implied);
+        out::Tuple t(2);
+        t.put(out::boolean(ok)).put(out::list_u32(implied));
+        return t.release();
     });
 }
 
@@ -179,7 +203,28 @@ PyMethodDef methods[] = {
      "proof_steps($self)\n--\n\nThe recorded proof as (kind, dimacs_literals) pairs, kind in {\"a\",\"d\"}."},
     {"add_clause", NV_METH(solver_add_clause), METH_FASTCALL | METH_KEYWORDS, "add_clause($self, lits)\n--\n\n"},
     {"solve", NV_METH(solver_solve), METH_FASTCALL | METH_KEYWORDS,
-     "solve($self, max_conflicts=None, seconds=None)\n--\n\n"},
+     "solve($self, max_conflicts=None, seconds=None, assumptions=None)\n--\n\n"
+     "Search for a model: True (see `model`), False (unsatisfiable) or None (a limit ran out).\n\n"
+     "`assumptions` are literals decided first, one decision level each, in the given order;\n"
+     "restarts keep them.  With assumptions, True means a model that makes every one of them\n"
+     "true, and False that the formula and the assumptions have no common model: `ok` stays\n"
+     "True, `core()` names the failed assumptions, and a proof records the clause of their\n"
+     "negations.  A literal over a variable the solver lacks creates it."},
+    {"core", NV_METH(solver_core), METH_NOARGS,
+     "core($self)\n--\n\n"
+     "The failed assumptions of the last solve: after False under assumptions, a subset of them,\n"
+     "in the order given, with which the formula alone is unsatisfiable.  Empty after True or\n"
+     "None, and when the formula itself is unsatisfiable."},
+    {"propagate", NV_METH(solver_propagate), METH_FASTCALL | METH_KEYWORDS,
+     "propagate($self, assumptions)\n--\n\n"
+     "Unit propagation of `assumptions` on top of level 0, without search: (ok, implied).\n\n"
+     "The assumptions are made true in order, each followed by what it implies; `implied`\n"
+     "lists every literal this made true (assumptions included, each once) in that order, and\n"
+     "`ok` is False when a conflict was met, `implied` then ending where it stopped.  Literals\n"
+     "already true at level 0 are not listed.  Nothing else changes: no variable is created, and\n"
+     "statistics, phases, variable order and proof stay as they were, so later searches are\n"
+     "the same as without the call (a solver left at a model is first backtracked, as\n"
+     "add_clause does)."},
     {"check_watch_invariant", NV_METH(solver_check_watch_invariant), METH_NOARGS,
      "check_watch_invariant($self)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},

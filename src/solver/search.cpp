@@ -1,4 +1,16 @@
 // The search loop: decisions, target phases, restarts and limits.
+//
+// Assumptions are decided before any other decision, one decision level each
+// and in the order given; an assumption already true at its turn opens an
+// empty level, one already false ends the call with Unsat (the failed ones are
+// found by final_conflict.cpp).  Restarts and the phase walk before them stop
+// at the assumption levels, so the walk starts from their values; top-level
+// simplification runs only when the search is back at level 0, before the
+// assumptions are decided again.  Without assumptions every step is the plain
+// search.
+#include <algorithm>
+#include <new>
+
 #include "state.hpp"
 
 namespace nv {
@@ -26,6 +38,8 @@ bool Solver::State::restart_due() const noexcept {
 }
 
 void Solver::State::restart() {
+    // Restarts keep the assumption levels.
+    const uint32_t floor = static_cast<uint32_t>(std::min<size_t>(assumptions.size(), UINT32_MAX));
     stats.restarts += 1;
     luby_index += 1;
     last_restart = stats.conflicts;
@@ -33,10 +47,10 @@ void Solver::State::restart() {
     // A walk interval of 0 means no walk.
     if (cfg.walk_flips > 0 && stats.conflicts >= cfg.walk_min_conflicts && walk_fails < cfg.walk_patience &&
         cfg.walk_interval > 0 && stats.restarts % cfg.walk_interval == 0) {
-        cancel_until(0);
+        cancel_until(floor);
         phase_walk();
     }
-    cancel_until(0);
+    cancel_until(floor);
 }
 
 bool Solver::State::decide() {
@@ -65,12 +79,41 @@ bool Solver::State::decide() {
     return true;
 }
 
-SolveResult Solver::State::solve(std::optional<uint64_t> max_conflicts) {
+SolveResult Solver::State::solve(std::optional<uint64_t> max_conflicts, std::span<const Lit> assume) {
+    // Room for the assumptions' variables and decision levels comes first, so
+    // that a refusal changes nothing.  Every assumption, empty levels included,
+    // may take a decision level besides one per variable.
+    size_t levels = 0;
+    if (ok && !assume.empty()) {
+        uint64_t need = nvars;
+        for (Lit a : assume) need = std::max<uint64_t>(need, uint64_t{var_of(a)} + 1);
+        reserve_vars(need);
+        if (assume.size() > UINT32_MAX - need) throw std::bad_alloc();
+        levels = static_cast<size_t>(need + assume.size());
+        level_stamp.reserve(levels + 1);
+        trail_lim.reserve(levels);
+    }
     // The model goes first, so that no earlier Sat model survives any call.
     model.clear();
+    core.clear();
     clause_added = true;
     if (!ok) return SolveResult::Unsat;
     cancel_until(0);
+    if (!assume.empty()) {
+        for (Lit a : assume)
+            while (nvars <= var_of(a)) push_var();
+        level_stamp.resize(levels + 1, 0);
+    }
+    // Outside this call the solver has no assumptions and one glue stamp per
+    // variable, however the call ends.
+    struct Scope {
+        State& s;
+        ~Scope() {
+            s.assumptions = {};
+            s.level_stamp.resize(static_cast<size_t>(s.nvars) + 1);
+        }
+    } scope{*this};
+    assumptions = assume;
     uint64_t n = 0;
     for (;;) {
         bool exhausted = max_conflicts.has_value() && n >= *max_conflicts;
@@ -90,6 +133,17 @@ SolveResult Solver::State::solve(std::optional<uint64_t> max_conflicts) {
                 }
                 if (decision_level() == 0 && stats.propagations > simp_props) {
                     if (!simplify()) return SolveResult::Unsat;
+                }
+                if (decision_level() < assumptions.size()) {
+                    Lit a = assumptions[decision_level()];
+                    if (vals[a] == 2) {
+                        analyze_final(a);
+                        cancel_until(0);
+                        return SolveResult::Unsat;
+                    }
+                    trail_lim.push_back(static_cast<uint32_t>(trail.size()));
+                    if (vals[a] == 0) enqueue(a, NO_REASON);
+                    continue;
                 }
                 if (!decide()) {
                     model.resize(nvars);

@@ -143,7 +143,11 @@ uint32_t Solver::new_var() { return s_->new_var(); }
 
 bool Solver::add_clause(const Lit* lits, size_t n) { return s_->add_clause(lits, n); }
 
-SolveResult Solver::solve(std::optional<uint64_t> max_conflicts) { return s_->solve(max_conflicts); }
+SolveResult Solver::solve(std::optional<uint64_t> max_conflicts, std::span<const Lit> assumptions) {
+    return s_->solve(max_conflicts, assumptions);
+}
+
+bool Solver::propagate(std::span<const Lit> lits, std::vector<Lit>& implied) { return s_->probe(lits, implied); }
 
 void Solver::set_deadline(std::optional<Instant> deadline) noexcept { s_->deadline = deadline; }
 
@@ -159,6 +163,7 @@ uint32_t Solver::nvars() const noexcept { return s_->nvars; }
 bool Solver::ok() const noexcept { return s_->ok; }
 const Stats& Solver::stats() const noexcept { return s_->stats; }
 const std::vector<bool>& Solver::model() const noexcept { return s_->model; }
+const std::vector<Lit>& Solver::core() const noexcept { return s_->core; }
 const std::vector<ProofStep>& Solver::proof() const noexcept { return s_->proof; }
 std::vector<bool> Solver::take_model() noexcept { return std::exchange(s_->model, {}); }
 std::vector<ProofStep> Solver::take_proof() noexcept { return std::exchange(s_->proof, {}); }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -46,7 +47,15 @@ public:
 
     uint32_t new_var();                        // may throw std::bad_alloc
     bool add_clause(const Lit* lits, size_t n);  // may throw std::bad_alloc
-    SolveResult solve(std::optional<uint64_t> max_conflicts);
+    // Assumptions are decided first, one decision level each, in the given
+    // order; Unsat then means unsatisfiable under them (ok() stays true) and
+    // core() names the failed ones.  May throw std::bad_alloc before any change
+    // (assumptions over new variables create them).
+    SolveResult solve(std::optional<uint64_t> max_conflicts, std::span<const Lit> assumptions = {});
+    // Unit propagation of `lits` on top of level 0, without search and with no
+    // trace in the search state; `implied` receives the literals made true, in
+    // assignment order.  Returns false on a conflict.
+    bool propagate(std::span<const Lit> lits, std::vector<Lit>& implied);
 
     void set_deadline(std::optional<Instant> deadline) noexcept;
     void set_stop(StopFlag stop) noexcept;
@@ -58,6 +67,7 @@ public:
     bool ok() const noexcept;
     const Stats& stats() const noexcept;
     const std::vector<bool>& model() const noexcept;
+    const std::vector<Lit>& core() const noexcept;
     const std::vector<ProofStep>& proof() const noexcept;
     std::vector<bool> take_model() noexcept;
     std::vector<ProofStep> take_proof() noexcept;

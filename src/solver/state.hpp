@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "../core/errors.hpp"
@@ -143,6 +144,10 @@ struct Solver::State {
 
     // Results.
     std::vector<bool> model;
+    std::vector<Lit> core;  // failed assumptions of the last Unsat answer under assumptions
+
+    // Assumptions of the running solve call (empty outside one).
+    std::span<const Lit> assumptions;
     std::vector<ProofStep> proof;
 
     uint32_t nvars = 0;
@@ -211,7 +216,11 @@ struct Solver::State {
     bool restart_due() const noexcept;
     void restart();
     bool decide();
-    SolveResult solve(std::optional<uint64_t> max_conflicts);
+    SolveResult solve(std::optional<uint64_t> max_conflicts, std::span<const Lit> assume);
+
+    // ---- assumptions (final_conflict.cpp, probe.cpp)
+    void analyze_final(Lit p);
+    bool probe(std::span<const Lit> lits, std::vector<Lit>& implied);
 
     // ---- reduction (reduce.cpp)
     void reduce_db();

@@ -1,0 +1,103 @@
+// Unit propagation of given literals on top of level 0, leaving no trace.
+//
+// The search's own propagation (propagate.cpp) moves watches between lists and
+// reorders clause literals, which would change what a later search does.  This
+// one only reads the watch lists and clauses: a clause reached through one of
+// its two watches is scanned whole, and while it still has two unassigned
+// literals the ones that are not its watches are noted in a side list, so that
+// the clause is looked at again when one of them becomes false.  Assignments
+// are made in `vals` only (no level, reason, trail, statistics, phases or
+// heap) and undone before returning, so that the solver is exactly as before
+// apart from the backtrack to level 0.  Between calls the level-0 trail is
+// always fully propagated, so only the given literals and what they imply need
+// to be propagated here.
+#include <unordered_map>
+
+#include "state.hpp"
+
+namespace nv {
+
+bool Solver::State::probe(std::span<const Lit> lits, std::vector<Lit>& implied) {
+    implied.clear();
+    if (!ok) return false;
+    cancel_until(0);
+
+    // Undoes the assignments however the call ends.
+    struct Undo {
+        State& s;
+        std::vector<Lit>& lits;
+        ~Undo() {
+            for (Lit l : lits) {
+                if (var_of(l) >= s.nvars) continue;
+                s.vals[l] = 0;
+                s.vals[neg(l)] = 0;
+            }
+        }
+    } undo{*this, implied};
+
+    // Variables the solver lacks occur in no clause: their literals are only
+    // compared with one another.
+    std::unordered_map<uint32_t, Lit> outside;
+    // Per literal: clauses to look at again when it becomes true.
+    std::unordered_map<Lit, std::vector<uint32_t>> side;
+
+    auto assign = [&](Lit l) {
+        implied.push_back(l);
+        vals[l] = 1;
+        vals[neg(l)] = 2;
+    };
+    // Looks at a clause one of whose literals has become false; false when
+    // every literal is false.
+    auto visit = [&](uint32_t ci) {
+        const ClauseRef& c = clauses[ci];
+        const Lit* cl = arena.data() + c.start;
+        Lit open[2];
+        int n = 0;
+        for (uint32_t k = 0; k < c.len && n < 2; ++k) {
+            uint8_t v = vals[cl[k]];
+            if (v == 1) return true;
+            if (v == 0) open[n++] = cl[k];
+        }
+        if (n == 0) return false;
+        if (n == 1) {
+            assign(open[0]);
+            return true;
+        }
+        for (Lit u : open)
+            if (u != cl[0] && u != cl[1]) side[neg(u)].push_back(ci);
+        return true;
+    };
+
+    size_t head = 0;
+    for (Lit a : lits) {
+        if (var_of(a) >= nvars) {
+            auto [it, fresh] = outside.try_emplace(var_of(a), a);
+            if (fresh)
+                implied.push_back(a);
+            else if (it->second != a)
+                return false;
+            continue;
+        }
+        if (vals[a] == 1) continue;
+        if (vals[a] == 2) return false;
+        assign(a);
+        while (head < implied.size()) {
+            Lit p = implied[head++];
+            if (var_of(p) >= nvars) continue;
+            for (const Watch& w : watches[p]) {
+                if (vals[w.blocker] == 1) continue;
+                if (!visit(w.clause)) return false;
+            }
+            auto it = side.find(p);
+            if (it == side.end()) continue;
+            // New entries never go to p's own list (p is true); other lists may
+            // grow meanwhile, which leaves this one where it is.
+            std::vector<uint32_t>& again = it->second;
+            for (size_t k = 0; k < again.size(); ++k)
+                if (!visit(again[k])) return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace nv

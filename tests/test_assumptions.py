@@ -1,0 +1,346 @@
+"""Incremental solving: solve under assumptions, failed-assumption cores, their proof steps, propagate.
+
+Answers, models and cores are checked against brute force on small random formulas and by solving
+again on benchmark instances; proofs of several calls are concatenated into refutations; propagate is
+compared with a plain propagation written here and must leave no trace in later searches."""
+import random
+
+import pytest
+
+import norvane_native as nn
+from conftest import (BENCH, brute_force_sat, expect_notes, notes, pigeonhole, random_cnf, read_dimacs_xz,
+                      satisfies, to_steps)
+
+STATS = ["decisions", "propagations", "conflicts", "learned", "learned_lits", "minimized_lits", "restarts",
+         "blocked_restarts", "reductions", "deleted", "max_trail"]
+# Option sets that restart, walk and reduce often, so that all of it happens under assumptions.
+OPTIONS = [{}, dict(luby_base=1.0, walk_min_conflicts=0, walk_flips=10, first_reduce=3, reduce_inc=1),
+           dict(restart="glucose", ccmin="basic", rnd_freq=0.3, rnd_seed=7, target_reset=1),
+           dict(restart="none", ccmin="none", phase_saving=False, target_phase=False)]
+EMPTY = ("a", [])
+
+
+def observed(s):
+    return [getattr(s, k) for k in STATS], s.model, s.core(), s.proof_steps(), s.ok
+
+
+def solver(nvars, clauses, proof=True, **opts):
+    s = nn.Solver(nvars, **opts)
+    if proof:
+        s.enable_proof()
+    for c in clauses:
+        s.add_clause(c)
+    return s
+
+
+def first_occurrences(lits):
+    return list(dict.fromkeys(lits))
+
+
+def random_assumptions(r, nvars, k):
+    """k literals, now and then repeated, contradicted or over a variable beyond the formula."""
+    out = []
+    for _ in range(k):
+        x = r.random()
+        if out and x < 0.1:
+            out.append(r.choice(out))
+        elif out and x < 0.2:
+            out.append(r.choice(out) ^ 1)
+        else:
+            out.append(r.randrange(2 * nvars + (4 if x < 0.25 else 0)))
+    return out
+
+
+def check_answer(s, clauses, nvars, assumptions, r):
+    """The answer under `assumptions` against brute force; model or core, and the core's proof step."""
+    n = max([nvars] + [(a >> 1) + 1 for a in assumptions])
+    assert r == brute_force_sat(n, clauses + [[a] for a in assumptions])
+    assert s.check_watch_invariant() == []
+    if r:
+        assert s.core() == [] and satisfies(clauses + [[a] for a in assumptions], s.model)
+        return
+    core = s.core()
+    if not s.ok:  # the formula itself was refuted
+        assert core == [] and s.proof_steps()[-1] == EMPTY and not brute_force_sat(n, clauses)
+        return
+    assert core and core == [a for a in first_occurrences(assumptions) if a in set(core)]
+    assert not brute_force_sat(n, clauses + [[a] for a in core])
+    assert s.proof_steps()[-1] == ("a", [nn.to_dimacs(a ^ 1) for a in core])
+
+
+# ---------------------------------------------------------------- solve under assumptions
+
+
+@pytest.mark.parametrize("seed", range(160))
+def test_assumptions_against_brute_force(seed):
+    """Several calls with random assumption sets, then a plain solve; every lemma of the concatenated
+    proof (cores included) verifies against the formula alone."""
+    r = random.Random(seed)
+    nvars = r.randint(2, 9)
+    clauses = random_cnf(r, nvars, r.randint(nvars, 5 * nvars))
+    s = solver(nvars, clauses, **OPTIONS[seed % len(OPTIONS)])
+    for _ in range(4):
+        assumptions = random_assumptions(r, nvars, r.randint(0, 6))
+        check_answer(s, clauses, nvars, assumptions, s.solve(assumptions=assumptions))
+    assert s.solve() == brute_force_sat(s.nvars, clauses)
+    assert not s.ok or satisfies(clauses, s.model)
+    verdict = nn.check_proof(s.nvars, clauses, to_steps(s.proof_steps()), check_rat=False)
+    assert verdict[8] == -1 and verdict[0] is not s.ok, verdict
+
+
+@pytest.mark.parametrize("seed", range(30))
+def test_no_assumptions_is_the_plain_search(seed):
+    """None and [] give the plain search counter for counter, also between budgeted calls."""
+    r = random.Random(100 + seed)
+    nvars = r.randint(20, 45)
+    clauses = random_cnf(r, nvars, int(4.3 * nvars), maxlen=3)
+    opts = OPTIONS[seed % len(OPTIONS)]
+    runs = [solver(nvars, clauses, **opts) for _ in range(3)]
+    for budget in (r.choice([0, 5, 30]), None):
+        for s, extra in zip(runs, [{}, {"assumptions": None}, {"assumptions": ()}]):
+            s.solve(budget, **extra)
+        assert observed(runs[0]) == observed(runs[1]) == observed(runs[2])
+
+
+@pytest.mark.parametrize("clauses,assumptions,answer,core", [
+    ([[0]], [2, 1], False, [1]),                   # false at level 0: the core is that literal alone
+    ([[0]], [0, 2], True, []),                     # true at level 0: an empty level
+    ([], [2, 4, 3], False, [2, 3]),                # contradictory
+    ([], [3, 3, 5, 2, 3], False, [3, 2]),          # repeated: each literal once, in the given order
+    ([[1, 2], [3, 4]], [5, 6, 0], False, [5, 0]),  # x0 -> x1 -> x2, assumed not x2 and then x0
+    ([[1, 2], [3, 4]], [0, 0, 0], True, []),
+])
+def test_small_cases(clauses, assumptions, answer, core):
+    s = solver(3, clauses)
+    assert s.solve(assumptions=assumptions) is answer and s.core() == core and s.ok
+    if not answer:
+        assert s.proof_steps()[-1] == ("a", [nn.to_dimacs(a ^ 1) for a in core]) and s.model == []
+    assert s.solve() is True and s.core() == []
+
+
+def test_new_variables_and_unsatisfiable_formula():
+    s = nn.Solver(1)
+    assert s.solve(assumptions=[9, 3, 4]) is True and s.nvars == 5 and s.model == [False, False, True, False, False]
+    assert s.decisions == 2  # x0 and x3; assumption levels are not decisions
+    s.add_clause([0])
+    s.add_clause([1])
+    assert s.solve(assumptions=[40]) is False and s.core() == [] and s.nvars == 5  # not ok: nothing created
+    # a free variable assumed 500 times: the search runs far above 500 empty levels
+    nvars, clauses = pigeonhole(5)
+    s = solver(nvars, clauses)
+    assert s.solve(assumptions=[2 * nvars] * 500) is False and s.core() == [] and not s.ok
+    assert nn.check_proof(nvars, clauses, to_steps(s.proof_steps()), check_rat=False)[0]
+
+
+def test_restarts_keep_the_assumption_levels():
+    """One assumption implies a chain of 2000 literals; restarts after almost every conflict would
+    propagate it again each time if they went back to level 0."""
+    nvars, clauses = pigeonhole(6)
+    chain = [[2 * (nvars + i) + 1, 2 * (nvars + i + 1)] for i in range(2000)]
+    s = solver(nvars, clauses + chain, proof=False, luby_base=1.0)
+    assert s.solve(assumptions=[2 * nvars]) is False
+    assert s.restarts > 100 and s.propagations < 2000 * s.restarts / 10
+
+
+SAT_BENCH = ["uf50-01.cnf.xz", "flat30-1.cnf.xz", "aim-50-1_6-yes1-1.cnf.xz", "jnh1.cnf.xz", "ii8a1.cnf.xz",
+             "par8-1-c.cnf.xz", "ssa7552-038.cnf.xz", "bw_large.a.cnf.xz"]
+UNSAT_BENCH = ["uuf50-01.cnf.xz", "hole6.cnf.xz", "dubois20.cnf.xz", "pret60_25.cnf.xz", "jnh2.cnf.xz",
+               "aim-100-1_6-no-1.cnf.xz", "ssa0432-003.cnf.xz"]
+
+
+def bench(file):
+    if not (BENCH / "cnf" / file).exists():
+        pytest.skip("benchmark instances not available")
+    return read_dimacs_xz(BENCH / "cnf" / file)
+
+
+@pytest.mark.parametrize("file", SAT_BENCH)
+def test_bench_cores_solve_again(file):
+    """Random assumption sets of growing size: a core is unsatisfiable with the formula on a fresh
+    solver and again as the assumptions of the same solver; a model respects every assumption."""
+    nvars, clauses = bench(file)
+    r = random.Random(file)
+    s = solver(nvars, clauses, proof=False)
+    cores = 0
+    for k in [1, 2, 4, 8, 16, 32, 64] * 2:
+        assumptions = [r.randrange(2 * nvars) for _ in range(k)]
+        ans = s.solve(assumptions=assumptions)
+        if ans:
+            assert satisfies(clauses + [[a] for a in assumptions], s.model)
+            continue
+        core = s.core()
+        assert ans is False and s.ok and core == [a for a in first_occurrences(assumptions) if a in set(core)]
+        assert solver(nvars, clauses + [[a] for a in core], proof=False).solve() is False
+        assert s.solve(assumptions=core[::-1]) is False and set(s.core()) <= set(core)
+        cores += 1
+    assert cores >= 3
+    assert s.solve() is True and satisfies(clauses, s.model)
+
+
+# ---------------------------------------------------------------- proofs of several calls
+
+
+def split_proof(nvars, clauses, cubes, **opts):
+    """Solves under each cube in turn (None: the clause of the negated cube written as a lemma between
+    the calls, as a cube-and-conquer driver does for an inner node); returns the steps."""
+    s = solver(nvars, clauses, **opts)
+    steps = []
+    for cube in cubes:
+        if isinstance(cube, tuple):
+            steps.append((False, [a ^ 1 for a in cube]))
+            continue
+        start = len(s.proof_steps())
+        assert s.solve(assumptions=cube) is False
+        assert set(s.core()) <= set(cube)
+        steps += to_steps(s.proof_steps()[start:])
+    return steps + [(False, [])]
+
+
+def splits(x, y):
+    """Assumption sets whose negated cores resolve to the empty clause."""
+    return {
+        "x,-x": [[x], [x ^ 1]],
+        "tree-3": [[x, y], [x, y ^ 1], [x ^ 1]],
+        "tree-4": [[x, y], [x, y ^ 1], (x,), [x ^ 1, y], [x ^ 1, y ^ 1]],  # the inner node's clause [-x]
+    }
+
+
+def check_splits(nvars, clauses, r, **opts):
+    x, y = r.sample(range(nvars), 2)
+    for name, cubes in splits(2 * x + r.randrange(2), 2 * y + r.randrange(2)).items():
+        verdict = nn.check_proof(nvars, clauses, split_proof(nvars, clauses, cubes, **opts), check_rat=False)
+        assert verdict[0] and verdict[9], (name, verdict)
+
+
+@pytest.mark.parametrize("seed", range(40))
+def test_concatenated_proofs_refute_random_formulas(seed):
+    r = random.Random(300 + seed)
+    while True:
+        nvars = r.randint(4, 9)
+        clauses = random_cnf(r, nvars, 6 * nvars, maxlen=3)
+        if not brute_force_sat(nvars, clauses):
+            break
+    check_splits(nvars, clauses, r, **OPTIONS[seed % len(OPTIONS)])
+
+
+@pytest.mark.parametrize("file", UNSAT_BENCH)
+def test_concatenated_proofs_refute_bench_instances(file):
+    nvars, clauses = bench(file)
+    check_splits(nvars, clauses, random.Random(file))
+
+
+# ---------------------------------------------------------------- propagate
+
+
+def closure(clauses, lits):
+    """Plain unit propagation: (no conflict, set of true literals)."""
+    true = set()
+    for l in lits:
+        if l ^ 1 in true:
+            return False, true
+        true.add(l)
+    changed = True
+    while changed:
+        changed = False
+        for c in clauses:
+            if any(l in true for l in c):
+                continue
+            free = {l for l in c if l ^ 1 not in true}
+            if not free:
+                return False, true
+            if len(free) == 1:
+                true |= free
+                changed = True
+    return True, true
+
+
+@pytest.mark.parametrize("seed", range(150))
+def test_propagate_against_plain_propagation(seed):
+    """The answer and the set of implied literals agree with plain propagation; each implied literal
+    is an assumption or the last open literal of a clause, in its order."""
+    r = random.Random(500 + seed)
+    nvars = r.randint(2, 12)
+    clauses = random_cnf(r, nvars, r.randint(1, 4 * nvars), maxlen=3)
+    ok0, top = closure(clauses, [])
+    s = solver(nvars, clauses)
+    assert s.ok == ok0
+    for _ in range(4):
+        assumptions = random_assumptions(r, s.nvars, r.randint(0, 5))
+        if r.random() < 0.3 and top:
+            assumptions.insert(r.randrange(len(assumptions) + 1), r.choice(sorted(top)))  # true at level 0
+        ok, implied = s.propagate(assumptions)
+        want_ok, want = closure(clauses, assumptions)
+        assert ok == (ok0 and want_ok)
+        if ok:
+            assert set(implied) == want - top and len(implied) == len(set(implied))
+        elif not ok0:
+            assert implied == []
+        true = set(top)
+        for l in implied:
+            assert l not in true and l ^ 1 not in true
+            assert l in assumptions or any(
+                l in c and all(m == l or m ^ 1 in true for m in c) for c in clauses), (l, implied)
+            true.add(l)
+        assert s.check_watch_invariant() == []
+
+
+@pytest.mark.parametrize("seed", range(25))
+def test_propagate_leaves_no_trace(seed):
+    """A solver that propagates between its calls (also from a Sat level) searches exactly like its twin
+    that does not: counters, models, cores and proofs."""
+    r = random.Random(700 + seed)
+    nvars = r.randint(25, 50)
+    clauses = random_cnf(r, nvars, int(4.2 * nvars), maxlen=3)
+    opts = OPTIONS[seed % len(OPTIONS)]
+    s, twin = solver(nvars, clauses, **opts), solver(nvars, clauses, **opts)
+    for _ in range(4):
+        s.propagate(random_assumptions(r, nvars, r.randint(1, 8)))
+        assert observed(s) == observed(twin)
+        budget, assumptions = r.choice([5, 40, None]), random_assumptions(r, nvars, r.randint(0, 3))
+        assert s.solve(budget, assumptions=assumptions) == twin.solve(budget, assumptions=assumptions)
+        assert observed(s) == observed(twin)
+    s.propagate([0, 2])
+    assert s.solve() == twin.solve() and observed(s) == observed(twin)
+
+
+def test_propagate_cases():
+    s = nn.Solver(4)
+    for c in [[1, 2], [3, 4], [0]]:  # x0 -> x1 -> x2, and x0 at level 0
+        s.add_clause(c)
+    assert s.propagate([]) == (True, [])
+    assert s.propagate([0, 7, 0]) == (True, [7])          # true at level 0, repeated: not listed
+    assert s.propagate([7, 6]) == (False, [7])            # contradictory: stops before the second
+    assert s.propagate([5]) == (False, [])                # x2 is implied at level 0
+    assert s.propagate([20, 6, 20, 21]) == (False, [20, 6])  # beyond the solver: compared, not created
+    assert s.nvars == 4 and s.propagations == 3 and s.max_trail == 3
+    with pytest.raises(TypeError, match="^Solver.propagate\\(\\) missing 1 required positional argument: 'assumptions'$"):
+        s.propagate()
+    s.add_clause([7])
+    s.add_clause([6, 5])
+    assert not s.ok and s.propagate([0]) == (False, [])
+
+
+# ---------------------------------------------------------------- argument errors
+
+
+@pytest.mark.parametrize("value,exc,message", [
+    ("12", TypeError, "Can't extract `str` to `Vec`"),
+    ({1, 2}, TypeError, "'set' object is not an instance of 'Sequence'"),
+    ([0, -1], OverflowError, "out of range integral type conversion attempted"),
+    ([2**32], OverflowError, "out of range integral type conversion attempted"),
+    ([1.5], TypeError, None),
+    (5, TypeError, "'int' object is not an instance of 'Sequence'"),
+])
+@pytest.mark.parametrize("call", ["solve", "propagate"])
+def test_conversion_errors(call, value, exc, message):
+    s = solver(3, [[0, 2], [1, 4]])
+    assert s.solve() is True
+    before = observed(s)
+    with pytest.raises(exc) as e:
+        if call == "solve":
+            s.solve(assumptions=value)
+        else:
+            s.propagate(value)
+    assert type(e.value) is exc and (message is None or str(e.value) == message)
+    assert notes(e.value) == expect_notes(["while processing 'assumptions'"])
+    assert observed(s) == before
