@@ -35,10 +35,10 @@ def brute_force_sat(nvars, clauses):
     return False
 
 
-def random_cnf(rng: random.Random, nvars, nclauses, maxlen=4, allow_empty=False):
+def random_cnf(rng: random.Random, nvars, nclauses, maxlen=4, allow_empty=False, minlen=1):
     out = []
     for _ in range(nclauses):
-        k = rng.randint(0 if allow_empty else 1, maxlen)
+        k = rng.randint(0 if allow_empty else minlen, maxlen)
         out.append([rng.randrange(2 * nvars) for _ in range(k)])
     return out
 

@@ -93,7 +93,7 @@ def test_no_assumptions_is_the_plain_search(seed):
     """None and [] give the plain search counter for counter, also between budgeted calls."""
     r = random.Random(100 + seed)
     nvars = r.randint(20, 45)
-    clauses = random_cnf(r, nvars, int(4.3 * nvars), maxlen=3)
+    clauses = random_cnf(r, nvars, int(4.3 * nvars), maxlen=3, minlen=3)
     opts = OPTIONS[seed % len(OPTIONS)]
     runs = [solver(nvars, clauses, **opts) for _ in range(3)]
     for budget in (r.choice([0, 5, 30]), None):
@@ -260,7 +260,7 @@ def test_propagate_against_plain_propagation(seed):
     is an assumption or the last open literal of a clause, in its order."""
     r = random.Random(500 + seed)
     nvars = r.randint(2, 12)
-    clauses = random_cnf(r, nvars, r.randint(1, 4 * nvars), maxlen=3)
+    clauses = random_cnf(r, nvars, r.randint(1, 4 * nvars), maxlen=5)
     ok0, top = closure(clauses, [])
     s = solver(nvars, clauses)
     assert s.ok == ok0
@@ -290,7 +290,7 @@ def test_propagate_leaves_no_trace(seed):
     that does not: counters, models, cores and proofs."""
     r = random.Random(700 + seed)
     nvars = r.randint(25, 50)
-    clauses = random_cnf(r, nvars, int(4.2 * nvars), maxlen=3)
+    clauses = random_cnf(r, nvars, int(4.2 * nvars), maxlen=3, minlen=3)
     opts = OPTIONS[seed % len(OPTIONS)]
     s, twin = solver(nvars, clauses, **opts), solver(nvars, clauses, **opts)
     for _ in range(4):

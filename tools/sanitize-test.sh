@@ -20,7 +20,7 @@ ubsan=$(g++ -print-file-name=libubsan.so)
 export LD_PRELOAD="$asan:$ubsan"
 export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:strict_string_checks=1:detect_stack_use_after_return=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
-export NORVANE_NATIVE_CXXFLAGS="-fsanitize=address,undefined -fno-sanitize-recover=undefined -g -O1"
+export NORVANE_NATIVE_CXXFLAGS="-fsanitize=address,undefined -fno-sanitize-recover=undefined -D_GLIBCXX_SANITIZE_VECTOR -g -O1"
 export PYTHONPATH="$(dirname "$so")${PYTHONPATH:+:$PYTHONPATH}"
 echo "testing $so under AddressSanitizer + UndefinedBehaviorSanitizer"
 "$PY" -c 'import norvane_native, sys; print(norvane_native.__file__, file=sys.stderr)'
