@@ -121,6 +121,7 @@ def main(argv=None):
         ("Solving with the default options, against minisat", "solve_bench.py", []),
         ("Preprocessing, against minisat's simplification", "preprocess_bench.py", []),
         ("Portfolio of two configurations, against each alone", "portfolio_bench.py", []),
+        ("Solving under assumptions, against the plain search", "assumptions_bench.py", []),
     ]:
         print(f"running {script} ...", file=sys.stderr, flush=True)
         body, took, cmd = run_script(script, extra + sel)
