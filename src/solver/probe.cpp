@@ -8,9 +8,8 @@
 // the clause is looked at again when one of them becomes false.  Assignments
 // are made in `vals` only (no level, reason, trail, statistics, phases or
 // heap) and undone before returning, so that the solver is exactly as before
-// apart from the backtrack to level 0.  Between calls the level-0 trail is
-// always fully propagated, so only the given literals and what they imply need
-// to be propagated here.
+// apart from the backtrack to level 0.  Level-0 literals a stopped search left
+// unpropagated are propagated first (what they imply is then listed too).
 #include <unordered_map>
 
 #include "state.hpp"
@@ -68,7 +67,33 @@ bool Solver::State::probe(std::span<const Lit> lits, std::vector<Lit>& implied) 
         return true;
     };
 
+    // Visits the clauses that the truth of p may have made unit; false on a conflict.
+    auto spread = [&](Lit p) {
+        for (const Watch& w : watches[p]) {
+            if (vals[w.blocker] == 1) continue;
+            if (!visit(w.clause)) return false;
+        }
+        auto it = side.find(p);
+        if (it == side.end()) return true;
+        // New entries never go to p's own list (p is true); other lists may
+        // grow meanwhile, which leaves this one where it is.
+        std::vector<uint32_t>& again = it->second;
+        for (size_t k = 0; k < again.size(); ++k)
+            if (!visit(again[k])) return false;
+        return true;
+    };
     size_t head = 0;
+    auto drain = [&] {
+        while (head < implied.size()) {
+            Lit p = implied[head++];
+            if (var_of(p) < nvars && !spread(p)) return false;
+        }
+        return true;
+    };
+
+    for (size_t i = qhead; i < trail.size(); ++i)
+        if (!spread(trail[i])) return false;
+    if (!drain()) return false;
     for (Lit a : lits) {
         if (var_of(a) >= nvars) {
             auto [it, fresh] = outside.try_emplace(var_of(a), a);
@@ -81,21 +106,7 @@ bool Solver::State::probe(std::span<const Lit> lits, std::vector<Lit>& implied) 
         if (vals[a] == 1) continue;
         if (vals[a] == 2) return false;
         assign(a);
-        while (head < implied.size()) {
-            Lit p = implied[head++];
-            if (var_of(p) >= nvars) continue;
-            for (const Watch& w : watches[p]) {
-                if (vals[w.blocker] == 1) continue;
-                if (!visit(w.clause)) return false;
-            }
-            auto it = side.find(p);
-            if (it == side.end()) continue;
-            // New entries never go to p's own list (p is true); other lists may
-            // grow meanwhile, which leaves this one where it is.
-            std::vector<uint32_t>& again = it->second;
-            for (size_t k = 0; k < again.size(); ++k)
-                if (!visit(again[k])) return false;
-        }
+        if (!drain()) return false;
     }
     return true;
 }

@@ -1,7 +1,8 @@
 // Solver internals out of reach of the Python tests: the optimised paths
 // against the plain ones counter by counter, growth refused with nothing
 // changed, the stop flag, activity rescaling, ties in the reduction ranking,
-// and the watch-invariant report on corrupted state.
+// the watch-invariant report on corrupted state, and propagation under
+// assumptions over a level-0 literal a stopped search left unpropagated.
 #include <atomic>
 #include <memory>
 #include <new>
@@ -113,6 +114,30 @@ void test_growth_refused_changes_nothing() {
     CHECK(s.solve(std::nullopt) == SolveResult::Sat && s.model()[1]);
 }
 
+// Assumptions naming variables that cannot be held: refused before anything
+// changes (the model of the last answer included).
+void test_assumption_growth_refused() {
+    Solver s(3, Config{});
+    add(s, {P(0), P(1)});
+    CHECK(s.solve(std::nullopt) == SolveResult::Sat);
+    std::vector<bool> model = s.model();
+    const Lit huge[] = {P(2), 4294967295u};
+    CHECK(tl::throws<std::bad_alloc>([&] { s.solve(std::nullopt, huge); }));
+    CHECK(s.nvars() == 3 && s.model() == model && s.internals()->level_stamp.size() == 4);
+}
+
+void test_propagate_after_unpropagated_unit() {
+    Solver s(4, Config{});
+    add(s, {N(0), P(1)});
+    add(s, {N(1), N(2), P(3)});
+    auto* st = s.internals();
+    st->enqueue(P(0), NO_REASON);  // as if a search had stopped before propagating it
+    std::vector<Lit> implied;
+    const Lit two[] = {P(2)};
+    CHECK(s.propagate(two, implied) && (implied == std::vector<Lit>{P(1), P(2), P(3)}));
+    CHECK(st->qhead == 0 && st->vals[P(1)] == 0 && st->trail.size() == 1);
+}
+
 void test_stop_flag() {
     tl::Rng r{3};
     Formula f = tl::random_3sat(r, 150, 639);
@@ -190,6 +215,8 @@ void test_invariant_report() {
 int main() {
     test_growth_refused_changes_nothing();
     test_stop_flag();
+    test_assumption_growth_refused();
+    test_propagate_after_unpropagated_unit();
     test_invariant_report();
     test_activity_rescale();
     test_reduce_ranking();
