@@ -88,20 +88,6 @@ def test_assumptions_against_brute_force(seed):
     assert verdict[8] == -1 and verdict[0] is not s.ok, verdict
 
 
-@pytest.mark.parametrize("seed", range(30))
-def test_no_assumptions_is_the_plain_search(seed):
-    """None and [] give the plain search counter for counter, also between budgeted calls."""
-    r = random.Random(100 + seed)
-    nvars = r.randint(20, 45)
-    clauses = random_cnf(r, nvars, int(4.3 * nvars), maxlen=3, minlen=3)
-    opts = OPTIONS[seed % len(OPTIONS)]
-    runs = [solver(nvars, clauses, **opts) for _ in range(3)]
-    for budget in (r.choice([0, 5, 30]), None):
-        for s, extra in zip(runs, [{}, {"assumptions": None}, {"assumptions": ()}]):
-            s.solve(budget, **extra)
-        assert observed(runs[0]) == observed(runs[1]) == observed(runs[2])
-
-
 @pytest.mark.parametrize("clauses,assumptions,answer,core", [
     ([[0]], [2, 1], False, [1]),                   # false at level 0: the core is that literal alone
     ([[0]], [0, 2], True, []),                     # true at level 0: an empty level
@@ -180,9 +166,10 @@ def test_bench_cores_solve_again(file):
 # ---------------------------------------------------------------- proofs of several calls
 
 
-def split_proof(nvars, clauses, cubes, **opts):
-    """Solves under each cube in turn (None: the clause of the negated cube written as a lemma between
-    the calls, as a cube-and-conquer driver does for an inner node); returns the steps."""
+def refutation(nvars, clauses, cubes, **opts):
+    """check_proof's verdict on the proofs of solves under each cube in turn (a tuple instead: the
+    clause of its negation, written between the calls as a cube-and-conquer driver does for an inner
+    node), followed by the empty clause."""
     s = solver(nvars, clauses, **opts)
     steps = []
     for cube in cubes:
@@ -190,26 +177,19 @@ def split_proof(nvars, clauses, cubes, **opts):
             steps.append((False, [a ^ 1 for a in cube]))
             continue
         start = len(s.proof_steps())
-        assert s.solve(assumptions=cube) is False
-        assert set(s.core()) <= set(cube)
+        assert s.solve(assumptions=cube) is False and set(s.core()) <= set(cube)
         steps += to_steps(s.proof_steps()[start:])
-    return steps + [(False, [])]
-
-
-def splits(x, y):
-    """Assumption sets whose negated cores resolve to the empty clause."""
-    return {
-        "x,-x": [[x], [x ^ 1]],
-        "tree-3": [[x, y], [x, y ^ 1], [x ^ 1]],
-        "tree-4": [[x, y], [x, y ^ 1], (x,), [x ^ 1, y], [x ^ 1, y ^ 1]],  # the inner node's clause [-x]
-    }
+    return nn.check_proof(nvars, clauses, steps + [(False, [])], check_rat=False)
 
 
 def check_splits(nvars, clauses, r, **opts):
-    x, y = r.sample(range(nvars), 2)
-    for name, cubes in splits(2 * x + r.randrange(2), 2 * y + r.randrange(2)).items():
-        verdict = nn.check_proof(nvars, clauses, split_proof(nvars, clauses, cubes, **opts), check_rat=False)
-        assert verdict[0] and verdict[9], (name, verdict)
+    """Assumption sets whose negated cores resolve to the empty clause: x then -x; a tree over x and y
+    with three leaves; the full split into four cubes, with the inner node's clause [-x] after two."""
+    x, y = (2 * v + r.randrange(2) for v in r.sample(range(nvars), 2))
+    for cubes in ([[x], [x ^ 1]], [[x, y], [x, y ^ 1], [x ^ 1]],
+                  [[x, y], [x, y ^ 1], (x,), [x ^ 1, y], [x ^ 1, y ^ 1]]):
+        verdict = refutation(nvars, clauses, cubes, **opts)
+        assert verdict[0] and verdict[9], (cubes, verdict)
 
 
 @pytest.mark.parametrize("seed", range(40))
@@ -287,7 +267,8 @@ def test_propagate_against_plain_propagation(seed):
 @pytest.mark.parametrize("seed", range(25))
 def test_propagate_leaves_no_trace(seed):
     """A solver that propagates between its calls (also from a Sat level) searches exactly like its twin
-    that does not: counters, models, cores and proofs."""
+    that does not: counters, models, cores and proofs.  Without assumptions that is the plain search,
+    which the reference-model tests hold to the rules."""
     r = random.Random(700 + seed)
     nvars = r.randint(25, 50)
     clauses = random_cnf(r, nvars, int(4.2 * nvars), maxlen=3, minlen=3)
@@ -297,7 +278,9 @@ def test_propagate_leaves_no_trace(seed):
         s.propagate(random_assumptions(r, nvars, r.randint(1, 8)))
         assert observed(s) == observed(twin)
         budget, assumptions = r.choice([5, 40, None]), random_assumptions(r, nvars, r.randint(0, 3))
-        assert s.solve(budget, assumptions=assumptions) == twin.solve(budget, assumptions=assumptions)
+        # without assumptions, None, () and no argument at all are the same plain search
+        kw = {"assumptions": assumptions} if assumptions else r.choice([{}, {"assumptions": None}])
+        assert s.solve(budget, **kw) == twin.solve(budget, assumptions=tuple(assumptions))
         assert observed(s) == observed(twin)
     s.propagate([0, 2])
     assert s.solve() == twin.solve() and observed(s) == observed(twin)
@@ -325,10 +308,8 @@ def test_propagate_cases():
 
 @pytest.mark.parametrize("value,exc,message", [
     ("12", TypeError, "Can't extract `str` to `Vec`"),
-    ({1, 2}, TypeError, "'set' object is not an instance of 'Sequence'"),
     ([0, -1], OverflowError, "out of range integral type conversion attempted"),
     ([2**32], OverflowError, "out of range integral type conversion attempted"),
-    ([1.5], TypeError, None),
     (5, TypeError, "'int' object is not an instance of 'Sequence'"),
 ])
 @pytest.mark.parametrize("call", ["solve", "propagate"])
