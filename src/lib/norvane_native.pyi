@@ -96,12 +96,12 @@ class Solver:
     def propagate(self, assumptions: Sequence[int]) -> tuple[bool, list[int]]:
         """Unit propagation of `assumptions` on top of level 0, without search: (ok, implied).
 
-        The assumptions are made true in order, each followed by what it implies; `implied`
-        lists every literal this made true (assumptions included, each once) in that order, and
-        `ok` is False when a conflict was met, `implied` then ending where it stopped.  Literals
-        already true at level 0 are not listed.  Nothing else changes: no variable is created, and
-        statistics, phases, variable order and proof stay as they were, so later searches are
-        the same as without the call (a solver left at a model is first backtracked, as
+        The assumptions are made true in order, each followed by what it implies through the clauses
+        given and learned; `implied` lists every literal this made true (assumptions included, each
+        once) in that order, and `ok` is False when a conflict was met, `implied` then ending where it
+        stopped.  Literals already true at level 0 are not listed.  Nothing else changes: no variable
+        is created, and statistics, phases, variable order and proof stay as they were, so later
+        searches are the same as without the call (a solver left at a model is first backtracked, as
         add_clause does)."""
     def check_watch_invariant(self) -> list[str]: ...
     @property

@@ -218,12 +218,12 @@ PyMethodDef methods[] = {
     {"propagate", NV_METH(solver_propagate), METH_FASTCALL | METH_KEYWORDS,
      "propagate($self, assumptions)\n--\n\n"
      "Unit propagation of `assumptions` on top of level 0, without search: (ok, implied).\n\n"
-     "The assumptions are made true in order, each followed by what it implies; `implied`\n"
-     "lists every literal this made true (assumptions included, each once) in that order, and\n"
-     "`ok` is False when a conflict was met, `implied` then ending where it stopped.  Literals\n"
-     "already true at level 0 are not listed.  Nothing else changes: no variable is created, and\n"
-     "statistics, phases, variable order and proof stay as they were, so later searches are\n"
-     "the same as without the call (a solver left at a model is first backtracked, as\n"
+     "The assumptions are made true in order, each followed by what it implies through the clauses\n"
+     "given and learned; `implied` lists every literal this made true (assumptions included, each\n"
+     "once) in that order, and `ok` is False when a conflict was met, `implied` then ending where it\n"
+     "stopped.  Literals already true at level 0 are not listed.  Nothing else changes: no variable\n"
+     "is created, and statistics, phases, variable order and proof stay as they were, so later\n"
+     "searches are the same as without the call (a solver left at a model is first backtracked, as\n"
      "add_clause does)."},
     {"check_watch_invariant", NV_METH(solver_check_watch_invariant), METH_NOARGS,
      "check_watch_invariant($self)\n--\n\n"},

@@ -3,11 +3,11 @@
 // Assumptions are decided before any other decision, one decision level each
 // and in the order given; an assumption already true at its turn opens an
 // empty level, one already false ends the call with Unsat (the failed ones are
-// found by final_conflict.cpp).  Restarts and the phase walk before them stop
-// at the assumption levels, so the walk starts from their values; top-level
-// simplification runs only when the search is back at level 0, before the
-// assumptions are decided again.  Without assumptions every step is the plain
-// search.
+// found by final_conflict.cpp).  A restart, and the phase walk it may run,
+// backtrack only to the last assumption level, so the walk starts from the
+// assumptions' values; top-level simplification runs only when the search is
+// back at level 0, before the assumptions are decided again.  Without
+// assumptions every step is the plain search.
 #include <algorithm>
 #include <new>
 
@@ -93,7 +93,7 @@ SolveResult Solver::State::solve(std::optional<uint64_t> max_conflicts, std::spa
         level_stamp.reserve(levels + 1);
         trail_lim.reserve(levels);
     }
-    // The model goes first, so that no earlier Sat model survives any call.
+    // Then the model goes, so that no earlier Sat model survives a call that runs.
     model.clear();
     core.clear();
     clause_added = true;
