@@ -68,12 +68,12 @@ def test_signature_and_docstrings():
         "The native CDCL search core (Sprint 2).\n\n"
         "Deliberately mirrors `norvane.solver.Solver` so the two can be compared\n"
         "bit-for-bit while the port is intentionally faithful.")
-    assert nn.Solver.enable_proof.__doc__ == (
+    assert nn.Solver.enable_proof.__doc__.startswith(
         "Turn on DRAT proof logging.  Must be called before any clause is added,\n"
-        "since a proof that starts midway through is not a proof.")
+        "since a proof that starts midway through is not a proof.\n\n")
     assert nn.Solver.proof_steps.__doc__ == 'The recorded proof as (kind, dimacs_literals) pairs, kind in {"a","d"}.'
-    for name, sig in [("new_var", "($self)"), ("enable_proof", "($self)"), ("proof_steps", "($self)"),
-                      ("add_clause", "($self, lits)"),
+    for name, sig in [("new_var", "($self)"), ("enable_proof", "($self, path=None, binary=False)"),
+                      ("proof_steps", "($self)"), ("add_clause", "($self, lits)"), ("add_clauses", "($self, clauses)"),
                       ("solve", "($self, max_conflicts=None, seconds=None, assumptions=None)"),
                       ("check_watch_invariant", "($self)"), ("core", "($self)"), ("propagate", "($self, assumptions)")]:
         assert getattr(nn.Solver, name).__text_signature__ == sig

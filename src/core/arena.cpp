@@ -63,4 +63,43 @@ bool ClauseArena::add(std::span<const Lit> clause) {
     return true;
 }
 
+void ClauseArena::add_distinct(std::span<const Lit> clause) {
+    const size_t start = lits_.size();
+    if (start + clause.size() > max_lits_) {
+        throw OverflowError("clause arena is full: it holds at most " + std::to_string(max_lits_) + " literals");
+    }
+    try {
+        for (Lit l : clause) lits_.push(l);
+        starts_.push(static_cast<uint32_t>(start));
+        try {
+            lens_.push(static_cast<uint32_t>(clause.size()));
+        } catch (...) {
+            starts_.truncate(starts_.size() - 1);
+            throw;
+        }
+    } catch (...) {
+        lits_.truncate(start);
+        throw;
+    }
+    for (Lit l : clause) note_var(l);
+}
+
+void ClauseArena::append(const ClauseArena& more) {
+    const size_t lits = lits_.size(), clauses = starts_.size();
+    const uint32_t vars = num_vars_;
+    if (lits + more.num_lits() > max_lits_) {
+        throw OverflowError("clause arena is full: it holds at most " + std::to_string(max_lits_) + " literals");
+    }
+    try {
+        for (size_t i = 0; i < more.num_clauses(); ++i) add_distinct(more.clause(i));
+    } catch (...) {
+        lits_.truncate(lits);
+        starts_.truncate(clauses);
+        lens_.truncate(clauses);
+        num_vars_ = vars;
+        throw;
+    }
+    note_num_vars(more.num_vars());
+}
+
 }  // namespace nv

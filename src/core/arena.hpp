@@ -51,6 +51,17 @@ public:
     // Throws nv::OverflowError (nothing stored) when the literal count would
     // pass max_lits.
     bool add(std::span<const Lit> clause);
+    // The same for a clause the caller knows to hold no literal twice and no
+    // complementary pair (the duplicate scan is skipped).
+    void add_distinct(std::span<const Lit> clause);
+    // Appends every clause of `more` (whose clauses are all distinct-literal
+    // clauses, as an arena's are), all or nothing, and raises num_vars to
+    // more's.
+    void append(const ClauseArena& more);
+    // Raises num_vars to n (a formula may declare variables it never uses).
+    void note_num_vars(uint32_t n) noexcept {
+        if (n > num_vars_) num_vars_ = n;
+    }
 
     uint32_t num_vars() const noexcept { return num_vars_; }
     size_t num_clauses() const noexcept { return starts_.size(); }

@@ -4,6 +4,7 @@
 //   ValueError    -> ValueError      (bad input detected by a body)
 //   OverflowError -> OverflowError
 //   IoError       -> OSError         (errno, its text and the file name)
+//   MemoryError   -> MemoryError     (a demand refused before anything grew)
 //   std::bad_alloc, std::length_error -> MemoryError
 // No native error ends the process.
 #pragma once
@@ -22,6 +23,10 @@ struct ValueError : std::runtime_error {
 };
 
 struct OverflowError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+struct MemoryError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 

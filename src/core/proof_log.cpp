@@ -37,6 +37,7 @@ ProofLog::ProofLog(ProofLog&& o) noexcept
       format_(o.format_),
       buf_(std::move(o.buf_)),
       steps_(std::exchange(o.steps_, 0)),
+      lits_(std::exchange(o.lits_, 0)),
       fd_(std::exchange(o.fd_, -1)),
       error_(std::exchange(o.error_, 0)),
       path_(std::move(o.path_)) {}
@@ -48,6 +49,7 @@ ProofLog& ProofLog::operator=(ProofLog&& o) noexcept {
         format_ = o.format_;
         buf_ = std::move(o.buf_);
         steps_ = std::exchange(o.steps_, 0);
+        lits_ = std::exchange(o.lits_, 0);
         fd_ = std::exchange(o.fd_, -1);
         error_ = std::exchange(o.error_, 0);
         path_ = std::move(o.path_);
@@ -56,7 +58,13 @@ ProofLog& ProofLog::operator=(ProofLog&& o) noexcept {
 }
 
 void ProofLog::keep_in_memory() noexcept {
-    if (mode_ == Mode::Off) mode_ = Mode::Memory;
+    if (mode_ == Mode::Memory) return;
+    close();
+    buf_ = {};
+    steps_ = 0;
+    lits_ = 0;
+    error_ = 0;
+    mode_ = Mode::Memory;
 }
 
 void ProofLog::open(const std::string& path, ProofFormat format) {
@@ -71,11 +79,13 @@ void ProofLog::open(const std::string& path, ProofFormat format) {
     path_ = path;
     error_ = 0;
     steps_ = 0;
+    lits_ = 0;
 }
 
 void ProofLog::step(char kind, const Lit* lits, size_t n) {
     if (mode_ == Mode::Off) return;
     steps_ += 1;
+    lits_ += n;
     if (mode_ == Mode::File) {
         if (error_ != 0) return;
         if (format_ == ProofFormat::Text) {
@@ -122,6 +132,10 @@ void ProofLog::flush() {
     if (error_ != 0) throw IoError(error_, path_);
 }
 
+void ProofLog::check() const {
+    if (error_ != 0) throw IoError(error_, path_);
+}
+
 void ProofLog::close() noexcept {
     if (mode_ != Mode::File) return;
     write_out();
@@ -140,6 +154,7 @@ std::vector<ProofStep> ProofLog::steps() const {
 
 std::vector<uint8_t> ProofLog::take_encoded() noexcept {
     steps_ = 0;
+    lits_ = 0;
     return std::exchange(buf_, {});
 }
 

@@ -14,15 +14,17 @@
 // Internal literal l is the binary number l + 2 (2 * (v + 1) + sign) and the
 // DIMACS literal to_dimacs(l) in text.  Writing never throws while a search
 // or a simplification is under way: a failed write is remembered, later
-// steps are dropped, and flush() -- called where the caller's state is
-// consistent -- raises it as IoError.  The checker reads both encodings back
-// (src/checker).
+// steps are dropped, and flush() or check() -- called where the caller's
+// state is consistent -- raises it as IoError.  The checker reads both
+// encodings back (src/checker); for_each_step() decodes the in-memory form,
+// also after it was handed over with take_encoded().
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "lit.hpp"
@@ -43,7 +45,8 @@ public:
     bool on() const noexcept { return mode_ != Mode::Off; }
     bool to_file() const noexcept { return mode_ == Mode::File; }
 
-    // Turns logging on with the steps kept in memory.
+    // Turns logging on with the steps kept in memory (a file opened before
+    // is closed first).
     void keep_in_memory() noexcept;
     // Turns logging on with the steps written to `path` (created or
     // truncated).  Throws IoError when the file cannot be opened; the log is
@@ -62,35 +65,19 @@ public:
     // File mode: flushes and closes the file, dropping any error; the log is
     // then off.  Other modes: nothing.
     void close() noexcept;
+    // Throws IoError when a write has failed, without writing anything.
+    void check() const;
+    bool failed() const noexcept { return error_ != 0; }
 
-    // Memory mode: the steps logged so far (file mode: none are kept).
+    // Steps and literals logged so far (in every mode).
     size_t num_steps() const noexcept { return steps_; }
+    uint64_t num_lits() const noexcept { return lits_; }
     const std::vector<uint8_t>& encoded() const noexcept { return buf_; }
     std::vector<ProofStep> steps() const;
-    // Calls f(is_deletion, std::span<const Lit>) for every step, in order.
+    // Memory mode: calls f(is_deletion, std::span<const Lit>) for every
+    // step, in order (file mode: none are kept).
     template <class F>
-    void for_each(F&& f) const {
-        if (mode_ != Mode::Memory) return;
-        std::vector<Lit> lits;
-        size_t i = 0;
-        while (i < buf_.size()) {
-            bool del = buf_[i++] == 'd';
-            lits.clear();
-            for (;;) {
-                uint64_t u = 0;
-                unsigned shift = 0;
-                uint8_t b;
-                do {
-                    b = buf_[i++];
-                    u |= uint64_t{b & 0x7Fu} << shift;
-                    shift += 7;
-                } while (b & 0x80u);
-                if (u == 0) break;
-                lits.push_back(static_cast<Lit>(u - 2));
-            }
-            f(del, std::span<const Lit>(lits));
-        }
-    }
+    void for_each(F&& f) const;
     // Hands the memory-mode encoding over (the log keeps its mode, emptied).
     std::vector<uint8_t> take_encoded() noexcept;
 
@@ -108,6 +95,7 @@ private:
     ProofFormat format_ = ProofFormat::Text;
     std::vector<uint8_t> buf_;  // memory mode: every step; file mode: unwritten bytes
     size_t steps_ = 0;
+    uint64_t lits_ = 0;
     int fd_ = -1;
     int error_ = 0;             // errno of the first failed write
     std::string path_;
@@ -120,6 +108,37 @@ inline void put_varint(std::vector<uint8_t>& out, uint64_t u) {
         u >>= 7;
     }
     out.push_back(static_cast<uint8_t>(u));
+}
+
+// Calls f(is_deletion, std::span<const Lit>) for every step of an in-memory
+// encoding (ProofLog::encoded() or take_encoded()), in order.
+template <class F>
+void for_each_step(std::span<const uint8_t> enc, F&& f) {
+    std::vector<Lit> lits;
+    size_t i = 0;
+    const size_t n = enc.size();
+    while (i < n) {
+        bool del = enc[i++] == 'd';
+        lits.clear();
+        while (i < n) {
+            uint64_t u = 0;
+            unsigned shift = 0;
+            uint8_t b;
+            do {
+                b = enc[i++];
+                u |= uint64_t{b & 0x7Fu} << shift;
+                shift += 7;
+            } while ((b & 0x80u) && i < n && shift < 63);
+            if (u == 0) break;
+            lits.push_back(static_cast<Lit>(u - 2));
+        }
+        f(del, std::span<const Lit>(lits));
+    }
+}
+
+template <class F>
+void ProofLog::for_each(F&& f) const {
+    if (mode_ == Mode::Memory) for_each_step(buf_, std::forward<F>(f));
 }
 
 }  // namespace nv

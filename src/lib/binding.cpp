@@ -317,6 +317,21 @@ std::optional<nv::Cnf> opt_clause_list(PyObject* o) {
     return clause_list(o);
 }
 
+std::string fs_path(PyObject* o) {
+    PyObject* raw = nullptr;
+    if (!PyUnicode_FSConverter(o, &raw)) throw_py();
+    Ref bytes(raw);
+    char* p = nullptr;
+    Py_ssize_t n = 0;
+    if (PyBytes_AsStringAndSize(bytes.get(), &p, &n) < 0) throw_py();
+    return std::string(p, static_cast<size_t>(n));
+}
+
+std::optional<std::string> opt_fs_path(PyObject* o) {
+    if (o == Py_None) return std::nullopt;
+    return fs_path(o);
+}
+
 }  // namespace conv
 
 // ---------------------------------------------------------------------------
@@ -357,10 +372,16 @@ void translate_exception() noexcept {
         PyErr_SetString(PyExc_ValueError, e.what());
     } catch (const nv::OverflowError& e) {
         PyErr_SetString(PyExc_OverflowError, e.what());
+    } catch (const nv::MemoryError& e) {
+        PyErr_SetString(PyExc_MemoryError, e.what());
     } catch (const nv::IoError& e) {
         // OSError(errno, text, filename) picks the matching subclass
         // (FileNotFoundError, PermissionError, ...).
-        PyObject* err = PyObject_CallFunction(PyExc_OSError, "iss", e.err, e.what(), e.path.c_str());
+        // The file name is decoded as the operating system's names are, so
+        // that a name that is not UTF-8 still comes back as it was given.
+        PyObject* name = PyUnicode_DecodeFSDefaultAndSize(e.path.data(), static_cast<Py_ssize_t>(e.path.size()));
+        PyObject* err = name ? PyObject_CallFunction(PyExc_OSError, "isO", e.err, e.what(), name) : nullptr;
+        Py_XDECREF(name);
         if (err) {
             PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(err)), err);
             Py_DECREF(err);
@@ -430,26 +451,55 @@ PyObject* list_str(const std::vector<std::string>& v) {
     });
 }
 
-static PyObject* dimacs_list(const std::vector<nv::Lit>& lits) {
+static PyObject* dimacs_list(std::span<const nv::Lit> lits) {
     return list_of(lits.size(), [&](size_t i) { return PyLong_FromLong(nv::to_dimacs(lits[i])); });
 }
 
 template <class Head>
-static PyObject* proof_pairs(const std::vector<nv::ProofStep>& steps, Head&& head) {
-    return list_of(steps.size(), [&](size_t i) -> PyObject* {
-        Ref h(head(steps[i].is_deletion));
-        if (!h) return nullptr;
-        Ref lits(dimacs_list(steps[i].lits));
-        return PyTuple_Pack(2, h.get(), lits.get());
-    });
+static PyObject* proof_pair(bool del, std::span<const nv::Lit> lits, Head&& head) {
+    Ref h(head(del));
+    if (!h) return nullptr;
+    Ref l(dimacs_list(lits));
+    return PyTuple_Pack(2, h.get(), l.get());
 }
+
+static PyObject* kind(bool del) { return PyUnicode_FromString(del ? "d" : "a"); }
 
 PyObject* proof_kind_pairs(const std::vector<nv::ProofStep>& steps) {
-    return proof_pairs(steps, [](bool del) { return PyUnicode_FromString(del ? "d" : "a"); });
+    return list_of(steps.size(), [&](size_t i) { return proof_pair(steps[i].is_deletion, steps[i].lits, kind); });
 }
 
-PyObject* proof_flag_pairs(const std::vector<nv::ProofStep>& steps) {
-    return proof_pairs(steps, [](bool del) { return boolean(del); });
+// Decodes step after step into a list that starts at the step count and
+// is filled in place.
+template <class Head>
+static PyObject* decoded_pairs(size_t nsteps, std::span<const uint8_t> encoded, Head&& head) {
+    Ref list = check(PyList_New(static_cast<Py_ssize_t>(nsteps)));
+    size_t k = 0;
+    bool failed = false;
+    nv::for_each_step(encoded, [&](bool del, std::span<const nv::Lit> lits) {
+        if (failed) return;
+        PyObject* pair = proof_pair(del, lits, head);
+        if (!pair || k >= nsteps) {
+            Py_XDECREF(pair);
+            failed = true;
+            return;
+        }
+        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(k++), pair);  // steals pair
+    });
+    if (failed && PyErr_Occurred()) throw_py();
+    if (failed || k != nsteps) throw nv::Panic("proof encoding does not match its step count");
+    return list.release();
+}
+
+PyObject* proof_kind_pairs(const nv::ProofLog& log) {
+    if (!log.on() || log.to_file()) return check(PyList_New(0)).release();
+    return decoded_pairs(log.num_steps(), log.encoded(), kind);
+}
+
+PyObject* proof_flag_pairs(std::span<const uint8_t> encoded) {
+    size_t nsteps = 0;
+    nv::for_each_step(encoded, [&](bool, std::span<const nv::Lit>) { nsteps += 1; });
+    return decoded_pairs(nsteps, encoded, [](bool del) { return boolean(del); });
 }
 
 }  // namespace out

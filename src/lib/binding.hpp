@@ -29,6 +29,7 @@
 #include "../core/cnf.hpp"
 #include "../core/errors.hpp"
 #include "../core/lit.hpp"
+#include "../core/proof_log.hpp"
 #include "py.hpp"
 #include "signals.hpp"
 
@@ -115,6 +116,10 @@ nv::StepList step_list(PyObject* o);                  // sequence of (bool, sequ
 std::optional<uint64_t> opt_u64(PyObject* o);
 std::optional<double> opt_f64(PyObject* o);
 std::optional<nv::Cnf> opt_clause_list(PyObject* o);
+// A file-system path: str, bytes or os.PathLike, as the bytes the operating
+// system sees (the interpreter's own TypeError or ValueError otherwise).
+std::string fs_path(PyObject* o);
+std::optional<std::string> opt_fs_path(PyObject* o);
 
 // Cast failure message: "'T' object is not an instance of 'target'".
 [[noreturn]] void cast_error(PyObject* o, const char* target);
@@ -296,9 +301,12 @@ PyObject* list_u32(std::span<const uint32_t> v);
 PyObject* list_i32(std::span<const int32_t> v);
 PyObject* list_bool(const std::vector<bool>& v);
 PyObject* list_str(const std::vector<std::string>& v);
-// Proof steps with DIMACS literals: (kind "a"/"d", [lits]) or (is_deletion, [lits]).
+// Proof steps with DIMACS literals: (kind "a"/"d", [lits]) or (is_deletion,
+// [lits]); from a list of steps, or straight from the in-memory encoding of
+// a ProofLog (no step list is built in between).
 PyObject* proof_kind_pairs(const std::vector<nv::ProofStep>& steps);
-PyObject* proof_flag_pairs(const std::vector<nv::ProofStep>& steps);
+PyObject* proof_kind_pairs(const nv::ProofLog& log);
+PyObject* proof_flag_pairs(std::span<const uint8_t> encoded);
 
 // Fills a new tuple item by item; items already placed are released with
 // the tuple if a later one fails.

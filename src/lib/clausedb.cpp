@@ -2,6 +2,7 @@
 #include <memory>
 
 #include "../core/arena.hpp"
+#include "../core/dimacs.hpp"
 #include "binding.hpp"
 #include "module.hpp"
 
@@ -18,6 +19,8 @@ constexpr FunctionDescription kNew("__new__", "ClauseDb", {"nvars"}, 0);
 constexpr FunctionDescription kAddClause("add_clause", "ClauseDb", {"lits"}, 1);
 constexpr FunctionDescription kAddDimacs("add_dimacs", "ClauseDb", {"lits"}, 1);
 constexpr FunctionDescription kClause("clause", "ClauseDb", {"i"}, 1);
+constexpr FunctionDescription kReadDimacs("read_dimacs", "ClauseDb", {"path"}, 1);
+constexpr FunctionDescription kParseDimacs("parse_dimacs", "ClauseDb", {"data", "name"}, 1);
 
 PyObject* db_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return guarded([&] {
@@ -54,6 +57,101 @@ PyObject* db_add_dimacs(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
             lits.push_back(nv::from_dimacs(d));
         }
         return out::boolean(arena(self).add(lits));
+    });
+}
+
+// How a path is named in messages: as os.fspath gives it, as UTF-8.
+std::string display_name(PyObject* path) {
+    Ref fs = check(PyOS_FSPath(path));
+    Ref text = PyBytes_Check(fs.get())
+                   ? check(PyUnicode_DecodeFSDefaultAndSize(PyBytes_AsString(fs.get()), PyBytes_Size(fs.get())))
+                   : std::move(fs);
+    Ref utf8 = check(PyUnicode_AsEncodedString(text.get(), "utf-8", "backslashreplace"));
+    return std::string(PyBytes_AsString(utf8.get()), static_cast<size_t>(PyBytes_Size(utf8.get())));
+}
+
+// Bytes-like content (bytes, bytearray, memoryview, mmap, ...) or a str:
+// the object whose memory is read, immutable while the lock is released.
+struct Content {
+    Ref holder;
+    const char* data = nullptr;
+    size_t size = 0;
+};
+
+Content dimacs_content(PyObject* o) {
+    Content c;
+    Py_ssize_t n = 0;
+    if (PyUnicode_Check(o)) {
+        c.data = PyUnicode_AsUTF8AndSize(o, &n);
+        if (!c.data) throw_py();
+        Py_INCREF(o);
+        c.holder = Ref(o);
+    } else if (PyBytes_Check(o)) {
+        Py_INCREF(o);
+        c.holder = Ref(o);
+    } else {
+        // Other buffers may change under us: read a copy.
+        Ref view = check(PyMemoryView_FromObject(o));
+        c.holder = check(PyBytes_FromObject(view.get()));
+    }
+    if (!c.data) {
+        char* p = nullptr;
+        if (PyBytes_AsStringAndSize(c.holder.get(), &p, &n) < 0) throw_py();
+        c.data = p;
+    }
+    c.size = static_cast<size_t>(n);
+    return c;
+}
+
+// Stores a formula read into a fresh arena: taken over whole by an arena
+// that never held anything, appended otherwise.
+uint64_t store(ClauseArena& db, nv::DimacsFormula&& f) {
+    if (db.num_clauses() == 0 && db.memory_bytes() == 0) {
+        f.clauses.note_num_vars(db.num_vars());
+        db = std::move(f.clauses);
+    } else {
+        db.append(f.clauses);
+    }
+    return f.read;
+}
+
+PyObject* db_read_dimacs(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+    return guarded([&] {
+        Args a(kReadDimacs);
+        bind_fast(a, args, nargs, kw);
+        Exclusive lock(access(self));
+        std::string path = a.get(0, conv::fs_path);
+        std::string name = display_name(a[0]);
+        ClauseArena& db = arena(self);
+        SignalCheck signals;
+        uint64_t read = without_gil(
+            [&] {
+                nv::DimacsFormula f = nv::read_dimacs_file(path, name, &signals);
+                return f.interrupted ? 0 : store(db, std::move(f));
+            },
+            &signals);
+        signals.rethrow();
+        return out::u64(read);
+    });
+}
+
+PyObject* db_parse_dimacs(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+    return guarded([&] {
+        Args a(kParseDimacs);
+        bind_fast(a, args, nargs, kw);
+        Exclusive lock(access(self));
+        Content text = a.get(0, dimacs_content);
+        std::string name = a.get_or(1, conv::str, std::string("<data>"));
+        ClauseArena& db = arena(self);
+        SignalCheck signals;
+        uint64_t read = without_gil(
+            [&] {
+                nv::DimacsFormula f = nv::parse_dimacs({text.data, text.size}, name, &signals);
+                return f.interrupted ? 0 : store(db, std::move(f));
+            },
+            &signals);
+        signals.rethrow();
+        return out::u64(read);
     });
 }
 
@@ -135,6 +233,20 @@ PyMethodDef methods[] = {
      "clause($self, i)\n--\n\nLiterals of clause `i`."},
     {"clauses", NV_METH(db_clauses), METH_NOARGS,
      "clauses($self)\n--\n\nEvery clause, as a list of lists -- the round-trip out of the arena."},
+    {"read_dimacs", NV_METH(db_read_dimacs), METH_FASTCALL | METH_KEYWORDS,
+     "read_dimacs($self, path)\n--\n\nRead a DIMACS CNF file (plain text; str, bytes or os.PathLike path) and add\n"
+     "its clauses, as add_dimacs would add each.  Returns the number of clauses\nread (the header's count).  "
+     "num_vars rises to the header's variable count.\n\nThe format is checked strictly: comment lines start with "
+     "'c'; one\n'p cnf VARIABLES CLAUSES' header comes first; every other token is a\ndecimal integer, optionally "
+     "signed; each clause ends with 0; a line\nstarting with '%' ends the formula.  Malformed input, a literal "
+     "beyond\nthe header's variables and more or fewer clauses than it declares raise\nValueError "
+     "'FILE:LINE:COLUMN: problem'; a header asking for more\nvariables than memory holds raises MemoryError at "
+     "once; a file that\ncannot be read raises OSError.  On any error nothing is added.  The\ninterpreter lock is "
+     "released while the file is read; Ctrl-C stops it."},
+    {"parse_dimacs", NV_METH(db_parse_dimacs), METH_FASTCALL | METH_KEYWORDS,
+     "parse_dimacs($self, data, name=\"<data>\")\n--\n\nThe same as read_dimacs, for DIMACS CNF content held in "
+     "memory: bytes,\nbytearray, memoryview, mmap or any other bytes-like object, or a str\n(decompressed files, "
+     "standard input).  `name` stands for the content in\nerror messages.  Returns the number of clauses read."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -23,6 +23,8 @@ constexpr FunctionDescription kNew("__new__", "Solver",
                                     "rnd_seed"},
                                    0);
 constexpr FunctionDescription kAddClause("add_clause", "Solver", {"lits"}, 1);
+constexpr FunctionDescription kAddClauses("add_clauses", "Solver", {"clauses"}, 1);
+constexpr FunctionDescription kEnableProof("enable_proof", "Solver", {"path", "binary"}, 0);
 constexpr FunctionDescription kSolve("solve", "Solver", {"max_conflicts", "seconds", "assumptions"}, 0);
 constexpr FunctionDescription kPropagate("propagate", "Solver", {"assumptions"}, 1);
 
@@ -65,10 +67,17 @@ PyObject* solver_new_var(PyObject* self, PyObject*) {
     });
 }
 
-PyObject* solver_enable_proof(PyObject* self, PyObject*) {
+PyObject* solver_enable_proof(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
     return guarded([&] {
+        Args a(kEnableProof);
+        bind_fast(a, args, nargs, kw);
         Exclusive lock(access(self));
-        if (!solver(self).enable_proof()) {
+        std::optional<std::string> path = a.get_or(0, conv::opt_fs_path, std::optional<std::string>());
+        bool binary = a.get_or(1, conv::boolean, false);
+        Solver& s = solver(self);
+        bool done = path ? s.enable_proof(*path, binary ? nv::ProofFormat::Binary : nv::ProofFormat::Text)
+                         : s.enable_proof();
+        if (!done) {
             raise(PyExc_ValueError,
                   "enable_proof() must be called before any clause is added: a proof that starts midway through "
                   "the formula is not a proof");
@@ -91,6 +100,20 @@ PyObject* solver_add_clause(PyObject* self, PyObject* const* args, Py_ssize_t na
         Exclusive lock(access(self));
         std::vector<uint32_t> lits = a.get(0, conv::seq_u32);
         return out::boolean(solver(self).add_clause(lits.data(), lits.size()));
+    });
+}
+
+// A ClauseDb is read in place; anything else is converted whole, so a bad
+// clause anywhere is refused before the first one goes in.
+PyObject* solver_add_clauses(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+    return guarded([&] {
+        Args a(kAddClauses);
+        bind_fast(a, args, nargs, kw);
+        Exclusive lock(access(self));
+        ClauseDbView db(a[0]);
+        if (db.arena()) return out::u64(solver(self).add_clauses(*db.arena()));
+        nv::Cnf clauses = a.get(0, conv::clause_list);
+        return out::u64(solver(self).add_clauses(clauses));
     });
 }
 
@@ -196,12 +219,24 @@ PyObject* solver_repr(PyObject* self) {
 
 PyMethodDef methods[] = {
     {"new_var", NV_METH(solver_new_var), METH_NOARGS, "new_var($self)\n--\n\n"},
-    {"enable_proof", NV_METH(solver_enable_proof), METH_NOARGS,
-     "enable_proof($self)\n--\n\nTurn on DRAT proof logging.  Must be called before any clause is added,\nsince a "
-     "proof that starts midway through is not a proof."},
+    {"enable_proof", NV_METH(solver_enable_proof), METH_FASTCALL | METH_KEYWORDS,
+     "enable_proof($self, path=None, binary=False)\n--\n\nTurn on DRAT proof logging.  Must be called before any "
+     "clause is added,\nsince a proof that starts midway through is not a proof.\n\n"
+     "Without a path the proof is kept in memory, compactly encoded, and\nproof_steps() returns it.  With a path "
+     "(str, bytes or os.PathLike) the\nfile is created or truncated and every step is written to it as it is\n"
+     "made, as DRAT text or, with binary=True, binary DRAT; nothing is kept\nin memory and proof_steps() returns "
+     "[].  The file is written out at the\nend of every add_clause, add_clauses and solve call and closed when "
+     "the\nsolver is released.  A file that cannot be opened raises OSError and\nchanges nothing; a failed write "
+     "raises OSError from the call that hit\nit and from every later add_clause, add_clauses or solve call."},
     {"proof_steps", NV_METH(solver_proof_steps), METH_NOARGS,
      "proof_steps($self)\n--\n\nThe recorded proof as (kind, dimacs_literals) pairs, kind in {\"a\",\"d\"}."},
     {"add_clause", NV_METH(solver_add_clause), METH_FASTCALL | METH_KEYWORDS, "add_clause($self, lits)\n--\n\n"},
+    {"add_clauses", NV_METH(solver_add_clauses), METH_FASTCALL | METH_KEYWORDS,
+     "add_clauses($self, clauses)\n--\n\nAdd many clauses: a sequence of clauses of internal literals, or a "
+     "ClauseDb\n(read natively, no Python objects made).  The same as add_clause on each\nclause in order, except "
+     "that every clause is converted and room is made\nfor all of them first: bad input anywhere changes nothing.  "
+     "Returns the\nnumber of clauses kept, that is, not dropped as tautologies, as already\nsatisfied, or for "
+     "arriving once the formula is unsatisfiable."},
     {"solve", NV_METH(solver_solve), METH_FASTCALL | METH_KEYWORDS,
      "solve($self, max_conflicts=None, seconds=None, assumptions=None)\n--\n\n"
      "Search for a model: True (see `model`), False (unsatisfiable) or None (a limit ran out).\n\n"

@@ -14,7 +14,9 @@ namespace nv {
 
 struct PortfolioOutcome {
     std::vector<bool> model;       // empty unless sat
-    std::vector<ProofStep> proof;  // empty unless unsat with proofs wanted
+    // The winner's proof in the in-memory encoding of ProofLog (decode with
+    // for_each_step); empty unless unsat with proofs wanted.
+    std::vector<uint8_t> proof;
     uint64_t worker = 0;           // position of the configuration
     uint64_t formula = 0;          // 0 main, 1 alternative
     Stats stats;

@@ -55,7 +55,7 @@ void Solver::State::analyze_final(Lit p) {
     for (Lit l : failed) seen[var_of(l)] = 0;
     failed.clear();
 
-    if (proof_on) {
+    if (proof.on()) {
         std::vector<Lit>& clause = learnt_buf;
         clause.clear();
         for (Lit a : core) clause.push_back(neg(a));

@@ -141,10 +141,18 @@ Solver::~Solver() = default;
 
 uint32_t Solver::new_var() { return s_->new_var(); }
 
-bool Solver::add_clause(const Lit* lits, size_t n) { return s_->add_clause(lits, n); }
+bool Solver::add_clause(const Lit* lits, size_t n) {
+    s_->proof.check();
+    bool r = s_->add_clause(lits, n);
+    s_->proof.flush();
+    return r;
+}
 
 SolveResult Solver::solve(std::optional<uint64_t> max_conflicts, std::span<const Lit> assumptions) {
-    return s_->solve(max_conflicts, assumptions);
+    s_->proof.check();
+    SolveResult r = s_->solve(max_conflicts, assumptions);
+    s_->proof.flush();
+    return r;
 }
 
 bool Solver::propagate(std::span<const Lit> lits, std::vector<Lit>& implied) { return s_->probe(lits, implied); }
@@ -155,7 +163,13 @@ void Solver::set_stop(StopFlag stop) noexcept { s_->stop = std::move(stop); }
 
 bool Solver::enable_proof() noexcept {
     if (s_->clause_added) return false;
-    s_->proof_on = true;
+    s_->proof.keep_in_memory();
+    return true;
+}
+
+bool Solver::enable_proof(const std::string& path, ProofFormat format) {
+    if (s_->clause_added) return false;
+    s_->proof.open(path, format);
     return true;
 }
 
@@ -164,9 +178,9 @@ bool Solver::ok() const noexcept { return s_->ok; }
 const Stats& Solver::stats() const noexcept { return s_->stats; }
 const std::vector<bool>& Solver::model() const noexcept { return s_->model; }
 const std::vector<Lit>& Solver::core() const noexcept { return s_->core; }
-const std::vector<ProofStep>& Solver::proof() const noexcept { return s_->proof; }
+const ProofLog& Solver::proof() const noexcept { return s_->proof; }
 std::vector<bool> Solver::take_model() noexcept { return std::exchange(s_->model, {}); }
-std::vector<ProofStep> Solver::take_proof() noexcept { return std::exchange(s_->proof, {}); }
+std::vector<uint8_t> Solver::take_proof() noexcept { return s_->proof.take_encoded(); }
 
 std::vector<std::string> Solver::check_watch_invariant() const { return s_->check_watch_invariant(); }
 

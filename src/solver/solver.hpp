@@ -15,9 +15,13 @@
 #include "../core/clock.hpp"
 #include "../core/errors.hpp"
 #include "../core/lit.hpp"
+#include "../core/proof_log.hpp"
 #include "config.hpp"
 
 namespace nv {
+
+class ClauseArena;
+struct Cnf;
 
 enum class SolveResult : uint8_t { Unsat = 0, Sat = 1, Unknown = 2 };
 
@@ -45,8 +49,17 @@ public:
     Solver(const Solver&) = delete;
     Solver& operator=(const Solver&) = delete;
 
+    // add_clause, add_clauses and solve write a file proof out before they
+    // return, and throw IoError when a write failed (also, before doing
+    // anything, once an earlier write has failed: the proof is broken).
     uint32_t new_var();                        // may throw std::bad_alloc
     bool add_clause(const Lit* lits, size_t n);  // may throw std::bad_alloc
+    // Adds a batch as add_clause would add each clause in order; returns how
+    // many were kept (not dropped as tautologies, as satisfied at level 0 or
+    // for arriving after the formula was found unsatisfiable).  Room for the
+    // whole batch is made first: std::bad_alloc leaves the solver unchanged.
+    uint64_t add_clauses(const Cnf& batch);
+    uint64_t add_clauses(const ClauseArena& batch);
     // Assumptions are decided first, one decision level each, in the given
     // order; Unsat then means unsatisfiable under them (ok() stays true) and
     // core() names the failed ones.  May throw std::bad_alloc before any change
@@ -59,18 +72,22 @@ public:
 
     void set_deadline(std::optional<Instant> deadline) noexcept;
     void set_stop(StopFlag stop) noexcept;
-    // Turns proof logging on; returns false (and changes nothing) once any
-    // add_clause or solve call has happened.
+    // Turns proof logging on, the steps kept in memory or written to `path`;
+    // returns false (and changes nothing) once any add_clause or solve call
+    // has happened.  Throws IoError when the file cannot be opened (nothing
+    // changed).  A later call replaces the earlier choice.
     bool enable_proof() noexcept;
+    bool enable_proof(const std::string& path, ProofFormat format);
 
     uint32_t nvars() const noexcept;
     bool ok() const noexcept;
     const Stats& stats() const noexcept;
     const std::vector<bool>& model() const noexcept;
     const std::vector<Lit>& core() const noexcept;
-    const std::vector<ProofStep>& proof() const noexcept;
+    const ProofLog& proof() const noexcept;
     std::vector<bool> take_model() noexcept;
-    std::vector<ProofStep> take_proof() noexcept;
+    // The in-memory proof's encoding (decode with for_each_step).
+    std::vector<uint8_t> take_proof() noexcept;
     std::vector<std::string> check_watch_invariant() const;  // throws Panic on corrupt indices
 
     // Testing aids.  set_reference_paths(true) makes the solver take its

@@ -11,6 +11,7 @@
 
 #include "../core/errors.hpp"
 #include "../core/lit.hpp"
+#include "../core/proof_log.hpp"
 #include "config.hpp"
 #include "heap.hpp"
 #include "solver.hpp"
@@ -136,7 +137,6 @@ struct Solver::State {
     std::optional<Instant> deadline;
     StopFlag stop;
     bool ok = true;
-    bool proof_on = false;
     bool clause_added = false;
     bool reference_paths = false;  // take the plain paths instead of the shortcuts
     uint64_t arena_collections = 0;  // how often the shortcuts were taken (for tests)
@@ -148,7 +148,7 @@ struct Solver::State {
 
     // Assumptions of the running solve call (empty outside one).
     std::span<const Lit> assumptions;
-    std::vector<ProofStep> proof;
+    ProofLog proof;  // off unless enable_proof was called
 
     uint32_t nvars = 0;
     uint64_t var_cap = 0;  // variables every per-variable vector can hold without reallocating
@@ -235,14 +235,19 @@ struct Solver::State {
 
     // ---- proof logging
     void log_add(const Lit* lits, size_t n) {
-        if (proof_on) proof.push_back(ProofStep{false, std::vector<Lit>(lits, lits + n)});
+        if (proof.on()) proof.add(lits, n);
     }
     void log_del(const Lit* lits, size_t n) {
-        if (proof_on) proof.push_back(ProofStep{true, std::vector<Lit>(lits, lits + n)});
+        if (proof.on()) proof.del(lits, n);
     }
     void log_empty() {
-        if (proof_on) proof.push_back(ProofStep{false, {}});
+        if (proof.on()) proof.add(nullptr, 0);
     }
+
+    // ---- bulk loading (bulk.cpp)
+    // clause(i) gives the i-th of `count` clauses as a span of literals.
+    template <class Get>
+    uint64_t add_clauses(size_t count, Get&& clause);
 
     // ---- diagnostics (invariant.cpp)
     std::vector<std::string> check_watch_invariant() const;

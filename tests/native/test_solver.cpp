@@ -54,7 +54,7 @@ Run run(const Formula& f, uint32_t nvars, const Config& cfg, bool reference) {
     CHECK(s.check_watch_invariant().empty());
     r.stats = s.stats();
     r.model = s.model();
-    for (const ProofStep& p : s.proof()) r.proof.push_back({p.is_deletion, p.lits});
+    for (const ProofStep& p : s.proof().steps()) r.proof.push_back({p.is_deletion, p.lits});
     r.collections = s.internals()->arena_collections;
     r.skips = s.internals()->clean_skips;
     r.walks = s.internals()->walk_best != UINT64_MAX;
