@@ -118,6 +118,9 @@ def main(argv=None):
     sections = []
     for title, script, extra in [
         ("Loading clauses: ClauseDb against python-sat", "bench_convert.py", []),
+        ("Loading a 1,000,000-clause DIMACS file, against python-sat", "load_bench.py", []),
+        ("What a proof costs: memory per literal, solve time with a proof in memory or in a file",
+         "proof_bench.py", []),
         ("Solving with the default options, against minisat", "solve_bench.py", []),
         ("Preprocessing, against minisat's simplification", "preprocess_bench.py", []),
         ("Portfolio of two configurations, against each alone", "portfolio_bench.py", []),

@@ -93,6 +93,35 @@ def to_steps(proof_pairs):
     return [(k == "d", [nn.from_dimacs(d) for d in lits]) for k, lits in proof_pairs]
 
 
+def drat_steps(data: bytes, binary: bool):
+    """A DRAT proof file's content, text or binary, as check_proof steps of internal literals."""
+    steps = []
+    if binary:
+        i = 0
+        while i < len(data):
+            kind, lits, i = data[i], [], i + 1
+            while True:
+                u = shift = 0
+                while True:
+                    b, i = data[i], i + 1
+                    u |= (b & 0x7F) << shift
+                    shift += 7
+                    if b < 0x80:
+                        break
+                if u == 0:
+                    break
+                lits.append(u - 2)
+            steps.append((kind == ord("d"), lits))
+        return steps
+    for line in data.decode().splitlines():
+        toks = line.split()
+        deletion = toks[:1] == ["d"]
+        nums = [int(t) for t in toks[deletion:]]
+        assert nums[-1] == 0 and 0 not in nums[:-1], line
+        steps.append((deletion, [nn.from_dimacs(d) for d in nums[:-1]]))
+    return steps
+
+
 def read_dimacs_xz(path):
     nvars = 0
     clauses, cur = [], []

@@ -344,6 +344,8 @@ ENTRIES = [
      {"nvars": [2**31, 2**32 - 1]}),
     ("Solver.add_clause", "solver", lambda o, **k: o.add_clause(**k), {"lits": [0, 2]}, {"lits": "seq_u32"},
      {"lits": [[4294967294], [40, 4294967294], [4294967295, 40], [2**31 + 6]]}),
+    ("Solver.add_clauses", "solver", lambda o, **k: o.add_clauses(**k), {"clauses": [[0, 2]]},
+     {"clauses": "clauses"}, {"clauses": [[[0, 2], [4294967294]], [[40], [2, 4294967295]]]}),
     ("Solver.solve", "solver", lambda o, **k: o.solve(**k), {"max_conflicts": 5},
      {"max_conflicts": "opt_u64", "seconds": "opt_f64", "assumptions": "opt_seq_u32"},
      {"seconds": [-1.0, math.nan, math.inf, -math.inf, 2.0**64, 2.0**63],

@@ -63,6 +63,7 @@ private:
     bool have_header_ = false;
     uint64_t vars_ = 0, declared_ = 0;
     uint64_t header_line_ = 0, declared_col_ = 0;
+    std::string declared_text_;
     std::unique_ptr<uint8_t, FreeDeleter> marks_;  // one byte per literal
     std::vector<Lit> clause_;                       // its distinct literals so far
     bool tautology_ = false;
@@ -125,7 +126,9 @@ const char* Parser::header(const char* p, const char* e) {
     while (p < e && blank(*p)) ++p;
     header_line_ = line_;
     declared_col_ = static_cast<uint64_t>(p - line_start_) + 1;
+    const char* declared_at = p;
     p = count(p, e, "clause", declared_);
+    declared_text_.assign(declared_at, p);
     while (p < e && blank(*p)) ++p;
     if (p < e && *p != '\n') fail_at(p, "unexpected " + shown(p, token_end(p, e)) + " after the header");
 
@@ -151,7 +154,7 @@ const char* Parser::header(const char* p, const char* e) {
 void Parser::literal(const char* tok, const char* p, bool negative, uint64_t value) {
     if (!have_header_) fail_at(tok, "a clause before the 'p cnf' header");
     if (!open_ && out_.read == declared_) {
-        fail_at(tok, "more clauses than the " + std::to_string(declared_) + " the header declares");
+        fail_at(tok, "more clauses than the " + declared_text_ + " the header declares");
     }
     if (value > vars_) {
         fail_at(tok, "literal " + std::string(tok, p) + " is beyond the header's " + std::to_string(vars_) +
@@ -179,7 +182,7 @@ void Parser::literal(const char* tok, const char* p, bool negative, uint64_t val
 void Parser::end_clause(const char* tok) {
     if (!have_header_) fail_at(tok, "a clause before the 'p cnf' header");
     if (!open_ && out_.read == declared_) {
-        fail_at(tok, "more clauses than the " + std::to_string(declared_) + " the header declares");
+        fail_at(tok, "more clauses than the " + declared_text_ + " the header declares");
     }
     uint8_t* m = marks_.get();
     size_t marked = clause_.size() - (tautology_ ? 1 : 0);
@@ -208,6 +211,7 @@ bool Parser::lines(const char* b, const char* e) {
             }
             p = static_cast<const char*>(nl) + 1;
             line_ += 1;
+            line_start_ = p;
             continue;
         }
         if (p < e && *p == '%') {
@@ -257,7 +261,7 @@ DimacsFormula Parser::finish() {
     if (!have_header_) fail(end_line_, end_col_, "no 'p cnf' header");
     if (open_) fail(last_line_, last_col_, "the last clause has no final 0");
     if (out_.read != declared_) {
-        fail(header_line_, declared_col_, "the header declares " + std::to_string(declared_) +
+        fail(header_line_, declared_col_, "the header declares " + declared_text_ +
                                               " clauses but the formula has " + std::to_string(out_.read));
     }
     return std::move(out_);

@@ -1,7 +1,12 @@
 """Native engine for norvane (clause arena + CDCL search core)."""
 
+import os
 from collections.abc import Mapping, Sequence
-from typing import Any, Final, Optional
+from typing import Any, Final, Optional, Union
+
+from typing_extensions import Buffer
+
+_Path = Union[str, bytes, os.PathLike[str], os.PathLike[bytes]]
 
 __version__: Final[str]
 __all__: list[str]
@@ -28,6 +33,16 @@ class ClauseDb:
         """Literals of clause `i`."""
     def clauses(self) -> list[list[int]]:
         """Every clause, as a list of lists -- the round-trip out of the arena."""
+    def read_dimacs(self, path: _Path) -> int:
+        """Read a DIMACS CNF file (plain text) and add its clauses, as add_dimacs would add each.
+        Returns the number of clauses read; num_vars rises to the header's variable count.
+
+        Malformed input raises ValueError 'FILE:LINE:COLUMN: problem'; a header asking for more
+        variables than memory holds, MemoryError at once; an unreadable file, OSError.  On any
+        error nothing is added.  The lock is released while the file is read; Ctrl-C stops it."""
+    def parse_dimacs(self, data: Union[Buffer, str], name: str = "<data>") -> int:
+        """The same as read_dimacs, for DIMACS CNF content held in memory (bytes, bytearray,
+        memoryview, mmap, any bytes-like object, or a str); `name` stands for it in messages."""
     @property
     def num_vars(self) -> int: ...
     @property
@@ -70,12 +85,26 @@ class Solver:
         rnd_seed: int = 91648253,
     ) -> Solver: ...
     def new_var(self) -> int: ...
-    def enable_proof(self) -> None:
+    def enable_proof(self, path: Optional[_Path] = None, binary: bool = False) -> None:
         """Turn on DRAT proof logging.  Must be called before any clause is added,
-        since a proof that starts midway through is not a proof."""
+        since a proof that starts midway through is not a proof.
+
+        Without a path the proof is kept in memory, compactly encoded, and proof_steps() returns
+        it.  With a path the file is created or truncated and every step is written to it as it
+        is made (DRAT text, or binary DRAT with binary=True); nothing is kept in memory and
+        proof_steps() returns [].  The file is written out at the end of every add_clause,
+        add_clauses and solve call and closed when the solver is released.  OSError: a file that
+        cannot be opened (nothing changed); a failed write, from the call that hit it and from
+        every later add_clause, add_clauses or solve call."""
     def proof_steps(self) -> list[tuple[str, list[int]]]:
         """The recorded proof as (kind, dimacs_literals) pairs, kind in {"a","d"}."""
     def add_clause(self, lits: Sequence[int]) -> bool: ...
+    def add_clauses(self, clauses: Union[Sequence[Sequence[int]], ClauseDb]) -> int:
+        """Add many clauses: a sequence of clauses of internal literals, or a ClauseDb (read
+        natively, no Python objects made).  The same as add_clause on each clause in order,
+        except that every clause is converted and room is made for all of them first: bad input
+        anywhere changes nothing.  Returns the number of clauses kept, that is, not dropped as
+        tautologies, as already satisfied, or for arriving once the formula is unsatisfiable."""
     def solve(
         self,
         max_conflicts: Optional[int] = None,
