@@ -114,11 +114,11 @@ def test_accepted_forms(text, clauses, nvars):
 
 
 def test_return_value_appending_and_input_kinds(tmp_path):
-    text = "p cnf 5 3\n-5 1 0\n1 -1 0\n2 0\n"
+    text = "p cnf 6 3\n-5 1 0\n1 -1 0\n2 0\n"
     path = tmp_path / "f.cnf"
     path.write_text(text)
     ref = prefilled()
-    for c in [[-5, 1], [1, -1], [2]]:
+    for c in [[-5, 1], [1, -1], [2], [6, -6]]:  # the header's 6 variables count, the tautology stores nothing
         ref.add_dimacs(c)
     sources = [("read", path), ("read", str(path)), ("read", os.fsencode(path)), ("parse", text),
                ("parse", text.encode()), ("parse", bytearray(text.encode())), ("parse", memoryview(text.encode())),
@@ -134,7 +134,7 @@ def test_return_value_appending_and_input_kinds(tmp_path):
     db.read_dimacs(path)
     for c in [[-5, 1], [1, -1], [2]]:
         ref.add_dimacs(c)
-    assert snap(db) == snap(ref)
+    assert snap(db) == snap(ref) and db.num_vars == 7
 
 
 @pytest.mark.parametrize("call,arg,exc,note", [
