@@ -3,16 +3,14 @@
 Accepted input must give what add_dimacs clause by clause gives; malformed input must raise the exact
 message naming file, line and column, and leave the ClauseDb as it was."""
 import array
-import json
 import lzma
 import mmap
 import os
 import random
+import re
 import signal
 import subprocess
 import sys
-import time
-from pathlib import Path
 
 import pytest
 
@@ -86,74 +84,46 @@ def test_malformed_input_names_file_line_and_column_and_changes_nothing(tmp_path
     assert snap(db) == before
 
 
-@pytest.mark.parametrize("text,clauses,nvars", [
-    ("c hi\np cnf 3 2\n1 -2 0\n2 3 1 1 0\n", [[0, 3], [2, 4, 0]], 3),
-    ("p cnf 2 1\r\n\t1\t-2  0\r\n", [[0, 3]], 2),
-    ("p cnf 3 1\n1\nc between the literals of a clause\n-3\n0", [[0, 5]], 3),
-    ("p cnf 5 2\n+5 -005 0\n00 \n", [[]], 5),         # a tautology (not stored), then an empty clause
-    ("p cnf 1 1\n1 -0\n", [[0]], 1),
-    ("p cnf 0 0\n", [], 0),
-    ("p cnf 2 1\n1 2 0\n%\n0\n\nanything at all", [[0, 2]], 2),
-    ("  c x\n  p cnf 10 1\n 1 0\nc last", [[0]], 10),   # num_vars is the header's count
+@pytest.mark.parametrize("text,raw", [  # raw: the clauses as written
+    ("c hi\np cnf 3 2\n1 -2 0\n2 3 1 1 0\n", [[1, -2], [2, 3, 1, 1]]),
+    ("p cnf 2 1\r\n\t1\t-2  0\r\n", [[1, -2]]),
+    ("p cnf 3 1\n1\nc between the literals of a clause\n-3\n0", [[1, -3]]),
+    ("p cnf 5 2\n+5 -005 0\n00 \n", [[5, -5], []]),         # a tautology (not stored), an empty clause
+    ("p cnf 1 1\n1 -0\n", [[1]]),
+    ("p cnf 0 0\n", []),
+    ("p cnf 2 1\n1 2 0\n%\n0\n\nanything at all", [[1, 2]]),
+    ("  c x\n  p cnf 10 1\n 1 0\nc last", [[1]]),  # num_vars rises to the header's count
 ])
-def test_accepted_forms(text, clauses, nvars):
-    # what add_dimacs gives clause by clause, memory growth included
-    body = text.split("%")[0].splitlines()
-    lits = [int(t) for line in body if line.strip()[:1] not in ("c", "p") for t in line.split()]
-    db = nn.ClauseDb()
-    assert db.parse_dimacs(text) == lits.count(0)
-    ref = nn.ClauseDb(nvars)
-    cur = []
-    for d in lits:
-        if d == 0:
-            ref.add_dimacs(cur)
-            cur = []
-        else:
-            cur.append(d)
-    assert db.clauses() == clauses and snap(db) == snap(ref)
+def test_accepted_forms_give_what_add_dimacs_gives(text, raw):
+    db, ref = nn.ClauseDb(), nn.ClauseDb(int(re.search(r"p cnf (\d+)", text).group(1)))
+    for c in raw:
+        ref.add_dimacs(c)
+    assert db.parse_dimacs(text) == len(raw)
+    assert snap(db) == snap(ref)  # memory growth included
 
 
-def test_return_value_appending_and_input_kinds(tmp_path):
+def test_input_kinds_and_appending(tmp_path):
     text = "p cnf 6 3\n-5 1 0\n1 -1 0\n2 0\n"
     path = tmp_path / "f.cnf"
     path.write_text(text)
     ref = prefilled()
-    for c in [[-5, 1], [1, -1], [2], [6, -6]]:  # the header's 6 variables count, the tautology stores nothing
+    for c in [[-5, 1], [1, -1], [2], [6, -6]]:  # the header's 6 variables count; tautologies store nothing
         ref.add_dimacs(c)
-    sources = [("read", path), ("read", str(path)), ("read", os.fsencode(path)), ("parse", text),
-               ("parse", text.encode()), ("parse", bytearray(text.encode())), ("parse", memoryview(text.encode())),
-               ("parse", array.array("b", text.encode()))]
     with open(path, "rb") as f, mmap.mmap(f.fileno(), 0, access=mmap.ACCESS_READ) as m:
-        sources.append(("parse", m))
-        for how, src in sources:
+        for src in [path, str(path), os.fsencode(path), text, text.encode(), bytearray(text.encode()),
+                    memoryview(text.encode()), array.array("b", text.encode()), m]:
             db = prefilled()  # appended to what is there
-            assert (db.read_dimacs(src) if how == "read" else db.parse_dimacs(src)) == 3
-            assert snap(db) == snap(ref), (how, src)
-    # an empty store takes the formula over whole: the same as filling it clause by clause
-    db, ref = nn.ClauseDb(7), nn.ClauseDb(7)
-    db.read_dimacs(path)
-    for c in [[-5, 1], [1, -1], [2]]:
-        ref.add_dimacs(c)
-    assert snap(db) == snap(ref) and db.num_vars == 7
+            assert (db.read_dimacs(src) if src in (path, str(path), os.fsencode(path)) else db.parse_dimacs(src)) == 3
+            assert snap(db) == snap(ref), src
 
 
-@pytest.mark.parametrize("call,arg,exc,note", [
-    ("read_dimacs", 5, TypeError, "path"), ("read_dimacs", "a\0b", ValueError, "path"),
-    ("parse_dimacs", 5, TypeError, "data"), ("parse_dimacs", [112], TypeError, "data"),
-])
-def test_argument_errors(call, arg, exc, note):
+def test_argument_and_file_errors_change_nothing(tmp_path):
     db = prefilled()
-    with pytest.raises(exc) as e:
-        getattr(db, call)(arg)
-    assert notes(e.value) == expect_notes([f"while processing '{note}'"])
-    with pytest.raises(TypeError) as e:
-        db.parse_dimacs(b"p cnf 0 0\n", name=b"x")
-    assert notes(e.value) == expect_notes(["while processing 'name'"])
-    assert snap(db) == snap(prefilled())
-
-
-def test_unreadable_files(tmp_path):
-    db = prefilled()
+    for call, exc, note in [(lambda: db.read_dimacs(5), TypeError, "path"), (lambda: db.parse_dimacs(5), TypeError, "data"),
+                            (lambda: db.parse_dimacs(b"", name=b"x"), TypeError, "name")]:
+        with pytest.raises(exc) as e:
+            call()
+        assert notes(e.value) == expect_notes([f"while processing '{note}'"])
     for path, err in [(tmp_path / "missing.cnf", FileNotFoundError), (tmp_path, IsADirectoryError)]:
         with pytest.raises(err) as e:
             db.read_dimacs(path)
@@ -184,32 +154,29 @@ def test_bench_set_round_trip(tmp_path):
 
 def test_large_input_across_buffer_boundaries(tmp_path):
     rng = random.Random(5)
-    nvars = 3000
-    clauses = [[rng.choice([-1, 1]) * rng.randint(1, nvars) for _ in range(rng.randint(1, 5))]
-               for _ in range(80_000)]
-    clauses.insert(40_000, list(range(1, nvars + 1)) * 60)  # one line of about a megabyte
+    clauses = [[rng.choice([-1, 1]) * rng.randint(1, 3000) for _ in range(rng.randint(1, 5))] for _ in range(80_000)]
+    clauses.insert(40_000, list(range(1, 3001)) * 60)  # one line of about a megabyte
     lines = [" ".join(map(str, c)) + " 0" for c in clauses]
-    text = f"p cnf {nvars} {len(clauses)}\n" + "\n".join(lines) + "\n"
-    assert len(text) > 2 * 2**20
-    path = tmp_path / "big.cnf"
-    path.write_text(text)
-    ref = nn.ClauseDb(nvars)
+    ref = nn.ClauseDb(3000)
     for c in clauses:
         ref.add_dimacs(c)
-    for load in [lambda db: db.read_dimacs(path), lambda db: db.parse_dimacs(text)]:
+    path = tmp_path / "big.cnf"
+
+    def loads(lines):  # the same text as a file and in memory
+        text = f"p cnf 3000 {len(clauses)}\n" + "\n".join(lines) + "\n"
+        path.write_text(text)
+        return [(lambda db: db.read_dimacs(path), str(path)), (lambda db: db.parse_dimacs(text), "<data>")]
+
+    for load, _ in loads(lines):
         db = nn.ClauseDb()
         assert load(db) == len(clauses) and snap(db) == snap(ref)
-    # an error far into the file is found where it is, whichever way the input is cut
-    bad = lines[:]
-    bad[70_000] = bad[70_000].replace(" 0", " 1_0 0", 1) if " " in bad[70_000] else "1_0 0"
-    text = f"p cnf {nvars} {len(clauses)}\n" + "\n".join(bad) + "\n"
-    path.write_text(text)
-    col = bad[70_000].index("1_0") + 1
-    for load, name in [(lambda db: db.read_dimacs(path), str(path)), (lambda db: db.parse_dimacs(text), "<data>")]:
+    col = len(lines[70_000]) + 2
+    lines[70_000] += " 1_0 0"  # an error far into the input is found where it is, however the input is cut
+    for load, name in loads(lines):
         db = prefilled()
         with pytest.raises(ValueError) as e:
             load(db)
-        assert str(e.value) == f"{name}:{70_002}:{col}: expected a literal (a decimal integer), found '1_0'"
+        assert str(e.value) == f"{name}:70002:{col}: expected a literal (a decimal integer), found '1_0'"
         assert snap(db) == snap(prefilled())
 
 
@@ -217,41 +184,26 @@ def test_a_signal_stops_the_reading_and_changes_nothing():
     class Stop(Exception):
         pass
 
-    def handler(signum, frame):
+    def stop(signum, frame):
         raise Stop
 
-    text = b"p cnf 3 4000000\n" + b"1 -2 3 0\n" * 4_000_000
-    db = prefilled()
-    old = signal.signal(signal.SIGALRM, handler)
+    db, old = prefilled(), signal.signal(signal.SIGALRM, stop)
     try:
-        signal.setitimer(signal.ITIMER_REAL, 0.02)
-        t0 = time.perf_counter()
         with pytest.raises(Stop):
-            db.parse_dimacs(text)
-        assert time.perf_counter() - t0 < 5
+            signal.setitimer(signal.ITIMER_REAL, 0.02)
+            db.parse_dimacs(b"p cnf 3 4000000\n" + b"1 -2 3 0\n" * 4_000_000)
     finally:
         signal.setitimer(signal.ITIMER_REAL, 0)
         signal.signal(signal.SIGALRM, old)
     assert snap(db) == snap(prefilled())
 
 
-CAPPED = r'''
-import json, resource, sys, time
-import norvane_native as nn
-resource.setrlimit(resource.RLIMIT_AS, (1 << 30, 1 << 30))
-db = nn.ClauseDb()
-t0 = time.perf_counter()
-try:
-    db.parse_dimacs(b"p cnf 2000000000 1\n1 0\n", name="big.cnf")
-except MemoryError as e:
-    print(json.dumps([str(e), len(db), time.perf_counter() - t0]))
-'''
-
-
 @pytest.mark.skipif("asan" in os.environ.get("LD_PRELOAD", ""),
                     reason="the sanitizer runtime reserves far more address space than the cap")
 def test_a_header_beyond_an_address_space_cap_is_a_memory_error_at_once():
-    out = subprocess.run([sys.executable, "-c", CAPPED], capture_output=True, text=True, timeout=60)
-    message, size, secs = json.loads(out.stdout)
-    assert message == "big.cnf:1:7: the header asks for 2000000000 variables: more than memory holds"
-    assert size == 0 and secs < 1.0
+    code = ("import resource, time, norvane_native as nn\n"
+            "resource.setrlimit(resource.RLIMIT_AS, (1 << 30, 1 << 30))\nt0 = time.perf_counter()\n"
+            "try:\n    nn.ClauseDb().parse_dimacs(b'p cnf 2000000000 1\\n1 0\\n', name='big.cnf')\n"
+            "except MemoryError as e:\n    print(time.perf_counter() - t0 < 1, e)\n")
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
+    assert out.stdout == "True big.cnf:1:7: the header asks for 2000000000 variables: more than memory holds\n"
