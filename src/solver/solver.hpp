@@ -57,7 +57,8 @@ public:
     // Adds a batch as add_clause would add each clause in order; returns how
     // many were kept (not dropped as tautologies, as satisfied at level 0 or
     // for arriving after the formula was found unsatisfiable).  Room for the
-    // whole batch is made first: std::bad_alloc leaves the solver unchanged.
+    // batch is made first: a batch naming more variables than memory holds
+    // throws std::bad_alloc with the solver unchanged.
     uint64_t add_clauses(const Cnf& batch);
     uint64_t add_clauses(const ClauseArena& batch);
     // Assumptions are decided first, one decision level each, in the given
