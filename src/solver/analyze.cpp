@@ -28,10 +28,10 @@ bool Solver::State::lit_redundant(Lit l, uint32_t abstract_levels) {
     while (!stack_buf.empty()) {
         Lit q = stack_buf.back();
         stack_buf.pop_back();
-        const ClauseRef& c = clauses[reason[var_of(q)]];
-        if (c.len < 2) continue;
-        const Lit* cl = arena.data() + c.start;
-        for (uint32_t k = 1; k < c.len; ++k) {
+        CRef c = reason[var_of(q)];
+        uint32_t len = len_of(c);
+        const Lit* cl = lits_of(c);
+        for (uint32_t k = 1; k < len; ++k) {
             Lit r = cl[k];
             uint32_t v = var_of(r);
             if (seen[v] || level[v] == 0) continue;
@@ -57,21 +57,22 @@ void Solver::State::analyze(uint32_t confl) {
     size_t i = trail.size();
     const uint32_t cur = decision_level();
     Lit p = 0;
-    uint32_t ci = confl;
+    CRef ci = confl;
     uint32_t from = 0;
 
     // 1. First-UIP derivation.
     for (;;) {
         if (ci == NO_REASON) throw Panic("conflict analysis reached a decision before the first UIP");
-        const ClauseRef& c = clauses[ci];
-        ClauseInfo& info = cinfo[ci];
-        if (info.learnt) bump_clause(ci);
-        if (info.glue >= 3) {
-            uint32_t g = count_glue(arena.data() + c.start, c.len);
-            if (g < info.glue) info.glue = g;
+        if (is_learnt(ci)) bump_clause(ci);
+        const Lit* cl = lits_of(ci);
+        uint32_t len = len_of(ci);
+        uint32_t old_glue = glue_of(ci);
+        if (old_glue >= 3) {
+            uint32_t g = count_glue(cl, len);
+            if (g < old_glue) set_glue(ci, g);
         }
-        for (uint32_t k = from; k < c.len; ++k) {
-            Lit q = arena[c.start + k];
+        for (uint32_t k = from; k < len; ++k) {
+            Lit q = cl[k];
             uint32_t v = var_of(q);
             if (seen[v] || level[v] == 0) continue;
             seen[v] = 1;
@@ -118,11 +119,11 @@ void Solver::State::analyze(uint32_t confl) {
             if (r == NO_REASON) {
                 keep = true;
             } else {
-                const ClauseRef& c = clauses[r];
                 keep = false;
-                if (c.len >= 2) {
-                    const Lit* cl = arena.data() + c.start;
-                    for (uint32_t m = 1; m < c.len; ++m) {
+                uint32_t len = len_of(r);
+                const Lit* cl = lits_of(r);
+                {
+                    for (uint32_t m = 1; m < len; ++m) {
                         uint32_t v = var_of(cl[m]);
                         if (!seen[v] && level[v] != 0) {
                             keep = true;
@@ -180,9 +181,8 @@ void Solver::State::analyze(uint32_t confl) {
     // 8.
     cancel_until(bt);
 
-    // Clause indices and arena positions are 32-bit.
-    if (L.size() > 1 && (clauses.size() >= NO_CLAUSE - 1 || arena.size() + L.size() > UINT32_MAX))
-        throw std::bad_alloc();
+    // Clause references are arena positions below MAX_ARENA.
+    if (L.size() > 1 && !arena_fits(L.size(), true)) throw std::bad_alloc();
 
     // 9, 10.
     stats.learned += 1;
@@ -191,10 +191,10 @@ void Solver::State::analyze(uint32_t confl) {
 
     // 11. Store and assert.
     if (L.size() > 1) {
-        uint32_t idx = store_clause(L.data(), L.size(), true, glue, cla_inc);
-        learnts.push_back(idx);
-        attach(idx);
-        enqueue(L[0], idx);
+        CRef c = store_clause(L.data(), L.size(), true, glue, cla_inc);
+        learnts.push_back(c);
+        attach(c);
+        enqueue(L[0], c);
     } else {
         enqueue(L[0], NO_REASON);
     }

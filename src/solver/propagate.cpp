@@ -21,31 +21,33 @@ void make_room(V& v, size_t extra) {
 
 }  // namespace
 
-uint32_t Solver::State::store_clause(const Lit* lits, size_t n, bool learnt, uint32_t glue, double activity) {
-    make_room(arena, n);
-    make_room(clauses, 1);
-    make_room(cinfo, 1);
-    uint32_t ci = static_cast<uint32_t>(clauses.size());
-    uint32_t start = static_cast<uint32_t>(arena.size());
+CRef Solver::State::store_clause(const Lit* lits, size_t n, bool learnt, uint32_t glue, double activity) {
+    size_t words = clause_words(n, learnt);
+    make_room(arena, words);
+    if (learnt) arena.insert(arena.end(), ACTIVITY_WORDS, 0u);
+    CRef c = static_cast<CRef>(arena.size());
+    // Glue never exceeds the number of decision levels; it saturates where
+    // the flag word runs out of bits.
+    uint32_t g = glue < (1u << 30) ? glue : (1u << 30) - 1;
+    arena.push_back(static_cast<uint32_t>(n));
+    arena.push_back((g << 2) | (learnt ? 1u : 0u));
     arena.insert(arena.end(), lits, lits + n);
-    clauses.push_back(ClauseRef{start, static_cast<uint32_t>(n)});
-    cinfo.push_back(ClauseInfo{activity, glue, learnt, false});
-    return ci;
+    if (learnt) set_activity(c, activity);
+    return c;
 }
 
-void Solver::State::attach(uint32_t ci) {
-    const ClauseRef& c = clauses[ci];
-    Lit c0 = arena[c.start], c1 = arena[c.start + 1];
-    watches[neg(c0)].push_back(Watch{ci, c1});
-    watches[neg(c1)].push_back(Watch{ci, c0});
+void Solver::State::attach(CRef c) {
+    const Lit* l = lits_of(c);
+    watches[neg(l[0])].push_back(watch_of(c, l[1]));
+    watches[neg(l[1])].push_back(watch_of(c, l[0]));
 }
 
-void Solver::State::detach(uint32_t ci) noexcept {
-    const ClauseRef& c = clauses[ci];
+void Solver::State::detach(CRef c) noexcept {
+    const Lit* l = lits_of(c);
     for (int k = 0; k < 2; ++k) {
-        std::vector<Watch>& ws = watches[neg(arena[c.start + k])];
+        std::vector<Watch>& ws = watches[neg(l[k])];
         for (size_t i = 0; i < ws.size(); ++i) {
-            if (ws[i].clause == ci) {
+            if (ws[i].cref() == c) {
                 ws.erase(ws.begin() + static_cast<ptrdiff_t>(i));
                 break;
             }
@@ -53,69 +55,100 @@ void Solver::State::detach(uint32_t ci) noexcept {
     }
 }
 
+// Two watched literals with blockers.  Everything the loop touches is held in
+// locals (the compiler cannot tell the vectors apart from the literals it
+// writes), and the trail, which never grows past one entry per variable, is
+// written through a pointer.
+
 uint32_t Solver::State::propagate() {
-    uint32_t confl = NO_CLAUSE;
-    uint64_t count = 0;
+    CRef confl = NO_CLAUSE;
     uint8_t* const val = vals.data();
-    Lit* const lits = arena.data();
-    const ClauseRef* const recs = clauses.data();
-    while (qhead < trail.size()) {
-        Lit p = trail[qhead++];
-        count += 1;
+    uint32_t* const mem = arena.data();
+    uint32_t* const lvl = level.data();
+    uint32_t* const rsn = reason.data();
+    std::vector<Watch>* const wl = watches.data();
+    Lit* const tr = trail.data();
+    size_t head = qhead;
+    size_t tail = trail.size();
+    const uint32_t dl = decision_level();
+    const size_t start = head;
+    while (head < tail) {
+        Lit p = tr[head++];
         Lit f = neg(p);
         // New watches always go to other lists (a clause never holds p and
         // its complement), so p's list can be compacted in place.
-        std::vector<Watch>& ws = watches[p];
-        Watch* const w0 = ws.data();
-        size_t n = ws.size();
-        size_t i = 0, j = 0;
-        while (i < n) {
-            Watch w = w0[i];
-            if (val[w.blocker] == 1) {
-                w0[j++] = w;
-                ++i;
+        std::vector<Watch>& ws = wl[p];
+        Watch* i = ws.data();
+        Watch* j = i;
+        Watch* const end = i + ws.size();
+        while (i != end) {
+            Watch w = *i++;
+            uint8_t bv = val[w.blocker];
+            if (bv == 1) {
+                *j++ = w;
                 continue;
             }
-            uint32_t ci = w.clause;
-            const ClauseRef& cr = recs[ci];
-            Lit* c = lits + cr.start;
+            if (w.binary()) {
+                // The other literal is the blocker.  The clause is put in the
+                // order a visit leaves it in, (blocker, f), without reading it.
+                Lit* c = mem + w.cref() + HEADER;
+                c[0] = w.blocker;
+                c[1] = f;
+                *j++ = w;
+                if (bv == 2) {
+                    confl = w.cref();
+                    while (i != end) *j++ = *i++;
+                    break;
+                }
+                val[w.blocker] = 1;
+                val[neg(w.blocker)] = 2;
+                lvl[var_of(w.blocker)] = dl;
+                rsn[var_of(w.blocker)] = w.cref();
+                tr[tail++] = w.blocker;
+                continue;
+            }
+            CRef cr = w.ref;
+            Lit* c = mem + cr + HEADER;
             if (c[0] == f) {
                 c[0] = c[1];
                 c[1] = f;
             }
             Lit first = c[0];
             if (first != w.blocker && val[first] == 1) {
-                w0[j++] = Watch{ci, first};
-                ++i;
+                *j++ = Watch{cr, first};
                 continue;
             }
-            uint32_t len = cr.len;
-            bool moved = false;
-            for (uint32_t k = 2; k < len; ++k) {
-                if (val[c[k]] != 2) {
-                    c[1] = c[k];
-                    c[k] = f;
-                    watches[neg(c[1])].push_back(Watch{ci, first});
-                    moved = true;
-                    break;
-                }
+            uint32_t len = mem[cr];
+            Lit* k = c + 2;
+            Lit* const cend = c + len;
+            for (; k != cend; ++k) {
+                if (val[*k] != 2) break;
             }
-            ++i;
-            if (moved) continue;
-            w0[j++] = Watch{ci, first};
+            if (k != cend) {
+                c[1] = *k;
+                *k = f;
+                wl[neg(c[1])].push_back(Watch{cr, first});
+                continue;
+            }
+            *j++ = Watch{cr, first};
             if (val[first] == 2) {
-                confl = ci;
-                qhead = static_cast<uint32_t>(trail.size());
-                while (i < n) w0[j++] = w0[i++];
+                confl = cr;
+                while (i != end) *j++ = *i++;
                 break;
             }
-            enqueue(first, ci);
+            val[first] = 1;
+            val[neg(first)] = 2;
+            lvl[var_of(first)] = dl;
+            rsn[var_of(first)] = cr;
+            tr[tail++] = first;
         }
-        ws.resize(j);
+        ws.resize(static_cast<size_t>(j - ws.data()));
         if (confl != NO_CLAUSE) break;
     }
-    stats.propagations += count;
-    if (trail.size() > stats.max_trail) stats.max_trail = trail.size();
+    stats.propagations += head - start;
+    trail.set_size(tail);
+    qhead = static_cast<uint32_t>(confl != NO_CLAUSE ? tail : head);
+    if (tail > stats.max_trail) stats.max_trail = tail;
     return confl;
 }
 
@@ -200,12 +233,10 @@ bool Solver::State::add_clause(const Lit* lits, size_t n) {
     met_buf.clear();
     add_buf.reserve(n);
     met_buf.reserve(n);
-    make_room(clauses, 1);
-    make_room(cinfo, 1);
     make_room(problem, 1);
     if (n >= 2) {
-        if (arena.size() + n > UINT32_MAX || clauses.size() >= NO_CLAUSE - 1) throw std::bad_alloc();
-        make_room(arena, n);
+        if (!arena_fits(n, false)) throw std::bad_alloc();
+        make_room(arena, clause_words(n, false));
     }
 
     clause_added = true;
@@ -253,9 +284,9 @@ bool Solver::State::add_clause(const Lit* lits, size_t n) {
     Lit c0 = add_buf[0], c1 = add_buf[1];
     make_room(watches[neg(c0)], 1);
     make_room(watches[neg(c1)], 1);
-    uint32_t ci = store_clause(add_buf.data(), add_buf.size(), false, 0, 0.0);
-    problem.push_back(ci);
-    attach(ci);
+    CRef c = store_clause(add_buf.data(), add_buf.size(), false, 0, 0.0);
+    problem.push_back(c);
+    attach(c);
     return true;
 }
 

@@ -15,31 +15,28 @@ uint64_t sat_mul(uint64_t a, uint64_t b) noexcept {
 }  // namespace
 
 void Solver::State::reduce_db() {
-    // 1. Schedule (saturating: a schedule past 2^64 conflicts never comes).
+    // Schedule (saturating: a schedule past 2^64 conflicts never comes).
     reduce_count += 1;
     next_reduce = sat_add(cfg.first_reduce, sat_mul(sat_mul(reduce_count, reduce_count), cfg.reduce_inc));
     stats.reductions += 1;
 
-    // 2. Candidates.
-    std::vector<uint32_t>& cand = cand_buf;
+    // Candidates.
+    std::vector<CRef>& cand = cand_buf;
     cand.clear();
-    for (uint32_t ci : learnts) {
-        const ClauseInfo& c = cinfo[ci];
-        if (!c.deleted && c.glue > cfg.glue_keep && clauses[ci].len >= 3 && !locked(ci)) cand.push_back(ci);
-    }
+    for (CRef c : learnts)
+        if (!is_deleted(c) && glue_of(c) > cfg.glue_keep && len_of(c) >= 3 && !locked(c)) cand.push_back(c);
 
-    // 3. Stable ranking: higher glue first, then lower activity.  A bottom-up
+    // Stable ranking: higher glue first, then lower activity.  A bottom-up
     // merge sort that takes the left entry unless the right one strictly
     // ranks before it; well defined for any activity values.
-    auto before = [this](uint32_t a, uint32_t b) {
-        const ClauseInfo& x = cinfo[a];
-        const ClauseInfo& y = cinfo[b];
-        return x.glue > y.glue || (x.glue == y.glue && x.activity < y.activity);
+    auto before = [this](CRef a, CRef b) {
+        uint32_t ga = glue_of(a), gb = glue_of(b);
+        return ga > gb || (ga == gb && activity_of(a) < activity_of(b));
     };
     size_t n = cand.size();
     sort_tmp.resize(n);
-    std::vector<uint32_t>* src = &cand;
-    std::vector<uint32_t>* dst = &sort_tmp;
+    std::vector<CRef>* src = &cand;
+    std::vector<CRef>* dst = &sort_tmp;
     for (size_t width = 1; width < n; width *= 2) {
         for (size_t lo = 0; lo < n; lo += 2 * width) {
             size_t mid = lo + width < n ? lo + width : n;
@@ -56,45 +53,89 @@ void Solver::State::reduce_db() {
         }
         std::swap(src, dst);
     }
-    const std::vector<uint32_t>& ranked = *src;
+    std::vector<CRef>& ranked = *src;
 
-    // 4. Delete the worse half, in ranking order.
+    // Delete the worse half, in ranking order.
     size_t del = n / 2;
     for (size_t i = 0; i < del; ++i) {
-        uint32_t ci = ranked[i];
-        const ClauseRef& c = clauses[ci];
-        log_del(arena.data() + c.start, c.len);
-        detach(ci);
-        cinfo[ci].deleted = true;
-        arena_waste += c.len;
+        CRef c = ranked[i];
+        log_del(lits_of(c), len_of(c));
+        if (reference_paths) detach(c);
+        mark_deleted(c);
         stats.deleted += 1;
     }
+    if (!reference_paths) {
+        ranked.resize(del);
+        detach_deleted(ranked);
+    }
 
-    // 5.
     size_t j = 0;
-    for (uint32_t ci : learnts)
-        if (!cinfo[ci].deleted) learnts[j++] = ci;
+    for (CRef c : learnts)
+        if (!is_deleted(c)) learnts[j++] = c;
     learnts.resize(j);
     collect_arena();
 }
 
-// Deleted and shortened clauses leave dead slots in the arena; once they make
-// up half of it, the live clauses are copied together (in index order) so
-// that propagation touches less memory.  Only arena positions change.
+// Removing one watch at a time costs a scan of its list per clause; this
+// drops the watches of all clauses in `gone` (already marked deleted) with one
+// pass over each list they were in.  The other watches keep their order, so
+// the lists end as a detach of each clause would leave them.
+void Solver::State::detach_deleted(const std::vector<CRef>& gone) {
+    list_mark.resize(watches.size(), 0);
+    list_buf.clear();
+    for (CRef c : gone) {
+        const Lit* l = lits_of(c);
+        for (int k = 0; k < 2; ++k) {
+            Lit w = neg(l[k]);
+            if (!list_mark[w]) {
+                list_mark[w] = 1;
+                list_buf.push_back(w);
+            }
+        }
+    }
+    for (Lit w : list_buf) {
+        list_mark[w] = 0;
+        std::vector<Watch>& ws = watches[w];
+        size_t k = 0;
+        for (const Watch& x : ws)
+            if (!is_deleted(x.cref())) ws[k++] = x;
+        ws.resize(k);
+    }
+}
+
+// Deleted and shortened clauses leave dead words in the arena; once they make
+// up half of it, the live clauses are copied together.  The lists hold every
+// live clause, each in creation order, so merging them visits the clauses in
+// arena order, which the copy keeps.  Every reference (watches, reasons,
+// lists) is then rewritten; only arena positions change.
 void Solver::State::collect_arena() {
     if (reference_paths || arena_waste <= arena.size() / 2) return;
-    std::vector<Lit> fresh;
+    std::vector<uint32_t> fresh;
     fresh.reserve(arena.size() - arena_waste);
-    for (size_t ci = 0; ci < clauses.size(); ++ci) {
-        ClauseRef& c = clauses[ci];
-        if (cinfo[ci].deleted) {
-            c = ClauseRef{0, 0};
-            continue;
-        }
-        uint32_t start = static_cast<uint32_t>(fresh.size());
-        fresh.insert(fresh.end(), arena.begin() + c.start, arena.begin() + c.start + c.len);
-        c.start = start;
+    // The old header's flag word is overwritten with the new reference.
+    auto move = [&](CRef c) {
+        bool learnt = is_learnt(c);
+        size_t from = c - (learnt ? ACTIVITY_WORDS : 0);
+        size_t to = c + HEADER + len_of(c);
+        fresh.insert(fresh.end(), arena.begin() + static_cast<ptrdiff_t>(from), arena.begin() + static_cast<ptrdiff_t>(to));
+        arena[c + 1] = static_cast<uint32_t>(fresh.size() - (to - c));
+    };
+    size_t a = 0, b = 0;
+    while (a < problem.size() || b < learnts.size()) {
+        if (b == learnts.size() || (a < problem.size() && problem[a] < learnts[b]))
+            move(problem[a++]);
+        else
+            move(learnts[b++]);
     }
+    auto moved = [this](CRef c) { return static_cast<CRef>(arena[c + 1]); };
+    for (std::vector<Watch>& ws : watches)
+        for (Watch& w : ws) w.ref = moved(w.cref()) | (w.ref & Watch::BINARY);
+    for (Lit l : trail) {
+        uint32_t& r = reason[var_of(l)];
+        if (r != NO_REASON) r = moved(r);
+    }
+    for (CRef& c : problem) c = moved(c);
+    for (CRef& c : learnts) c = moved(c);
     arena.swap(fresh);
     arena_waste = 0;
     arena_collections += 1;

@@ -4,19 +4,19 @@
 
 namespace nv {
 
-void Solver::State::clean_list(std::vector<uint32_t>& list) {
+void Solver::State::clean_list(std::vector<CRef>& list) {
     size_t j = 0;
     for (size_t i = 0; i < list.size(); ++i) {
-        uint32_t ci = list[i];
-        ClauseRef& c = clauses[ci];
-        if (cinfo[ci].deleted) continue;
+        CRef ci = list[i];
+        if (is_deleted(ci)) continue;
         if (locked(ci)) {
             list[j++] = ci;
             continue;
         }
-        Lit* cl = arena.data() + c.start;
+        Lit* cl = lits_of(ci);
+        uint32_t len = len_of(ci);
         bool any_true = false, any_false = false;
-        for (uint32_t k = 0; k < c.len; ++k) {
+        for (uint32_t k = 0; k < len; ++k) {
             uint8_t v = vals[cl[k]];
             if (v == 1) {
                 any_true = true;
@@ -25,10 +25,9 @@ void Solver::State::clean_list(std::vector<uint32_t>& list) {
             if (v == 2) any_false = true;
         }
         if (any_true) {
-            log_del(cl, c.len);
+            log_del(cl, len);
             detach(ci);
-            cinfo[ci].deleted = true;
-            arena_waste += c.len;
+            mark_deleted(ci);
             continue;
         }
         if (!any_false) {
@@ -37,16 +36,16 @@ void Solver::State::clean_list(std::vector<uint32_t>& list) {
         }
         std::vector<Lit>& shorter = add_buf;
         shorter.clear();
-        for (uint32_t k = 0; k < c.len; ++k)
+        for (uint32_t k = 0; k < len; ++k)
             if (vals[cl[k]] != 2) shorter.push_back(cl[k]);
         if (shorter.size() < 2 || vals[shorter[0]] != 0 || vals[shorter[1]] != 0)
             throw Panic("top-level simplification met a clause that propagation left unit");
         log_add(shorter.data(), shorter.size());
         detach(ci);
-        log_del(cl, c.len);
+        log_del(cl, len);
         for (size_t k = 0; k < shorter.size(); ++k) cl[k] = shorter[k];
-        arena_waste += c.len - shorter.size();
-        c.len = static_cast<uint32_t>(shorter.size());
+        arena_waste += len - shorter.size();
+        set_len(ci, static_cast<uint32_t>(shorter.size()));
         attach(ci);
         list[j++] = ci;
     }

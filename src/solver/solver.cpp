@@ -121,11 +121,11 @@ void Solver::State::bump_var(uint32_t v) noexcept {
     if (heap.contains(v)) heap.up(static_cast<uint32_t>(heap.indices[v]));
 }
 
-void Solver::State::bump_clause(uint32_t ci) noexcept {
-    ClauseInfo& c = cinfo[ci];
-    c.activity += cla_inc;
-    if (c.activity > 1e20) {
-        for (uint32_t i : learnts) cinfo[i].activity *= 1e-20;
+void Solver::State::bump_clause(CRef c) noexcept {
+    double a = activity_of(c) + cla_inc;
+    set_activity(c, a);
+    if (a > 1e20) {
+        for (CRef l : learnts) set_activity(l, activity_of(l) * 1e-20);
         cla_inc *= 1e-20;
     }
 }

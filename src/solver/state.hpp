@@ -5,6 +5,8 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <memory>
 #include <optional>
 #include <span>
 #include <vector>
@@ -21,26 +23,60 @@ namespace nv {
 inline constexpr uint32_t NO_REASON = 0xFFFFFFFFu;
 inline constexpr uint32_t NO_CLAUSE = 0xFFFFFFFFu;
 
-// One entry of a watch list: the clause and a literal of it that, when true,
-// lets propagation skip the clause without touching its literals.
+// Clause store.  Every clause lives in one arena of 32-bit words and is named
+// by a clause reference: the arena position of its two-word header,
+//     [len] [glue << 2 | deleted << 1 | learnt]  literals...
+// A learned clause carries its activity (a double, two words) just before the
+// header, so the literals always start HEADER words after the reference and
+// propagation finds a clause's size next to its literals.  References keep
+// the creation order of the clauses: collection (reduce.cpp) moves the live
+// clauses together without reordering them.
+using CRef = uint32_t;
+inline constexpr uint32_t HEADER = 2;
+inline constexpr uint32_t ACTIVITY_WORDS = 2;
+// References stay below 2^31 so that a watch can mark two-literal clauses in
+// the top bit.
+inline constexpr uint64_t MAX_ARENA = uint64_t{1} << 31;
+
+// One entry of a watch list: the clause (top bit set when it has exactly two
+// literals) and a literal of it that, when true, lets propagation skip the
+// clause without touching it.  For a two-literal clause the blocker is always
+// the other literal, so the watch alone answers for the clause.
 struct Watch {
-    uint32_t clause;
-    uint32_t blocker;
+    uint32_t ref;
+    Lit blocker;
+
+    static constexpr uint32_t BINARY = 0x80000000u;
+    CRef cref() const noexcept { return ref & ~BINARY; }
+    bool binary() const noexcept { return (ref & BINARY) != 0; }
 };
 
-// Where a stored clause's literals are: arena[start .. start+len).  Kept
-// apart from the rest of the record so that propagation reads a dense array.
-struct ClauseRef {
-    uint32_t start;
-    uint32_t len;
-};
+// The trail: a stack of literals whose capacity (one entry per variable) is
+// reserved ahead, so propagation may write past the end through data() and
+// then set the new length; std::vector would reinitialise those entries.
+class LitStack {
+public:
+    size_t size() const noexcept { return n_; }
+    bool empty() const noexcept { return n_ == 0; }
+    Lit* data() noexcept { return p_.get(); }
+    const Lit* begin() const noexcept { return p_.get(); }
+    const Lit* end() const noexcept { return p_.get() + n_; }
+    Lit operator[](size_t i) const noexcept { return p_[i]; }
+    void push_back(Lit l) noexcept { p_[n_++] = l; }  // within the reserved capacity
+    void set_size(size_t n) noexcept { n_ = n; }     // at most the reserved capacity
+    void resize(size_t n) noexcept { n_ = n; }       // shrinking only
+    void reserve(size_t cap) {
+        if (cap <= cap_) return;
+        std::unique_ptr<Lit[]> q(new Lit[cap]);
+        if (n_ > 0) std::memcpy(q.get(), p_.get(), n_ * sizeof(Lit));
+        p_ = std::move(q);
+        cap_ = cap;
+    }
 
-// The rest of a clause record.
-struct ClauseInfo {
-    double activity;  // learned clauses only
-    uint32_t glue;    // learned clauses only
-    bool learnt;
-    bool deleted;
+private:
+    std::unique_ptr<Lit[]> p_;
+    size_t n_ = 0;
+    size_t cap_ = 0;
 };
 
 // Exponential moving average whose smoothing factor starts at 1 and halves,
@@ -74,18 +110,16 @@ struct Solver::State {
     Config cfg;
 
     // Clause store.
-    std::vector<Lit> arena;
-    uint64_t arena_waste = 0;  // arena slots no live clause refers to
-    std::vector<ClauseRef> clauses;  // indexed by clause index, like cinfo
-    std::vector<ClauseInfo> cinfo;
-    std::vector<uint32_t> problem;
-    std::vector<uint32_t> learnts;
+    std::vector<uint32_t> arena;
+    uint64_t arena_waste = 0;  // arena words no live clause uses
+    std::vector<CRef> problem;  // live problem clauses, in creation order
+    std::vector<CRef> learnts;  // live learned clauses, in creation order
 
     // Assignment.
     std::vector<uint8_t> vals;  // per literal: 0 unassigned, 1 true, 2 false
     std::vector<uint32_t> level;
     std::vector<uint32_t> reason;
-    std::vector<Lit> trail;
+    LitStack trail;
     std::vector<uint32_t> trail_lim;
     uint32_t qhead = 0;
 
@@ -160,8 +194,10 @@ struct Solver::State {
     std::vector<Lit> add_buf;
     std::vector<uint32_t> met_buf;
     std::vector<uint64_t> sort_buf;
-    std::vector<uint32_t> cand_buf;
-    std::vector<uint32_t> sort_tmp;
+    std::vector<CRef> cand_buf;
+    std::vector<CRef> sort_tmp;
+    std::vector<uint8_t> list_mark;  // per literal, for sweeps over some watch lists
+    std::vector<Lit> list_buf;
 
     // ---- variables (solver.cpp)
     void reserve_vars(uint64_t total);  // may throw std::bad_alloc; changes nothing observable
@@ -170,7 +206,7 @@ struct Solver::State {
 
     // ---- activity (solver.cpp)
     void bump_var(uint32_t v) noexcept;
-    void bump_clause(uint32_t ci) noexcept;
+    void bump_clause(CRef c) noexcept;
 
     // ---- propagation (propagate.cpp)
     uint32_t decision_level() const noexcept { return static_cast<uint32_t>(trail_lim.size()); }
@@ -182,14 +218,42 @@ struct Solver::State {
         reason[v] = r;
         trail.push_back(l);
     }
-    // Appends a clause record and its literals (capacity for both must not
-    // overflow 32-bit indices: callers check) and returns its index.
-    uint32_t store_clause(const Lit* lits, size_t n, bool learnt, uint32_t glue, double activity);
-    void attach(uint32_t ci);
-    void detach(uint32_t ci) noexcept;
-    bool locked(uint32_t ci) const noexcept {
-        Lit c0 = arena[clauses[ci].start];
-        return vals[c0] == 1 && reason[var_of(c0)] == ci;
+    // ---- clause store (propagate.cpp, accessors here)
+    static uint64_t clause_words(size_t n, bool learnt) noexcept {
+        return (learnt ? ACTIVITY_WORDS : 0) + HEADER + n;
+    }
+    // Whether a clause of n literals still fits below MAX_ARENA.
+    bool arena_fits(size_t n, bool learnt) const noexcept {
+        return arena.size() + clause_words(n, learnt) <= MAX_ARENA;
+    }
+    // Appends a clause (arena_fits must hold: callers check) and returns its reference.
+    CRef store_clause(const Lit* lits, size_t n, bool learnt, uint32_t glue, double activity);
+    Lit* lits_of(CRef c) noexcept { return arena.data() + c + HEADER; }
+    const Lit* lits_of(CRef c) const noexcept { return arena.data() + c + HEADER; }
+    uint32_t len_of(CRef c) const noexcept { return arena[c]; }
+    void set_len(CRef c, uint32_t n) noexcept { arena[c] = n; }
+    bool is_learnt(CRef c) const noexcept { return (arena[c + 1] & 1u) != 0; }
+    bool is_deleted(CRef c) const noexcept { return (arena[c + 1] & 2u) != 0; }
+    void mark_deleted(CRef c) noexcept {
+        arena[c + 1] |= 2u;
+        arena_waste += clause_words(arena[c], is_learnt(c));
+    }
+    uint32_t glue_of(CRef c) const noexcept { return arena[c + 1] >> 2; }
+    void set_glue(CRef c, uint32_t g) noexcept { arena[c + 1] = (g << 2) | (arena[c + 1] & 3u); }
+    double activity_of(CRef c) const noexcept {
+        double a;
+        std::memcpy(&a, arena.data() + c - ACTIVITY_WORDS, sizeof a);
+        return a;
+    }
+    void set_activity(CRef c, double a) noexcept { std::memcpy(arena.data() + c - ACTIVITY_WORDS, &a, sizeof a); }
+    Watch watch_of(CRef c, Lit blocker) const noexcept {
+        return Watch{len_of(c) == 2 ? (c | Watch::BINARY) : c, blocker};
+    }
+    void attach(CRef c);
+    void detach(CRef c) noexcept;
+    bool locked(CRef c) const noexcept {
+        Lit c0 = lits_of(c)[0];
+        return vals[c0] == 1 && reason[var_of(c0)] == c;
     }
     uint32_t propagate();
     void cancel_until(uint32_t lvl);
@@ -224,6 +288,7 @@ struct Solver::State {
 
     // ---- reduction (reduce.cpp)
     void reduce_db();
+    void detach_deleted(const std::vector<CRef>& gone);  // detach of many clauses marked deleted, in one sweep
     void collect_arena();  // moves live clauses together when much of the arena is dead
 
     // ---- phase walk (walk.cpp)
@@ -231,7 +296,7 @@ struct Solver::State {
 
     // ---- top-level simplification (simplify.cpp)
     bool simplify();
-    void clean_list(std::vector<uint32_t>& list);
+    void clean_list(std::vector<CRef>& list);
 
     // ---- proof logging
     void log_add(const Lit* lits, size_t n) {

@@ -27,14 +27,14 @@ constexpr uint32_t NOT_LISTED = 0xFFFFFFFFu;
 void Solver::State::phase_walk() {
     const size_t nlits = 2 * static_cast<size_t>(nvars);
 
-    // 1. Walk clauses (flat) and occurrence lists (flat, per literal).
+    // Walk clauses (flat) and occurrence lists (flat, per literal).  The
+    // problem list holds the live problem clauses in creation order.
     std::vector<uint32_t> wstart;
     std::vector<Lit> wlits;
-    for (size_t ci = 0; ci < clauses.size(); ++ci) {
-        const ClauseRef& c = clauses[ci];
-        if (cinfo[ci].learnt || cinfo[ci].deleted || c.len < 2) continue;
+    for (CRef c : problem) {
+        if (is_deleted(c) || len_of(c) < 2) continue;
         wstart.push_back(static_cast<uint32_t>(wlits.size()));
-        wlits.insert(wlits.end(), arena.begin() + c.start, arena.begin() + c.start + c.len);
+        wlits.insert(wlits.end(), lits_of(c), lits_of(c) + len_of(c));
     }
     const size_t nw = wstart.size();
     wstart.push_back(static_cast<uint32_t>(wlits.size()));

@@ -107,7 +107,8 @@ void test_growth_refused_changes_nothing() {
     CHECK(tl::throws<std::bad_alloc>([&] { add(s, {P(2), 4294967295u}); }));
     const auto* st = s.internals();
     CHECK(s.nvars() == 3 && s.ok() && st->vals.size() == 6 && st->watches.size() == 6 &&
-          st->level_stamp.size() == 4 && st->heap.indices.size() == 3 && st->clauses.size() == 1);
+          st->level_stamp.size() == 4 && st->heap.indices.size() == 3 && st->problem.size() == 1 &&
+          st->arena.size() == HEADER + 2);
     CHECK(s.check_watch_invariant().empty());
     // A clause that is settled before the huge literal is reached is fine.
     CHECK(add(s, {P(2), N(2), 4294967295u}) && add(s, {N(0)}) && add(s, {P(1), 4294967295u}) && s.nvars() == 3);
@@ -182,12 +183,18 @@ void test_reduce_ranking() {
         st->learnts.push_back(st->store_clause(lits.data(), lits.size(), true, learned[i].glue, learned[i].activity));
         st->attach(st->learnts.back());
     }
-    // Candidates (id: glue, activity) 2:(5,3) 3:(4,1) 5:(5,3) 6:(3,.5) 7:(5,2) 8:(6,9) rank 8, 7, 2, 5, 3, 6.
+    // Candidates (learned clause: glue, activity) 1:(5,3) 2:(4,1) 4:(5,3) 5:(3,.5) 6:(5,2) 7:(6,9) rank 7, 6, 1, 4,
+    // 2, 5.  Learned clause i is told by its first literal, P(2 + i).
+    auto kept = [&] {
+        std::vector<uint32_t> ids;
+        for (CRef c : st->learnts) ids.push_back(var_of(st->lits_of(c)[0]) - 2);
+        return ids;
+    };
     st->reduce_db();
-    CHECK((st->learnts == std::vector<uint32_t>{1, 3, 4, 5, 6}) && st->stats.deleted == 3);
-    st->enqueue(st->arena[st->clauses[5].start], 5);
+    CHECK((kept() == std::vector<uint32_t>{0, 2, 3, 4, 5}) && st->stats.deleted == 3);
+    st->enqueue(st->lits_of(st->learnts[3])[0], st->learnts[3]);  // learned clause 4 (glue 5) is now a reason
     st->reduce_db();
-    CHECK(st->stats.deleted == 4 && !st->cinfo[5].deleted && st->cinfo[3].deleted);
+    CHECK(st->stats.deleted == 4 && (kept() == std::vector<uint32_t>{0, 3, 4, 5}));
     st->reduce_db();
     CHECK(st->stats.deleted == 4 && s.check_watch_invariant().empty());
 }
@@ -196,17 +203,25 @@ void test_invariant_report() {
     Solver s(4, Config{});
     add(s, {P(0), P(1), P(2)});
     add(s, {P(1), P(2), P(3)});
+    add(s, {P(0), P(3)});
     auto* st = s.internals();
     CHECK(s.check_watch_invariant().empty());
-    st->cinfo[0].deleted = true;
+    CRef c0 = st->problem[0], c1 = st->problem[1], c2 = st->problem[2];
+    st->arena[c0 + 1] |= 2u;  // marked deleted, still watched
     auto p = s.check_watch_invariant();
     CHECK(p.size() == 2 && p[0] == "deleted clause still watched by " + std::to_string(N(0)));
-    st->cinfo[0].deleted = false;
-    st->watches[N(3)].push_back(Watch{1, P(1)});
+    st->arena[c0 + 1] &= ~2u;
+    st->watches[N(3)].push_back(Watch{c1, P(1)});
     p = s.check_watch_invariant();
-    CHECK(p.size() == 2 && p[0] == "clause 1 in watches[" + std::to_string(N(3)) + "] does not watch it");
-    CHECK(p.size() == 2 && p[1] == "clause 1 has 3 watchers, want 2");
-    st->watches[N(3)].push_back(Watch{7, P(1)});
+    std::string n1 = std::to_string(c1);
+    CHECK(p.size() == 2 && p[0] == "clause " + n1 + " in watches[" + std::to_string(N(3)) + "] does not watch it");
+    CHECK(p.size() == 2 && p[1] == "clause " + n1 + " has 3 watchers, want 2");
+    st->watches[N(3)].pop_back();
+    st->watches[N(3)].back().ref &= ~Watch::BINARY;  // the two-literal clause, unmarked
+    p = s.check_watch_invariant();
+    CHECK(p.size() == 1 &&
+          p[0] == "clause " + std::to_string(c2) + " in watches[" + std::to_string(N(3)) + "] has a wrong two-literal mark");
+    st->watches[N(3)].push_back(Watch{static_cast<CRef>(st->arena.size()), P(1)});
     CHECK(tl::throws<Panic>([&] { s.check_watch_invariant(); }));
 }
 
