@@ -109,12 +109,13 @@ uint32_t Solver::State::propagate() {
             }
             CRef cr = w.ref;
             Lit* c = mem + cr + HEADER;
-            if (c[0] == f) {
-                c[0] = c[1];
-                c[1] = f;
-            }
-            Lit first = c[0];
-            if (first != w.blocker && val[first] == 1) {
+            // One of the first two literals is f; it goes to position 1 (a
+            // swap exactly when it was at position 0, written without a branch).
+            Lit first = c[0] ^ c[1] ^ f;
+            c[0] = first;
+            c[1] = f;
+            // (When first is the blocker it is not true: that was tested.)
+            if (val[first] == 1) {
                 *j++ = Watch{cr, first};
                 continue;
             }
