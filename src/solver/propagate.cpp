@@ -88,7 +88,7 @@ uint32_t Solver::State::propagate() {
             // that its cache line is on the way when that watch is reached.
             if (end - i > PREFETCH_AHEAD) __builtin_prefetch(mem + i[PREFETCH_AHEAD].cref());
             Watch w = *i++;
-            uint8_t bv = val[w.blocker];
+            const uint8_t bv = val[w.blocker];
             if (bv == 1) {
                 *j++ = w;
                 continue;
@@ -131,9 +131,10 @@ uint32_t Solver::State::propagate() {
                 if (val[*k] != 2) break;
             }
             if (k != cend) {
-                c[1] = *k;
+                Lit nk = *k;
+                c[1] = nk;
                 *k = f;
-                wl[neg(c[1])].push_back(Watch{cr, first});
+                wl[neg(nk)].push_back(Watch{cr, first});
                 continue;
             }
             *j++ = Watch{cr, first};
