@@ -60,7 +60,7 @@ void Solver::State::analyze(uint32_t confl) {
     CRef ci = confl;
     uint32_t from = 0;
 
-    // 1. First-UIP derivation.
+    // First-UIP derivation.
     for (;;) {
         if (ci == NO_REASON) throw Panic("conflict analysis reached a decision before the first UIP");
         if (is_learnt(ci)) bump_clause(ci);
@@ -95,10 +95,10 @@ void Solver::State::analyze(uint32_t confl) {
     }
     L[0] = neg(p);
 
-    // 2.
+    // Every literal of the clause is to be unmarked at the end.
     toclear.assign(L.begin(), L.end());
 
-    // 3. Minimization.
+    // Minimization.
     size_t before = L.size();
     size_t j = 1;
     switch (cfg.ccmin) {
@@ -143,7 +143,7 @@ void Solver::State::analyze(uint32_t confl) {
     L.resize(j);
     stats.minimized_lits += before - j;
 
-    // 4. Backjump level; the first literal of the highest level goes to position 1.
+    // Backjump level; the first literal of the highest level goes to position 1.
     uint32_t bt = 0;
     if (L.size() > 1) {
         size_t max_i = 1;
@@ -161,14 +161,14 @@ void Solver::State::analyze(uint32_t confl) {
         bt = max_lv;
     }
 
-    // 5. Glue.
+    // Glue.
     uint32_t glue = count_glue(L.data(), L.size());
 
-    // 6.
+    // Marks off.
     for (Lit l : toclear) seen[var_of(l)] = 0;
     toclear.clear();
 
-    // 7. Averages, then restart blocking.
+    // Averages, then restart blocking.
     ema_fast.update(static_cast<double>(glue));
     ema_slow.update(static_cast<double>(glue));
     ema_trail.update(static_cast<double>(trail.size()));
@@ -178,18 +178,18 @@ void Solver::State::analyze(uint32_t confl) {
         last_restart = stats.conflicts;
     }
 
-    // 8.
+    // Backjump.
     cancel_until(bt);
 
     // Clause references are arena positions below MAX_ARENA.
     if (L.size() > 1 && !arena_fits(L.size(), true)) throw std::bad_alloc();
 
-    // 9, 10.
+    // Count and log the learned clause.
     stats.learned += 1;
     stats.learned_lits += L.size();
     log_add(L.data(), L.size());
 
-    // 11. Store and assert.
+    // Store and assert.
     if (L.size() > 1) {
         CRef c = store_clause(L.data(), L.size(), true, glue, cla_inc);
         learnts.push_back(c);
@@ -199,7 +199,7 @@ void Solver::State::analyze(uint32_t confl) {
         enqueue(L[0], NO_REASON);
     }
 
-    // 12. Decay and the decay ramp, then the reduction schedule.
+    // Decay and the decay ramp, then the reduction schedule.
     var_inc /= var_decay_now;
     cla_inc /= cfg.cla_decay;
     if (var_decay_now < cfg.var_decay_max) {

@@ -115,6 +115,14 @@ SolveResult Solver::State::solve(std::optional<uint64_t> max_conflicts, std::spa
     } scope{*this};
     assumptions = assume;
     uint64_t n = 0;
+    // The clock is read at the first search step, then once 256 more
+    // conflicts have happened or CLOCK_STEPS search steps have gone by
+    // without a reading, whichever comes first: a search that makes no
+    // conflicts still sees its time limit, and one that makes many reads the
+    // clock rarely.
+    constexpr uint32_t CLOCK_STEPS = 1024;
+    uint64_t clock_at = 0;
+    uint32_t clock_steps = 0;
     for (;;) {
         bool exhausted = max_conflicts.has_value() && n >= *max_conflicts;
         uint32_t confl;
@@ -123,9 +131,13 @@ SolveResult Solver::State::solve(std::optional<uint64_t> max_conflicts, std::spa
                 confl = propagate();
                 if (confl != NO_CLAUSE) break;
                 if (cfg.target_phase) update_target();
-                if (deadline.has_value() && n % 256 == 0 && *deadline <= Instant::now()) {
-                    cancel_until(0);
-                    return SolveResult::Unknown;
+                if (deadline.has_value() && (n >= clock_at || ++clock_steps >= CLOCK_STEPS)) {
+                    clock_at = n + 256;
+                    clock_steps = 0;
+                    if (*deadline <= Instant::now()) {
+                        cancel_until(0);
+                        return SolveResult::Unknown;
+                    }
                 }
                 if (restart_due()) {
                     restart();

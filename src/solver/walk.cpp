@@ -48,20 +48,31 @@ void Solver::State::phase_walk() {
             for (uint32_t k = wstart[w]; k < wstart[w + 1]; ++k) occ[fill[wlits[k]]++] = static_cast<uint32_t>(w);
     }
 
-    // 2. Starting assignment, level-0 values fixed in.
+    // Starting assignment, level-0 values fixed in.
     std::vector<uint8_t> assign(cfg.target_phase ? target : phase);
     for (Lit l : trail) assign[var_of(l)] = is_neg(l) ? 0 : 1;
     auto is_true = [&assign](Lit l) { return (assign[var_of(l)] != 0) != is_neg(l); };
 
-    // 3. Counts and the unsatisfied list.
+    // Counts and the unsatisfied list.  Besides its count of true literals,
+    // each clause keeps the XOR of them, which names the sole true literal
+    // while the count is 1; brk[v] counts the clauses whose sole true literal
+    // is v's, which is v's break value, kept up to date by the flips.
     std::vector<uint32_t> true_count(nw, 0);
+    std::vector<Lit> true_xor(nw, 0);
+    std::vector<uint32_t> brk(nvars, 0);
     std::vector<uint32_t> unsat;
     std::vector<uint32_t> where(nw, NOT_LISTED);
     for (size_t w = 0; w < nw; ++w) {
         uint32_t t = 0;
+        Lit x = 0;
         for (uint32_t k = wstart[w]; k < wstart[w + 1]; ++k)
-            if (is_true(wlits[k])) t += 1;
+            if (is_true(wlits[k])) {
+                t += 1;
+                x ^= wlits[k];
+            }
         true_count[w] = t;
+        true_xor[w] = x;
+        if (t == 1) brk[var_of(x)] += 1;
         if (t == 0) {
             where[w] = static_cast<uint32_t>(unsat.size());
             unsat.push_back(static_cast<uint32_t>(w));
@@ -70,7 +81,7 @@ void Solver::State::phase_walk() {
     uint64_t best = unsat.size();
     std::vector<uint8_t> best_assign(assign);
 
-    // 4. Flips.
+    // Flips.
     std::vector<uint32_t> cand_var;
     std::vector<double> cand_weight;
     uint64_t flips = 0;
@@ -81,11 +92,8 @@ void Solver::State::phase_walk() {
         double sum = 0.0;
         for (uint32_t k = wstart[c]; k < wstart[c + 1]; ++k) {
             uint32_t v = var_of(wlits[k]);
-            Lit t = mk_lit(v, assign[v] == 0);
-            uint32_t brk = 0;
-            for (uint32_t o = occ_start[t]; o < occ_start[t + 1]; ++o)
-                if (true_count[occ[o]] == 1) brk += 1;
-            double wgt = BREAK_WEIGHT[brk < 32 ? brk : 32];
+            uint32_t b = brk[v];
+            double wgt = BREAK_WEIGHT[b < 32 ? b : 32];
             cand_var.push_back(v);
             cand_weight.push_back(wgt);
             sum += wgt;
@@ -108,9 +116,13 @@ void Solver::State::phase_walk() {
         for (uint32_t o = occ_start[t]; o < occ_start[t + 1]; ++o) {
             uint32_t w = occ[o];
             true_count[w] -= 1;
+            true_xor[w] ^= t;
             if (true_count[w] == 0) {
+                brk[v] -= 1;
                 where[w] = static_cast<uint32_t>(unsat.size());
                 unsat.push_back(w);
+            } else if (true_count[w] == 1) {
+                brk[var_of(true_xor[w])] += 1;
             }
         }
         Lit nt = neg(t);
@@ -123,8 +135,12 @@ void Solver::State::phase_walk() {
                 where[last] = pos;
                 unsat.pop_back();
                 where[w] = NOT_LISTED;
+                brk[v] += 1;
+            } else if (true_count[w] == 1) {
+                brk[var_of(true_xor[w])] -= 1;
             }
             true_count[w] += 1;
+            true_xor[w] ^= nt;
         }
         if (unsat.size() < best) {
             best = unsat.size();
@@ -133,14 +149,14 @@ void Solver::State::phase_walk() {
         if (flips == cfg.walk_flips) break;
     }
 
-    // 5.
+    // Did the walk beat the best count so far?
     if (best < walk_best) {
         walk_best = best;
         walk_fails = 0;
     } else {
         walk_fails += 1;
     }
-    // 6, 7.
+    // The best assignment becomes the phases; the trail is to be beaten anew.
     std::copy(best_assign.begin(), best_assign.end(), target.begin());
     std::copy(best_assign.begin(), best_assign.end(), phase.begin());
     best_trail = 0;
