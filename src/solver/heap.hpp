@@ -34,17 +34,22 @@ public:
     }
 
     void up(uint32_t i) noexcept {
-        uint32_t v = heap[i];
+        uint32_t* const h = heap.data();
+        int32_t* const idx = indices.data();
+        const double* const act = act_.data();
+        uint32_t v = h[i];
+        const double av = act[v];
         while (i > 0) {
             uint32_t p = (i - 1) / 2;
-            uint32_t pv = heap[p];
-            if (!better(v, pv)) break;
-            heap[i] = pv;
-            indices[pv] = static_cast<int32_t>(i);
+            uint32_t pv = h[p];
+            double ap = act[pv];
+            if (!(av > ap || (av == ap && v < pv))) break;
+            h[i] = pv;
+            idx[pv] = static_cast<int32_t>(i);
             i = p;
         }
-        heap[i] = v;
-        indices[v] = static_cast<int32_t>(i);
+        h[i] = v;
+        idx[v] = static_cast<int32_t>(i);
     }
 
     void down(uint32_t i) noexcept {

@@ -112,22 +112,14 @@ uint32_t Solver::State::new_var() {
     return nvars - 1;
 }
 
-void Solver::State::bump_var(uint32_t v) noexcept {
-    activity[v] += var_inc;
-    if (activity[v] > 1e100) {
-        for (double& a : activity) a *= 1e-100;
-        var_inc *= 1e-100;
-    }
-    if (heap.contains(v)) heap.up(static_cast<uint32_t>(heap.indices[v]));
+void Solver::State::rescale_vars() noexcept {
+    for (double& a : activity) a *= 1e-100;
+    var_inc *= 1e-100;
 }
 
-void Solver::State::bump_clause(CRef c) noexcept {
-    double a = activity_of(c) + cla_inc;
-    set_activity(c, a);
-    if (a > 1e20) {
-        for (CRef l : learnts) set_activity(l, activity_of(l) * 1e-20);
-        cla_inc *= 1e-20;
-    }
+void Solver::State::rescale_clauses() noexcept {
+    for (CRef l : learnts) set_activity(l, activity_of(l) * 1e-20);
+    cla_inc *= 1e-20;
 }
 
 // ---------------------------------------------------------------- public

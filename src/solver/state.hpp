@@ -205,8 +205,20 @@ struct Solver::State {
     uint32_t new_var();
 
     // ---- activity (solver.cpp)
-    void bump_var(uint32_t v) noexcept;
-    void bump_clause(CRef c) noexcept;
+    // Bumps are inline (conflict analysis makes many); the rare rescaling is not.
+    void bump_var(uint32_t v) noexcept {
+        double a = activity[v] + var_inc;
+        activity[v] = a;
+        if (a > 1e100) rescale_vars();
+        if (heap.contains(v)) heap.up(static_cast<uint32_t>(heap.indices[v]));
+    }
+    void bump_clause(CRef c) noexcept {
+        double a = activity_of(c) + cla_inc;
+        set_activity(c, a);
+        if (a > 1e20) rescale_clauses();
+    }
+    void rescale_vars() noexcept;
+    void rescale_clauses() noexcept;
 
     // ---- propagation (propagate.cpp)
     uint32_t decision_level() const noexcept { return static_cast<uint32_t>(trail_lim.size()); }
