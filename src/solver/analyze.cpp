@@ -60,35 +60,50 @@ void Solver::State::analyze(uint32_t confl) {
     CRef ci = confl;
     uint32_t from = 0;
 
-    // First-UIP derivation.
+    // First-UIP derivation.  The glue of a clause that has one of 3 or more
+    // is recounted (over all its literals) in the same pass that marks them.
+    uint8_t* const mark = seen.data();
+    const uint32_t* const lvl = level.data();
+    uint64_t* const lstamp = level_stamp.data();
     for (;;) {
         if (ci == NO_REASON) throw Panic("conflict analysis reached a decision before the first UIP");
         if (is_learnt(ci)) bump_clause(ci);
         const Lit* cl = lits_of(ci);
-        uint32_t len = len_of(ci);
-        uint32_t old_glue = glue_of(ci);
-        if (old_glue >= 3) {
-            uint32_t g = count_glue(cl, len);
-            if (g < old_glue) set_glue(ci, g);
+        const uint32_t len = len_of(ci);
+        const uint32_t old_glue = glue_of(ci);
+        const bool recount = old_glue >= 3;
+        uint32_t g = 0;
+        if (recount) {
+            stamp += 1;
+            if (from == 1) {
+                lstamp[lvl[var_of(cl[0])]] = stamp;
+                g = 1;
+            }
         }
         for (uint32_t k = from; k < len; ++k) {
-            Lit q = cl[k];
-            uint32_t v = var_of(q);
-            if (seen[v] || level[v] == 0) continue;
-            seen[v] = 1;
+            const Lit q = cl[k];
+            const uint32_t v = var_of(q);
+            const uint32_t lv = lvl[v];
+            if (recount && lstamp[lv] != stamp) {
+                lstamp[lv] = stamp;
+                g += 1;
+            }
+            if (mark[v] || lv == 0) continue;
+            mark[v] = 1;
             bump_var(v);
-            if (level[v] < cur)
+            if (lv < cur)
                 L.push_back(q);
             else
                 pathC += 1;
         }
+        if (recount && g < old_glue) set_glue(ci, g);
         do {
             if (i == 0) throw Panic("conflict analysis ran off the trail");
             --i;
-        } while (!seen[var_of(trail[i])]);
+        } while (!mark[var_of(trail[i])]);
         p = trail[i];
         ci = reason[var_of(p)];
-        seen[var_of(p)] = 0;
+        mark[var_of(p)] = 0;
         pathC -= 1;
         from = 1;
         if (pathC == 0) break;

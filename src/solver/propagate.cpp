@@ -1,5 +1,6 @@
 // Watches, unit propagation, backtracking and problem-clause input.
 #include <algorithm>
+#include <cstring>
 #include <new>
 
 #include "state.hpp"
@@ -86,11 +87,17 @@ uint32_t Solver::State::propagate() {
         while (i != end) {
             // The clause of a watch a few places on is asked for early, so
             // that its cache line is on the way when that watch is reached.
-            if (end - i > PREFETCH_AHEAD) __builtin_prefetch(mem + i[PREFETCH_AHEAD].cref());
-            Watch w = *i++;
+            // (Near the end of the list the current watch's clause is asked
+            // for instead, so no branch is needed.)
+            const Watch* ahead = end - i > PREFETCH_AHEAD ? i + PREFETCH_AHEAD : i;
+            __builtin_prefetch(mem + ahead->cref());
+            // The watch is moved as one 64-bit word.
+            uint64_t raw;
+            std::memcpy(&raw, i++, sizeof raw);
+            const Watch w{static_cast<uint32_t>(raw), static_cast<Lit>(raw >> 32)};
             const uint8_t bv = val[w.blocker];
             if (bv == 1) {
-                *j++ = w;
+                std::memcpy(j++, &raw, sizeof raw);
                 continue;
             }
             if (w.binary()) {

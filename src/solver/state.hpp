@@ -43,7 +43,7 @@ inline constexpr uint64_t MAX_ARENA = uint64_t{1} << 31;
 // clause without touching it.  For a two-literal clause the blocker is always
 // the other literal, so the watch alone answers for the clause.
 struct Watch {
-    uint32_t ref;
+    uint32_t ref;  // the low half of the entry read as one 64-bit word
     Lit blocker;
 
     static constexpr uint32_t BINARY = 0x80000000u;
