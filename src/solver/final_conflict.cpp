@@ -35,9 +35,9 @@ void Solver::State::analyze_final(Lit p) {
                 seen[v] |= bit(x);
                 continue;
             }
-            const ClauseRef& c = clauses[r];
-            const Lit* cl = arena.data() + c.start;
-            for (uint32_t k = 1; k < c.len; ++k) {
+            const Lit* cl = lits_of(r);
+            const uint32_t len = len_of(r);
+            for (uint32_t k = 1; k < len; ++k) {
                 uint32_t u = var_of(cl[k]);
                 if (level[u] > 0) seen[u] |= EXPLAIN;
             }

@@ -38,7 +38,7 @@ bool Solver::State::probe(std::span<const Lit> lits, std::vector<Lit>& implied) 
     // compared with one another.
     std::unordered_map<uint32_t, Lit> outside;
     // Per literal: clauses to look at again when it becomes true.
-    std::unordered_map<Lit, std::vector<uint32_t>> side;
+    std::unordered_map<Lit, std::vector<CRef>> side;
 
     auto assign = [&](Lit l) {
         implied.push_back(l);
@@ -47,12 +47,12 @@ bool Solver::State::probe(std::span<const Lit> lits, std::vector<Lit>& implied) 
     };
     // Looks at a clause one of whose literals has become false; false when
     // every literal is false.
-    auto visit = [&](uint32_t ci) {
-        const ClauseRef& c = clauses[ci];
-        const Lit* cl = arena.data() + c.start;
+    auto visit = [&](CRef ci) {
+        const Lit* cl = lits_of(ci);
+        const uint32_t len = len_of(ci);
         Lit open[2];
         int n = 0;
-        for (uint32_t k = 0; k < c.len && n < 2; ++k) {
+        for (uint32_t k = 0; k < len && n < 2; ++k) {
             uint8_t v = vals[cl[k]];
             if (v == 1) return true;
             if (v == 0) open[n++] = cl[k];
@@ -71,13 +71,13 @@ bool Solver::State::probe(std::span<const Lit> lits, std::vector<Lit>& implied) 
     auto spread = [&](Lit p) {
         for (const Watch& w : watches[p]) {
             if (vals[w.blocker] == 1) continue;
-            if (!visit(w.clause)) return false;
+            if (!visit(w.cref())) return false;
         }
         auto it = side.find(p);
         if (it == side.end()) return true;
         // New entries never go to p's own list (p is true); other lists may
         // grow meanwhile, which leaves this one where it is.
-        std::vector<uint32_t>& again = it->second;
+        std::vector<CRef>& again = it->second;
         for (size_t k = 0; k < again.size(); ++k)
             if (!visit(again[k])) return false;
         return true;
