@@ -253,6 +253,10 @@ def test_time_limit():
     assert s.solve(max_conflicts=10, seconds=3600) is None
     assert s.conflicts >= c1 + 10
     assert s.solve(max_conflicts=1, seconds=1) is None  # an int converts to a float
+    # A search that meets no conflict sees its time limit too: deciding 300000 free variables
+    # takes far longer than a millisecond.
+    free = nn.Solver(300_000)
+    assert free.solve(seconds=0.001) is None and free.conflicts == 0
 
 
 @pytest.mark.parametrize("seconds,message", [
