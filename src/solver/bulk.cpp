@@ -48,17 +48,13 @@ uint64_t Solver::State::add_clauses(size_t count, Get&& clause) {
             stored += 1;
         }
     }
-    if (longest > (size_t{1} << 32) || arena.size() + stored_lits > UINT32_MAX ||
-        clauses.size() + stored >= NO_CLAUSE - 1) {
-        throw std::bad_alloc();
-    }
+    const uint64_t stored_words = stored_lits + HEADER * stored;
+    if (longest > (size_t{1} << 32) || arena.size() + stored_words > MAX_ARENA) throw std::bad_alloc();
     reserve_vars(need_vars);
     add_buf.reserve(longest);
     met_buf.reserve(longest);
     sort_buf.reserve(longest);
-    reserve_more(arena, stored_lits);
-    reserve_more(clauses, stored);
-    reserve_more(cinfo, stored);
+    reserve_more(arena, stored_words);
     reserve_more(problem, stored);
     {
         // A stored clause is watched by two of its literals, normally its
