@@ -11,7 +11,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 PY=${PYTHON:-python3}
 build=${BUILD_DIR:-build-sanitize}
-cmake -S . -B "$build" -DNORVANE_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+cmake -S . -B "$build" -DNORVANE_SANITIZE=ON -DNORVANE_WERROR="${NORVANE_WERROR:-OFF}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DPython_EXECUTABLE="$(command -v "$PY")" >/dev/null
 cmake --build "$build" -j "$(nproc)"
 so=$(ls "$build"/norvane_native*.so | head -n 1)

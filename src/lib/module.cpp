@@ -43,7 +43,7 @@ int add_function(PyObject* module, PyObject* modname, PyMethodDef& def) {
 int exec_module(PyObject* module) {
     if (add(module, "__doc__", PyUnicode_FromString("Native engine for norvane (clause arena + CDCL search core)")) < 0)
         return -1;
-    if (add(module, "__version__", PyUnicode_FromString("0.1.6")) < 0) return -1;
+    if (add(module, "__version__", PyUnicode_FromString(NORVANE_VERSION)) < 0) return -1;
     if (add(module, "ClauseDb", clausedb_type()) < 0) return -1;
     if (add(module, "Solver", solver_type()) < 0) return -1;
     if (add(module, "Preprocessor", preprocessor_type()) < 0) return -1;
@@ -54,6 +54,10 @@ int exec_module(PyObject* module) {
     for (PyMethodDef* def : functions) {
         if (add_function(module, modname.get(), *def) < 0) return -1;
     }
+    // The internal-fault class, so that callers can name it in an `except` clause.  It stays
+    // out of __all__, which lists the engine's own entries.
+    PyObject* panic = panic_exception_type();
+    if (!panic || PyObject_SetAttrString(module, "PanicException", panic) < 0) return -1;
     return 0;
 }
 

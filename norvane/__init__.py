@@ -1,0 +1,28 @@
+"""norvane: a SAT toolkit -- exact, deterministic CDCL solving with DRAT proofs, cores,
+preprocessing and a threaded portfolio, over signed DIMACS literals.
+
+    >>> from norvane import CNF, Solver
+    >>> with Solver(CNF([[1, 2], [-1, 2], [-2, 3]])) as s:
+    ...     s.solve(), s.model[1:]
+    (True, [2, 3])
+
+Modules: `norvane.cnf` (formulas, DIMACS files), `norvane.solver` (Solver), `norvane.proof`
+(check_proof), `norvane.preprocess`, `norvane.portfolio`, `norvane.cli` (the `norvane` command).
+The native engine underneath is `norvane_native` (internal literals).
+"""
+from __future__ import annotations
+
+import norvane_native as _nn
+
+from ._native import PanicException
+from .cnf import CNF
+from .options import DEFAULTS as SOLVER_DEFAULTS
+from .portfolio import PortfolioResult, solve_portfolio
+from .preprocess import Preprocessed, load_map, preprocess
+from .proof import CheckResult, check_proof
+from .solver import Solver
+
+__version__: str = _nn.__version__
+
+__all__ = ["CNF", "CheckResult", "PanicException", "PortfolioResult", "Preprocessed", "SOLVER_DEFAULTS", "Solver",
+           "__version__", "check_proof", "load_map", "preprocess", "solve_portfolio"]

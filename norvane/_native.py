@@ -1,0 +1,260 @@
+"""The engine entries this package relies on that a given engine build may not have yet.
+
+Everything that depends on whether the engine offers an entry is decided here, once, so the
+rest of the package calls one function whatever the build.  Where an older build lacks an
+entry that an existing feature needs (reading DIMACS, proofs written to a file, checking a
+proof file), a plain-Python stand-in keeps the feature working; entries without a stand-in
+raise NotImplementedError naming what is missing.
+"""
+from __future__ import annotations
+
+import inspect
+import re
+from collections.abc import Sequence
+from typing import Any, BinaryIO
+
+import norvane_native as _nn
+
+PanicException: type[BaseException] = _nn.PanicException  # type: ignore[attr-defined]
+
+
+def _params(fn: Any) -> set[str]:
+    try:
+        return set(inspect.signature(fn).parameters)
+    except (TypeError, ValueError):
+        return set()
+
+
+_SOLVE = _params(_nn.Solver.solve)
+HAS_ASSUMPTIONS = "assumptions" in _SOLVE
+HAS_RELEASE_GIL = "release_gil" in _SOLVE
+HAS_CORE = hasattr(_nn.Solver, "core")
+HAS_PROPAGATE = hasattr(_nn.Solver, "propagate")
+HAS_INTERRUPT = hasattr(_nn.Solver, "interrupt")
+HAS_PROOF_FILE = "path" in _params(_nn.Solver.enable_proof)
+HAS_ADD_CLAUSES = hasattr(_nn.Solver, "add_clauses")
+HAS_PRE_PROOF_FILE = "proof_path" in _params(_nn.Preprocessor)
+HAS_PRE_ADD_CLAUSES = hasattr(_nn.Preprocessor, "add_clauses")
+HAS_READ_DIMACS = hasattr(_nn.ClauseDb, "read_dimacs")
+HAS_PARSE_DIMACS = hasattr(_nn.ClauseDb, "parse_dimacs")
+HAS_PORTFOLIO_LIMITS = "seconds" in _params(_nn.solve_portfolio)
+# check_proof takes a ClauseDb and bytes-like proofs together with the two readers above.
+HAS_CHECK_BYTES = HAS_READ_DIMACS
+
+
+def require(flag: bool, what: str) -> None:
+    if not flag:
+        raise NotImplementedError(f"{what} needs a newer norvane_native than {_nn.__version__} build found")
+
+
+# ---------------------------------------------------------------------------------------------
+# DIMACS reading
+
+_TOKENS = re.compile(rb"[+-]?[0-9]+(?:[ \t\r\f\v]+[+-]?[0-9]+)*")
+
+
+def read_dimacs_file(path: str) -> _nn.ClauseDb:
+    if HAS_READ_DIMACS:
+        db = _nn.ClauseDb()
+        db.read_dimacs(path)  # type: ignore[attr-defined]
+        return db
+    with open(path, "rb") as f:
+        return read_dimacs_bytes(f.read(), path)
+
+
+def read_dimacs_bytes(data: bytes, name: str) -> _nn.ClauseDb:
+    if HAS_PARSE_DIMACS:
+        db = _nn.ClauseDb()
+        db.parse_dimacs(data, name=name)  # type: ignore[attr-defined]
+        return db
+    return _parse_dimacs(data, name)
+
+
+def _parse_dimacs(data: bytes, name: str) -> _nn.ClauseDb:
+    """Stand-in reader: strict tokens (optionally signed decimal integers), header first,
+    literals within the header's variables, every clause closed by 0."""
+    db: _nn.ClauseDb | None = None
+    nvars = 0
+    cur: list[int] = []
+    cur_line = 0
+    for lineno, raw in enumerate(data.splitlines(), 1):
+        s = raw.strip()
+        if not s or s[:1] == b"c":
+            continue
+        if s[:1] == b"%":  # end marker of some old benchmark files
+            break
+        if s[:1] == b"p":
+            parts = s.split()
+            if db is not None:
+                raise ValueError(f"{name}:{lineno}: second 'p' header line")
+            if len(parts) != 4 or parts[1] != b"cnf" or not parts[2].isdigit() or not parts[3].isdigit():
+                text = s.decode("ascii", "replace")
+                raise ValueError(f"{name}:{lineno}: malformed header {text!r} (expected 'p cnf VARIABLES CLAUSES')")
+            nvars = int(parts[2])
+            if nvars > 2**31 - 1:
+                raise ValueError(f"{name}:{lineno}: variable count {nvars} is too large")
+            db = _nn.ClauseDb(nvars)
+            continue
+        if db is None:
+            raise ValueError(f"{name}:{lineno}: clause before the 'p cnf' header")
+        if not _TOKENS.fullmatch(s):
+            bad = next((t for t in s.split() if not re.fullmatch(rb"[+-]?[0-9]+", t)), s)
+            raise ValueError(f"{name}:{lineno}: {bad.decode('ascii', 'replace')!r} is not a literal")
+        for d in map(int, s.split()):
+            if d == 0:
+                db.add_dimacs(cur)
+                cur = []
+            elif abs(d) > nvars:
+                raise ValueError(f"{name}:{lineno}: literal {d} is beyond the header's {nvars} variables")
+            else:
+                if not cur:
+                    cur_line = lineno
+                cur.append(d)
+    if db is None:
+        raise ValueError(f"{name}: no 'p cnf' header")
+    if cur:
+        raise ValueError(f"{name}:{cur_line}: clause is missing its final 0")
+    return db
+
+
+# ---------------------------------------------------------------------------------------------
+# Loading clauses
+
+
+def add_clauses(target: Any, db: _nn.ClauseDb) -> int:
+    """Every clause of `db` into a Solver or Preprocessor."""
+    if hasattr(target, "add_clauses"):
+        return int(target.add_clauses(db))
+    clauses = db.clauses()
+    for c in clauses:
+        target.add_clause(c)
+    return len(clauses)
+
+
+# ---------------------------------------------------------------------------------------------
+# Proofs
+
+
+def write_steps(f: BinaryIO, steps: Sequence[tuple[bool, Sequence[int]]], binary: bool) -> None:
+    """(is_deletion, signed literals) steps as DRAT text or binary DRAT."""
+    if binary:
+        out = bytearray()
+        for deletion, lits in steps:
+            out += b"d" if deletion else b"a"
+            for d in lits:
+                u = 2 * d if d > 0 else -2 * d + 1
+                while u > 127:
+                    out.append((u & 127) | 128)
+                    u >>= 7
+                out.append(u)
+            out.append(0)
+        f.write(out)
+    else:
+        f.write("".join(("d " if deletion else "") + "".join(f"{d} " for d in lits) + "0\n"
+                        for deletion, lits in steps).encode())
+
+
+class ProofFile:
+    """A solver's or preprocessor's proof streamed to `path`: natively where the engine can,
+    otherwise recorded in memory and appended to the file at every flush()."""
+
+    def __init__(self, engine: Any, path: str, binary: bool, native: bool) -> None:
+        self.engine, self.path, self.binary, self.native, self.written = engine, path, binary, native, 0
+        if not native:
+            open(path, "wb").close()
+
+    def flush(self) -> None:
+        if self.native:
+            return
+        steps = self.engine.proof_steps()[self.written:]
+        with open(self.path, "ab") as f:
+            write_steps(f, [(k == "d", lits) for k, lits in steps], self.binary)
+        self.written += len(steps)
+
+
+def solver_proof(solver: _nn.Solver, path: str, binary: bool) -> ProofFile:
+    if HAS_PROOF_FILE:
+        solver.enable_proof(path, binary=binary)  # type: ignore[call-arg]
+    else:
+        solver.enable_proof()
+    return ProofFile(solver, path, binary, HAS_PROOF_FILE)
+
+
+def preprocessor(nvars: int, options: dict[str, Any], path: str | None, binary: bool) -> tuple[Any, ProofFile | None]:
+    if path is None:
+        return _nn.Preprocessor(nvars, **options), None
+    if HAS_PRE_PROOF_FILE:
+        # A binary preprocessor proof comes with the native proof file's format option.
+        pre = _nn.Preprocessor(nvars, **options, with_proof=True, proof_path=path)  # type: ignore[call-arg]
+        return pre, ProofFile(pre, path, binary, True)
+    pre = _nn.Preprocessor(nvars, **options, with_proof=True)
+    return pre, ProofFile(pre, path, binary, False)
+
+
+def parse_drat(data: bytes, name: str) -> list[tuple[bool, list[int]]]:
+    """Stand-in proof reader: DRAT text or binary (told apart by content) -> internal steps."""
+    steps: list[tuple[bool, list[int]]] = []
+    if data[:1] in (b"a", b"d") and (len(data) < 2 or data[1] not in b" \t\r\n0123456789-"):
+        i, n = 0, len(data)
+        while i < n:
+            head = data[i]
+            if head not in (0x61, 0x64):
+                raise ValueError(f"{name}: byte offset {i}: expected 'a' or 'd' in a binary proof")
+            i += 1
+            lits: list[int] = []
+            while True:
+                u = shift = 0
+                while True:
+                    if i >= n:
+                        raise ValueError(f"{name}: byte offset {i}: proof ends inside a step")
+                    b = data[i]
+                    i += 1
+                    u |= (b & 127) << shift
+                    shift += 7
+                    if b < 128:
+                        break
+                if u == 0:
+                    break
+                if u >= 2**32:
+                    raise ValueError(f"{name}: byte offset {i}: literal out of range")
+                lits.append(u - 2)
+            steps.append((head == 0x64, lits))
+        return steps
+    cur: list[int] = []
+    deletion = False
+    cur_line = lineno = 0
+    for lineno, line in enumerate(data.splitlines(), 1):
+        toks = line.split()
+        if not toks or toks[0] == b"c":
+            continue
+        for t in toks:
+            if t == b"d":
+                if cur or deletion:
+                    raise ValueError(f"{name}:{lineno}: 'd' inside a clause")
+                deletion = True
+                continue
+            if not re.fullmatch(rb"[+-]?[0-9]+", t):
+                raise ValueError(f"{name}:{lineno}: {t.decode('ascii', 'replace')!r} is not a literal")
+            d = int(t)
+            if abs(d) > 2**31 - 1:
+                raise ValueError(f"{name}:{lineno}: literal {d} is out of range")
+            if d == 0:
+                steps.append((deletion, [d2 + d2 - 2 if d2 > 0 else -d2 - d2 - 1 for d2 in cur]))
+                cur, deletion = [], False
+            else:
+                if not cur:
+                    cur_line = lineno
+                cur.append(d)
+    if cur or deletion:
+        raise ValueError(f"{name}:{cur_line or lineno}: proof step is missing its final 0")
+    return steps
+
+
+def check_proof(nvars: int, db: _nn.ClauseDb, proof: Any, name: str, **kw: Any) -> tuple:
+    """check_proof over a ClauseDb and either internal steps or a bytes-like DRAT proof."""
+    if isinstance(proof, list):
+        clauses: Any = db if HAS_CHECK_BYTES else db.clauses()
+        return _nn.check_proof(nvars, clauses, proof, **kw)
+    if HAS_CHECK_BYTES:
+        return _nn.check_proof(nvars, db, proof, **kw)
+    return _nn.check_proof(nvars, db.clauses(), parse_drat(bytes(proof), name), **kw)

@@ -1,0 +1,69 @@
+"""Portfolio: race differently configured solvers in threads; the first answer wins.
+
+`workers` is a number (that many diversified configurations, the ones the command line uses) or
+a list of option dicts, each merged over the defaults.  The race runs natively with the
+interpreter lock released.
+"""
+from __future__ import annotations
+
+import os
+from collections.abc import Iterable, Mapping, Sequence
+from typing import Any, NamedTuple
+
+import norvane_native as _nn
+
+from . import _native
+from .cnf import CNF, PathLike, model_literals
+from .options import complete, portfolio_configs
+
+#: The counters the portfolio reports for the winning worker.
+STATS = ("conflicts", "decisions", "propagations", "restarts")
+
+
+class PortfolioResult(NamedTuple):
+    worker: int
+    """Index of the winning configuration; -1 when a limit ran out with no answer."""
+    sat: bool | None
+    model: list[int] | None
+    """Signed literals, one per variable, when satisfiable."""
+    stats: dict[str, int]
+    proof: str | None
+    """The DRAT file written when unsatisfiable and a proof was asked for."""
+    configs: list[dict[str, Any]]
+    """The complete configurations that raced."""
+
+
+def solve_portfolio(formula: CNF | Iterable[Sequence[int]], workers: int | Sequence[Mapping[str, Any]] = 2, *,
+                    time_limit: float | None = None, conflict_limit: int | None = None,
+                    proof: PathLike | None = None, proof_format: str = "text") -> PortfolioResult:
+    """Race solvers on `formula`; returns (worker, sat, model, stats, proof, configs).
+
+    `time_limit` (seconds, for the whole race) and `conflict_limit` (per worker) give
+    sat None and worker -1 when they run out.  `proof`: a file for the winner's DRAT proof,
+    written when the answer is unsatisfiable."""
+    cnf = formula if isinstance(formula, CNF) else CNF(formula)
+    if isinstance(workers, int):
+        if workers < 1:
+            raise ValueError(f"workers must be at least 1, not {workers}")
+        configs = portfolio_configs(workers)
+    else:
+        configs = [complete(w, "solve_portfolio() worker") for w in workers]
+        if not configs:
+            raise ValueError("workers must name at least one configuration")
+    if proof_format not in ("text", "binary"):
+        raise ValueError(f"proof_format must be 'text' or 'binary', not {proof_format!r}")
+    kw: dict[str, Any] = {}
+    if time_limit is not None or conflict_limit is not None:
+        _native.require(_native.HAS_PORTFOLIO_LIMITS, "portfolio limits")
+        kw = {"max_conflicts": conflict_limit, "seconds": time_limit}
+    res = _nn.solve_portfolio(cnf.nvars, cnf.db.clauses(), configs, want_proof=proof is not None, **kw)
+    assert res is not None
+    worker, _formula, sat, values, conflicts, decisions, propagations, restarts, steps = res
+    written = None
+    if proof is not None and sat is False:
+        written = os.fspath(proof)
+        with open(written, "wb") as f:
+            _native.write_steps(f, steps, proof_format == "binary")
+    stats = dict(zip(STATS, (conflicts, decisions, propagations, restarts)))
+    model = model_literals(values, cnf.nvars) if sat else None
+    return PortfolioResult(worker, sat, model, stats, written, configs)
