@@ -194,7 +194,7 @@ def preprocessor(nvars: int, options: dict[str, Any], path: str | None, binary: 
 def parse_drat(data: bytes, name: str) -> list[tuple[bool, list[int]]]:
     """Stand-in proof reader: DRAT text or binary (told apart by content) -> internal steps."""
     steps: list[tuple[bool, list[int]]] = []
-    if data[:1] in (b"a", b"d") and (len(data) < 2 or data[1] not in b" \t\r\n0123456789-"):
+    if data[:1] == b"a" or (data[:1] == b"d" and data[1:2] not in (b" ", b"\t")):
         i, n = 0, len(data)
         while i < n:
             head = data[i]

@@ -765,7 +765,7 @@ def main(argv: Sequence[str] | None = None) -> int:
         except UsageError as e:
             print(f"norvane: {e}", file=sys.stderr)
             return EXIT_USAGE
-        except NotImplementedError as e:
+        except (NotImplementedError, ValueError) as e:
             print(f"norvane: {e}", file=sys.stderr)
             return EXIT_USAGE
         except BrokenPipeError:

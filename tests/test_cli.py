@@ -1,36 +1,30 @@
-"""End-to-end runs of tools/nvsat.py: exit codes, output format, proofs, bad input."""
+"""End-to-end runs of the `norvane` command (python -m norvane): answers, exit codes, files,
+bad input, piped input, the preprocessing map, interruption."""
 import bz2
 import gzip
+import json
 import lzma
+import os
+import pty
+import signal
 import subprocess
 import sys
+import time
 from pathlib import Path
 
 import pytest
 
-ROOT = Path(__file__).resolve().parents[1]
-NVSAT = ROOT / "tools" / "nvsat.py"
-QUEENS = ROOT / "examples" / "queens8.cnf"
-PIGEONS = ROOT / "examples" / "pigeons7.cnf"
+import norvane
+from norvane import _native
+
+EXAMPLES = Path(norvane.__file__).resolve().parent / "examples"
+QUEENS = EXAMPLES / "queens8.cnf"
+PIGEONS = EXAMPLES / "pigeons7.cnf"
 
 
-def nvsat(*args, stdin=None):
-    return subprocess.run([sys.executable, str(NVSAT), *map(str, args)], capture_output=True, text=True,
-                          input=stdin, timeout=300)
-
-
-def parse_dimacs(path):
-    clauses, cur = [], []
-    for line in Path(path).read_text().splitlines():
-        if line.startswith(("c", "p")) or not line.strip():
-            continue
-        for tok in map(int, line.split()):
-            if tok:
-                cur.append(tok)
-            else:
-                clauses.append(cur)
-                cur = []
-    return clauses
+def norvane_cmd(*args, stdin=subprocess.DEVNULL, input=None, **kw):
+    return subprocess.run([sys.executable, "-m", "norvane", *map(str, args)], capture_output=True, text=True,
+                          stdin=None if input is not None else stdin, input=input, timeout=300, **kw)
 
 
 def answer(out):
@@ -44,42 +38,52 @@ def answer(out):
     return status[0], set(lits[:-1])
 
 
-def check_model(clauses, model):
-    return all(any(l in model for l in c) for c in clauses)
+def satisfied(path, model):
+    return all(any(l in model for l in c) for c in norvane.CNF.from_file(path))
 
 
-@pytest.mark.parametrize("extra", [[], ["--preprocess"], ["--portfolio", "3"], ["-q", "--restart", "glucose",
-                                   "--no-target-phase", "--ccmin", "basic"]])
+def pigeonhole_file(tmp_path, holes):
+    cls = [[p * holes + h + 1 for h in range(holes)] for p in range(holes + 1)]
+    cls += [[-(p * holes + h + 1), -(q * holes + h + 1)]
+            for h in range(holes) for p in range(holes + 1) for q in range(p + 1, holes + 1)]
+    path = tmp_path / f"php{holes}.cnf"
+    norvane.CNF(cls).to_file(path)
+    return path
+
+
+def leftovers(directory):
+    return sorted(p.name for p in Path(directory).iterdir() if p.name.endswith(".tmp"))
+
+
+@pytest.mark.parametrize("extra", [[], ["--preprocess"], ["--portfolio", "3"],
+                                   ["-q", "--restart", "glucose", "--no-target-phase", "--ccmin", "basic"]])
 def test_solve_sat(extra):
-    r = nvsat("solve", QUEENS, *extra)
+    r = norvane_cmd("solve", QUEENS, *extra)
     assert r.returncode == 10, r.stderr
     status, model = answer(r.stdout)
-    assert status == "s SATISFIABLE"
-    assert check_model(parse_dimacs(QUEENS), model) and len(model) == 64
+    assert status == "s SATISFIABLE" and satisfied(QUEENS, model) and len(model) == 64
 
 
-def test_solve_default_instance():
-    r = nvsat("solve")
-    assert r.returncode == 10 and "queens8.cnf" in r.stdout
-
-
-@pytest.mark.parametrize("extra", [[], ["--preprocess"], ["--portfolio", "2"]])
+@pytest.mark.parametrize("extra", [[], ["--preprocess"], ["--portfolio", "2"], ["--proof-format", "binary"],
+                                   ["--preprocess", "--proof-format", "binary"]])
 def test_unsat_proof_written_and_checked(extra, tmp_path):
     proof = tmp_path / "p.drat"
-    r = nvsat("solve", PIGEONS, "--proof", proof, "--check", *extra)
+    r = norvane_cmd("solve", PIGEONS, "--proof", proof, "--check", *extra)
     assert r.returncode == 20, r.stdout + r.stderr
     assert answer(r.stdout)[0] == "s UNSATISFIABLE"
     assert "empty clause derived and every step verified" in r.stdout
-    lines = proof.read_text().splitlines()
-    assert lines[-1] == "0" and all(l.endswith(" 0") or l in ("0", "d 0") for l in lines)
-    c = nvsat("check", PIGEONS, proof)
+    if "binary" not in extra:
+        lines = proof.read_text().splitlines()
+        assert lines[-1] == "0" and all(l.endswith(" 0") or l in ("0", "d 0") for l in lines)
+    c = norvane_cmd("check", PIGEONS, proof)
     assert c.returncode == 0 and "s VERIFIED" in c.stdout
+    assert leftovers(tmp_path) == []
 
 
 def test_check_rejects_a_broken_proof(tmp_path):
     proof = tmp_path / "bad.drat"
     proof.write_text("1 0\n0\n")
-    c = nvsat("check", PIGEONS, proof)
+    c = norvane_cmd("check", PIGEONS, proof)
     assert c.returncode == 1 and "s NOT VERIFIED" in c.stdout and "failed at step 1" in c.stdout
 
 
@@ -88,30 +92,81 @@ def test_compressed_input(opener, suffix, tmp_path):
     path = tmp_path / ("q.cnf" + suffix)
     with opener(path, "wb") as f:
         f.write(QUEENS.read_bytes())
-    assert nvsat("solve", path, "-q").returncode == 10
+    assert norvane_cmd("solve", path, "-q").returncode == 10
 
 
-def test_standard_input():
-    r = nvsat("solve", "-", stdin="p cnf 2 2\n1 2 0\n-1 0\n")
+@pytest.mark.parametrize("args", [["solve", "-"], ["solve"]])
+def test_piped_input(args):
+    r = norvane_cmd(*args, "-q", input="p cnf 2 2\n1 2 0\n-1 0\n")
     assert r.returncode == 10 and answer(r.stdout) == ("s SATISFIABLE", {-1, 2})
+    assert "<stdin>" in r.stdout
 
 
-def test_limits_give_unknown():
-    r = nvsat("solve", PIGEONS, "--conflicts", "10")
+def test_bundled_example_only_from_a_terminal():
+    primary, secondary = pty.openpty()
+    try:
+        r = norvane_cmd("solve", "-q", stdin=secondary)
+    finally:
+        os.close(primary)
+        os.close(secondary)
+    assert r.returncode == 10 and "queens8.cnf" in r.stdout
+    # not a terminal and empty: standard input is read, and it holds no formula
+    r = norvane_cmd("solve")
+    assert r.returncode == 2 and "<stdin>" in r.stderr
+
+
+def test_limits_give_unknown(tmp_path):
+    r = norvane_cmd("solve", PIGEONS, "--conflicts", "10")
     assert r.returncode == 0 and answer(r.stdout)[0] == "s UNKNOWN"
-    r = nvsat("solve", PIGEONS, "--time-limit", "0")
+    r = norvane_cmd("solve", PIGEONS, "--time-limit", "0", "--proof", tmp_path / "p.drat")
     assert r.returncode == 0 and answer(r.stdout)[0] == "s UNKNOWN"
+    assert list(tmp_path.iterdir()) == []  # no proof for an answer that is not UNSAT
 
 
-def test_preprocess_writes_an_equisatisfiable_formula(tmp_path):
-    out = tmp_path / "reduced.cnf"
-    r = nvsat("preprocess", QUEENS, "-o", out)
-    assert r.returncode == 0, r.stderr
-    assert out.read_text().splitlines()[2].startswith("p cnf 64 ")
-    assert nvsat("solve", out, "-q").returncode == 10
-    unsat = tmp_path / "reduced-unsat.cnf"
-    assert nvsat("preprocess", PIGEONS, "-o", unsat).returncode == 0
-    assert nvsat("solve", unsat, "-q").returncode == 20
+def test_time_limit_counts_reading(tmp_path):
+    # a formula that takes far longer to read and load than the limit
+    big = tmp_path / "big.cnf"
+    with open(big, "w") as f:
+        f.write("p cnf 100000 1500000\n")
+        f.write("1 -2 3 0\n-4 5 -6 0\n" * 750000)
+    t0 = time.monotonic()
+    r = norvane_cmd("solve", big, "--time-limit", "0.3")
+    assert r.returncode == 0 and answer(r.stdout)[0] == "s UNKNOWN", r.stderr
+    assert time.monotonic() - t0 < 8
+
+
+def test_proof_file_rules(tmp_path):
+    target = tmp_path / "p.drat"
+    target.write_text("old\n")
+    r = norvane_cmd("solve", QUEENS, "--proof", target)  # satisfiable: no proof
+    assert r.returncode == 10 and target.read_text() == "old\n" and leftovers(tmp_path) == []
+    r = norvane_cmd("solve", PIGEONS, "--proof", os.devnull)  # not a regular file: written in place
+    assert r.returncode == 20 and os.path.exists(os.devnull) and not Path(os.devnull).is_file()
+
+
+@pytest.mark.parametrize("args,message", [
+    (["solve", PIGEONS, "--time-limit", "nan"], "--time-limit: 'nan' is not a finite number"),
+    (["solve", PIGEONS, "--time-limit", "inf"], "--time-limit: 'inf' is not a finite number"),
+    (["solve", PIGEONS, "--time-limit", "-1"], "--time-limit: '-1' is not a finite number"),
+    (["solve", PIGEONS, "--conflicts", "-5"], "--conflicts: '-5' is not a whole number"),
+    (["solve", PIGEONS, "--slice", "0"], "--slice: '0' is not a whole number of at least 1"),
+    (["solve", PIGEONS, "--portfolio", "100000"], "100000 workers is too many"),
+    (["solve", PIGEONS, "--glue-keep", str(2**32)], "--glue-keep 4294967296: out of range"),
+    (["solve", PIGEONS, "--var-decay", "nan"], "--var-decay: 'nan' is not a finite number"),
+    (["solve", PIGEONS, "--proof", "-"], "--proof -: standard output is not supported"),
+    (["solve", PIGEONS, "--proof", "{tmp}"], "is a directory"),
+    (["solve", PIGEONS, "--proof", "{tmp}/missing/p.drat"], "cannot write"),
+    (["solve", PIGEONS, "--stats-json", "{tmp}"], "is a directory"),
+    (["preprocess", PIGEONS, "-o", "{tmp}"], "is a directory"),
+    (["solve", PIGEONS, "--assume", "1,x"], "--assume: '1,x' is not a list of literals"),
+    (["solve", "{tmp}/missing.cnf"], "missing.cnf: cannot read file"),
+    (["solve", PIGEONS, "--restart", "Luby"], "invalid choice: 'Luby'"),
+])
+def test_bad_option_values(args, message, tmp_path):
+    r = norvane_cmd(*[str(a).replace("{tmp}", str(tmp_path)) for a in args])
+    assert r.returncode == 2 and r.stdout == "", r.stdout
+    assert r.stderr.count("\n") == 1 and message in r.stderr and "Traceback" not in r.stderr, r.stderr
+    assert leftovers(tmp_path) == []
 
 
 @pytest.mark.parametrize("content,message", [
@@ -122,27 +177,117 @@ def test_preprocess_writes_an_equisatisfiable_formula(tmp_path):
     ("p cnf 2 1\n1 3 0\n", "f.cnf:2: literal 3 is beyond the header's 2 variables"),
     ("p cnf 2 2\n1 2 0\n-1\n", "f.cnf:3: clause is missing its final 0"),
     ("p cnf 2 1\n1 x 0\n", "f.cnf:2: 'x' is not a literal"),
+    ("p cnf 20 1\n1_0 0\n", "f.cnf:2: '1_0' is not a literal"),
+    ("p cnf 20 1\n--5 0\n", "f.cnf:2: '--5' is not a literal"),
+    ("p cnf 3000000000 1\n1 0\n", "f.cnf:1: variable count 3000000000 is too large"),
 ])
 def test_malformed_input(content, message, tmp_path):
     path = tmp_path / "f.cnf"
     path.write_text(content)
-    r = nvsat("solve", path)
+    r = norvane_cmd("solve", path)
     assert r.returncode == 2 and r.stdout == ""
-    assert r.stderr.count("\n") == 1 and message in r.stderr and "Traceback" not in r.stderr
+    assert r.stderr.count("\n") == 1 and message in r.stderr and "Traceback" not in r.stderr, r.stderr
 
 
-def test_unreadable_files(tmp_path):
-    r = nvsat("solve", tmp_path / "missing.cnf")
-    assert r.returncode == 2 and "missing.cnf: cannot read file" in r.stderr
-    proof = tmp_path / "p.drat"
-    proof.write_text("1 2\n")
-    r = nvsat("check", PIGEONS, proof)
-    assert r.returncode == 2 and "p.drat:1: proof step is missing its final 0" in r.stderr
+def test_header_beyond_memory(tmp_path):
+    path = tmp_path / "f.cnf"
+    path.write_text("p cnf 2147483647 1\n1 0\n")
+    r = norvane_cmd("solve", path, "-q")
+    assert r.returncode == 2 and "does not fit in memory" in r.stderr and r.stderr.count("\n") == 1
+
+
+def test_preprocess_map_round_trip(tmp_path):
+    """A model of the reduced formula maps back to a model of the original."""
+    out, m = tmp_path / "reduced.cnf", tmp_path / "q.map"
+    r = norvane_cmd("preprocess", QUEENS, "-o", out, "--map", m)
+    assert r.returncode == 0, r.stderr
+    r = norvane_cmd("solve", out, "--reconstruct", m, "-q")
+    assert r.returncode == 10, r.stderr
+    status, model = answer(r.stdout)
+    assert satisfied(QUEENS, model) and len(model) == 64
+    # the map belongs to its own reduced formula only
+    r = norvane_cmd("solve", PIGEONS, "--reconstruct", m)
+    assert r.returncode == 2 and "is not the reduced formula of this map" in r.stderr
+    # an unsatisfiable one, with a proof of the original formula
+    out2, m2, proof = tmp_path / "r2.cnf", tmp_path / "p.map", tmp_path / "p.drat"
+    assert norvane_cmd("preprocess", PIGEONS, "-o", out2, "--map", m2).returncode == 0
+    r = norvane_cmd("solve", out2, "--reconstruct", m2, "--proof", proof, "--check")
+    assert r.returncode == 20 and "every step verified" in r.stdout
+    assert norvane_cmd("check", PIGEONS, proof).returncode == 0
+
+
+def test_stats_json(tmp_path):
+    stats = tmp_path / "s.json"
+    r = norvane_cmd("solve", PIGEONS, "--stats-json", stats, "-q")
+    assert r.returncode == 20
+    data = json.loads(stats.read_text())
+    assert data["answer"] == "UNSATISFIABLE" and data["exit_code"] == 20 and data["clauses"] == 133
+    assert data["search"]["conflicts"] > 0 and set(data["times"]) >= {"parse", "solve"}
+
+
+@pytest.mark.skipif(not _native.HAS_ASSUMPTIONS, reason="engine without assumptions")
+def test_assume(tmp_path):
+    # queen on square 1 and on square 2 attack each other
+    r = norvane_cmd("solve", QUEENS, "--assume", "1,2", "-q")
+    assert r.returncode == 20 and "c core 1 2" in r.stdout
+    r = norvane_cmd("solve", QUEENS, "--assume", "-1 -2", "-q")
+    status, model = answer(r.stdout)
+    assert r.returncode == 10 and {-1, -2} <= model
 
 
 @pytest.mark.parametrize("sub", ["solve", "check", "preprocess"])
 def test_help(sub):
-    r = nvsat(sub, "--help")
+    r = norvane_cmd(sub, "--help")
     assert r.returncode == 0 and "usage:" in r.stdout
     if sub == "solve":
-        assert "restart of the search" in r.stdout.replace("\n", " ").replace("  ", " ")
+        assert "restart of the search" in " ".join(r.stdout.split())
+
+
+def test_progress_line_on_a_terminal(tmp_path):
+    primary, secondary = pty.openpty()
+    try:
+        p = subprocess.Popen([sys.executable, "-m", "norvane", "solve", str(pigeonhole_file(tmp_path, 8)),
+                              "--slice", "500"], stdout=subprocess.PIPE, stderr=secondary, stdin=subprocess.DEVNULL)
+        p.wait(timeout=300)
+        os.close(secondary)
+        seen = b""
+        while True:
+            try:
+                chunk = os.read(primary, 65536)
+            except OSError:
+                break
+            if not chunk:
+                break
+            seen += chunk
+    finally:
+        os.close(primary)
+    assert p.returncode == 20
+    assert b"\rc conflicts " in seen and b"elapsed" in seen, seen[:300]
+
+
+def test_interrupt(tmp_path):
+    """Ctrl-C: exit 130 with s UNKNOWN, no proof file, no temporary file left."""
+    proof = tmp_path / "p.drat"
+    p = subprocess.Popen([sys.executable, "-m", "norvane", "solve", str(pigeonhole_file(tmp_path, 11)),
+                          "--proof", str(proof)], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    time.sleep(2.0)
+    t0 = time.monotonic()
+    p.send_signal(signal.SIGINT)
+    out, err = p.communicate(timeout=120)
+    assert p.returncode == 130, err
+    assert answer(out)[0] == "s UNKNOWN" and "Traceback" not in err
+    assert not proof.exists() and leftovers(tmp_path) == []
+    print(f"solve interrupt latency {time.monotonic() - t0:.2f}s")
+
+
+def test_interrupted_check_never_exits_0(tmp_path):
+    php = pigeonhole_file(tmp_path, 8)
+    proof = tmp_path / "p.drat"
+    assert norvane_cmd("solve", php, "--proof", proof, "-q").returncode == 20
+    p = subprocess.Popen([sys.executable, "-m", "norvane", "check", str(php), str(proof)],
+                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    time.sleep(0.5)
+    p.send_signal(signal.SIGINT)
+    out, err = p.communicate(timeout=300)
+    # either the check finished first (accepted: 0) or it was interrupted (130, never 0)
+    assert (p.returncode == 0 and "s VERIFIED" in out) or (p.returncode == 130 and "s UNKNOWN" in out), (out, err)
