@@ -308,6 +308,7 @@ class Run:
         self.model: list[int] | None = None
         self.engine: _nn.Solver | None = None
         self.core: list[int] = []
+        self.assumptions: list[int] = []
         self.interrupted = False
         self.original: CNF | None = None
         self.pre: Preprocessed | None = None
@@ -403,7 +404,7 @@ def cmd_solve(args: argparse.Namespace, run: Run) -> int:
     start = args.start
     opts = {name: getattr(args, name) for name in DEFAULTS}
     _check_solver_options(opts)
-    assumptions = args.assume or []
+    assumptions = run.assumptions = args.assume or []
     if args.portfolio and args.portfolio > 1 and assumptions:
         raise UsageError("--assume: not with --portfolio (the portfolio solves without assumptions)")
     if assumptions and (args.proof or args.check):
@@ -546,7 +547,13 @@ def finish(args: argparse.Namespace, run: Run, original: CNF, pre: Preprocessed 
                 code = EXIT_FAILED
     elif run.answer is True:
         run.model = _original_model(run)
-        if run.model is None:
+        # A frozen variable the preprocessor fixed is absent from the reduced formula: an
+        # assumption against its value shows here, and refutes the formula on its own.
+        true = set(run.model or ())
+        violated = [a for a in run.assumptions if run.model is not None and a not in true]
+        if violated:
+            run.answer, run.model, run.core = False, None, violated[:1]
+        elif run.model is None:
             print("c error: the model does not satisfy the formula", file=sys.stderr)
             code = EXIT_FAILED
     with deferred_interrupt(run):

@@ -91,7 +91,8 @@ class Preprocessed:
 def preprocess(formula: CNF | Iterable[Sequence[int]], *, rounds: int = 3, freeze: Iterable[int] = (),
                proof: PathLike | None = None, proof_format: str = "text", **options: Any) -> Preprocessed:
     """Simplify a formula.  `freeze`: variables that must not be eliminated (for instance those
-    you will assume or read from the model).  `proof`: a file for the DRAT steps of the
+    you will assume or read from the model); a frozen variable whose value the preprocessor fixed
+    leaves the reduced formula all the same, and reconstruct() gives it that value.  `proof`: a file for the DRAT steps of the
     simplification; a proof of the reduced formula appended to it proves the input formula
     unsatisfiable.  Options: {options}."""
     for name in options:

@@ -47,7 +47,9 @@ class Solver:
         check_names(options, "Solver()")
         if proof_format not in ("text", "binary"):
             raise ValueError(f"proof_format must be 'text' or 'binary', not {proof_format!r}")
-        nvars = formula.nvars if isinstance(formula, CNF) else 0
+        if formula is not None and not isinstance(formula, CNF):
+            formula = CNF(formula)
+        nvars = 0 if formula is None else formula.nvars
         self._s: _nn.Solver | None = _nn.Solver(nvars, **options)
         self._options = {**DEFAULTS, **options}
         self._proof = None if proof is None else _native.solver_proof(self._s, os.fspath(proof), proof_format == "binary")

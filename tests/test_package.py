@@ -1,0 +1,211 @@
+"""The norvane package used the way a python-sat user would: read a file, solve under
+assumptions, take a core, enumerate models, prove and check, preprocess and reconstruct, race a
+portfolio -- each against brute force on random formulas."""
+import bz2
+import gzip
+import importlib.metadata
+import itertools
+import lzma
+import random
+
+import pytest
+
+import norvane
+import norvane_native as nn
+from norvane import CNF, Solver, _native, check_proof, preprocess, solve_portfolio
+
+needs = {
+    "assumptions": pytest.mark.skipif(not (_native.HAS_ASSUMPTIONS and _native.HAS_CORE), reason="engine without assumptions"),
+    "propagate": pytest.mark.skipif(not _native.HAS_PROPAGATE, reason="engine without propagate"),
+    "limits": pytest.mark.skipif(not _native.HAS_PORTFOLIO_LIMITS, reason="engine without portfolio limits"),
+    "interrupt": pytest.mark.skipif(not _native.HAS_INTERRUPT, reason="engine without interrupt"),
+}
+
+
+def random_formula(rng, nvars, nclauses, maxlen=3):
+    return [[rng.choice((1, -1)) * rng.randint(1, nvars) for _ in range(rng.randint(1, maxlen))]
+            for _ in range(nclauses)]
+
+
+def models(nvars, clauses, fixed=()):
+    """Every model (as a set of literals) by brute force."""
+    out = []
+    for bits in itertools.product((False, True), repeat=nvars):
+        m = {v if b else -v for v, b in enumerate(bits, 1)}
+        if set(fixed) <= m and all(any(l in m for l in c) for c in clauses):
+            out.append(m)
+    return out
+
+
+def satisfies(clauses, model):
+    m = set(model)
+    return all(any(l in m for l in c) for c in clauses)
+
+
+FORMULAS = [(seed, random_formula(random.Random(seed), 8, random.Random(seed).randint(5, 40))) for seed in range(40)]
+
+
+def test_cnf_files_and_shapes(tmp_path):
+    cnf = CNF([[1, -2], [2, 3, 3], [4, -4]], nvars=6)  # duplicate kept once, tautology dropped
+    cnf.append((-5,))
+    cnf.extend([[6], []])
+    assert cnf.clauses == [[1, -2], [2, 3], [-5], [6], []] == list(cnf)
+    assert len(cnf) == 5 and cnf.nvars == 6
+    plain = tmp_path / "f.cnf"
+    cnf.to_file(plain)
+    assert CNF.from_file(plain) == cnf
+    for opener, suffix in [(gzip.open, ".gz"), (lzma.open, ".xz"), (bz2.open, ".bz2")]:
+        with opener(tmp_path / ("f.cnf" + suffix), "wb") as f:
+            f.write(plain.read_bytes())
+        assert CNF.from_file(tmp_path / ("f.cnf" + suffix)) == cnf
+    with pytest.raises(ValueError, match="0 is not a DIMACS literal"):
+        cnf.append([1, 0])
+    with pytest.raises(OverflowError):
+        cnf.append([-2**31])
+    assert len(cnf) == 5
+    bad = tmp_path / "bad.cnf"
+    bad.write_text("p cnf 3 1\n1 2 3\n")
+    with pytest.raises(ValueError, match=r"bad\.cnf:2:"):
+        CNF.from_file(bad)
+
+
+@pytest.mark.parametrize("seed,clauses", FORMULAS)
+def test_solve_prove_check_against_brute_force(seed, clauses, tmp_path):
+    proof = tmp_path / "p.drat"
+    fmt = "binary" if seed % 2 else "text"
+    with Solver(CNF(clauses, nvars=8), proof=proof, proof_format=fmt, restart=["luby", "glucose"][seed % 2]) as s:
+        answer = s.solve()
+        assert answer == bool(models(8, clauses))
+        if answer:
+            assert len(s.model) == 8 and satisfies(clauses, s.model)
+        else:
+            assert s.model is None
+        assert set(s.stats) == set(norvane.solver.STATS)
+    if not answer:
+        result = check_proof(CNF(clauses), proof)
+        assert result.ok and result.empty_derived and result.failed_step == -1
+        assert isinstance(result, norvane.CheckResult) and result._fields[-1] == "empty_derived"
+
+
+@needs["assumptions"]
+@pytest.mark.parametrize("seed,clauses", FORMULAS[:25])
+def test_assumptions_and_cores(seed, clauses):
+    rng = random.Random(seed)
+    s = Solver(clauses)
+    for _ in range(4):
+        assumptions = [rng.choice((1, -1)) * v for v in rng.sample(range(1, 9), rng.randint(1, 4))]
+        answer = s.solve(assumptions)
+        assert answer == bool(models(8, clauses, assumptions))
+        if answer:
+            assert set(assumptions) <= set(s.model) and satisfies(clauses, s.model)
+        elif s.ok:
+            core = s.core
+            assert set(core) <= set(assumptions) and not models(8, clauses, core)
+            assert core == [a for a in assumptions if a in core]  # in the order given
+
+
+@needs["propagate"]
+def test_propagate():
+    s = Solver([[-1, 2], [-2, 3], [-3, -4]])
+    assert s.propagate([1]) == (True, [1, 2, 3, -4])
+    ok, _ = s.propagate([1, 4])
+    assert not ok and s.solve() is True
+
+
+@pytest.mark.parametrize("seed,clauses", FORMULAS[:15])
+def test_enum_models(seed, clauses):
+    every = models(8, clauses)
+    found = list(Solver(clauses).enum_models())
+    assert sorted(map(sorted, found)) == sorted(map(sorted, every))
+    over = [1, 2, 3]
+    projected = list(Solver(clauses).enum_models(over=over))
+    assert len(projected) == len({frozenset(l for l in m if abs(l) in over) for m in every})
+    assert len(list(Solver(clauses).enum_models(limit=2))) == min(2, len(every))
+
+
+@pytest.mark.parametrize("seed", range(60))
+def test_preprocess_reconstruct_and_map(seed, tmp_path):
+    rng = random.Random(seed)
+    clauses = random_formula(rng, 9, rng.randint(5, 45))
+    freeze = rng.sample(range(1, 10), 2)
+    proof = tmp_path / "pre.drat"
+    res = preprocess(clauses, freeze=freeze, proof=proof, do_bve=seed % 3 != 0)
+    expected = bool(models(9, clauses))
+    s = Solver(res.cnf, proof=tmp_path / "s.drat")
+    answer = s.solve()
+    s.close()
+    assert answer == expected and (not res.unsat or not expected)
+    if answer:
+        full = res.reconstruct(s.model)
+        assert satisfies(clauses, full) and len(full) == CNF(clauses).nvars
+        # frozen variables keep their values, unless the preprocessor fixed them
+        kept = {abs(l) for c in res.cnf for l in c} & set(freeze)
+        assert {l for l in full if abs(l) in kept} == {l for l in s.model if abs(l) in kept}
+    else:
+        with open(proof, "ab") as f:  # the preprocessor's steps, then the solver's
+            f.write((tmp_path / "s.drat").read_bytes())
+        assert check_proof(CNF(clauses), proof).ok
+    res.write_map(tmp_path / "m.map")
+    again = norvane.load_map(tmp_path / "m.map")
+    assert again.cnf == res.cnf and again.original == res.original
+
+
+def test_portfolio(tmp_path):
+    rng = random.Random(5)
+    for seed in range(12):
+        clauses = random_formula(rng, 8, rng.randint(10, 40))
+        workers = 3 if seed % 2 else [{}, {"restart": "glucose", "ccmin": "basic"}]
+        res = solve_portfolio(clauses, workers, proof=tmp_path / "p.drat")
+        assert res.sat == bool(models(8, clauses)) and 0 <= res.worker < len(res.configs)
+        if res.sat:
+            assert satisfies(clauses, res.model) and res.proof is None
+        else:
+            assert res.proof and check_proof(CNF(clauses), res.proof).ok
+    with pytest.raises(TypeError, match="unexpected keyword argument 'restrat'"):
+        solve_portfolio([[1]], [{"restrat": "luby"}])
+
+
+@needs["limits"]
+def test_portfolio_limits():
+    holes = 9
+    php = [[p * holes + h + 1 for h in range(holes)] for p in range(holes + 1)]
+    php += [[-(p * holes + h + 1), -(q * holes + h + 1)]
+            for h in range(holes) for p in range(holes + 1) for q in range(p + 1, holes + 1)]
+    res = solve_portfolio(php, 2, conflict_limit=100)
+    assert res.worker == -1 and res.sat is None and res.model is None
+
+
+def test_options_come_from_the_engine():
+    import inspect
+    engine = {k: p.default for k, p in inspect.signature(nn.Solver).parameters.items() if k != "nvars"}
+    assert norvane.SOLVER_DEFAULTS == engine and len(engine) == 20
+    doc = Solver.__doc__
+    assert all(f"{k}={v!r}: " in doc for k, v in engine.items())
+    with pytest.raises(TypeError, match="unexpected keyword argument 'restrat'"):
+        Solver(restrat="luby")
+    with pytest.raises(ValueError, match='unknown restart "Luby"'):
+        Solver(restart="Luby")
+
+
+def test_panic_exception_and_version():
+    assert norvane.PanicException is nn.PanicException
+    assert issubclass(norvane.PanicException, BaseException) and not issubclass(norvane.PanicException, Exception)
+    assert norvane.__version__ == nn.__version__ == "0.1.6"
+    try:
+        dist = importlib.metadata.version("norvane")
+    except importlib.metadata.PackageNotFoundError:
+        pytest.skip("norvane is not installed")
+    assert dist == norvane.__version__
+
+
+@needs["interrupt"]
+def test_interrupt_from_another_thread():
+    import threading
+    holes = 10
+    php = [[p * holes + h + 1 for h in range(holes)] for p in range(holes + 1)]
+    php += [[-(p * holes + h + 1), -(q * holes + h + 1)]
+            for h in range(holes) for p in range(holes + 1) for q in range(p + 1, holes + 1)]
+    s = Solver(php)
+    threading.Timer(0.3, s.interrupt).start()
+    assert s.solve() is None
+    assert s.solve(conflict_limit=10) is None  # usable afterwards
