@@ -21,6 +21,13 @@ def mk_lit(v: int, negated: bool = False) -> int: ...
 def from_dimacs(d: int) -> int: ...
 def to_dimacs(l: int) -> int: ...
 
+class PanicException(BaseException):
+    """Raised when the native code hits an internal fault.
+
+    Like SystemExit, it derives from BaseException (not Exception), so that it
+    usually propagates to the top and ends the interpreter instead of being
+    swallowed by an ordinary `except Exception` clause."""
+
 class ClauseDb:
     """A clause database living in native memory."""
 

@@ -1,0 +1,62 @@
+"""Type information of the installed distribution (PEP 561): mypy finds it for both norvane
+(py.typed) and norvane_native (the stub-only package norvane_native-stubs), and uses it."""
+import importlib.metadata
+import importlib.util
+import re
+import shutil
+import subprocess
+import sys
+
+import pytest
+
+USER_CODE = '''
+import norvane
+import norvane_native
+from norvane import CNF, Solver, check_proof
+
+with Solver(CNF([[1, -2], [2]]), restart="glucose") as s:
+    answer: bool | None = s.solve(assumptions=[1])
+    model: list[int] | None = s.model
+result: norvane.CheckResult = check_proof(CNF([[1], [-1]]), [(False, [])])
+flag: bool = result.ok
+lit: int = norvane_native.to_dimacs(3)
+try:
+    pass
+except norvane.PanicException:
+    pass
+wrong1: str = norvane_native.to_dimacs(3)
+wrong2: str = result.steps
+'''
+
+
+def installed():
+    try:
+        files = importlib.metadata.files("norvane") or []
+    except importlib.metadata.PackageNotFoundError:
+        return False
+    return any(str(f).endswith("norvane_native-stubs/__init__.pyi") for f in files)
+
+
+pytestmark = pytest.mark.skipif(not installed(), reason="norvane is not installed (with its stubs)")
+
+
+def check(cmd, tmp_path):
+    (tmp_path / "user.py").write_text(USER_CODE)
+    r = subprocess.run(cmd + ["user.py"], cwd=tmp_path, capture_output=True, text=True, timeout=600)
+    out = r.stdout + r.stderr
+    lines = [int(m) for m in re.findall(r"user\.py:(\d+):(?:\d+ -)? error", out)]
+    # exactly the two deliberate mistakes, found through the packages' own type information
+    assert len(lines) == 2 and all("wrong" in USER_CODE.splitlines()[n - 1] for n in lines), out
+    assert "stub" not in out and "import" not in out, out
+
+
+@pytest.mark.skipif(importlib.util.find_spec("mypy") is None, reason="mypy is not installed")
+def test_mypy_finds_both_packages(tmp_path):
+    check([sys.executable, "-m", "mypy", "--no-incremental", "--python-executable", sys.executable,
+           "--python-version", "3.10"], tmp_path)
+
+
+@pytest.mark.skipif(importlib.util.find_spec("pyright") is None or shutil.which("node") is None,
+                    reason="pyright (and node) not installed")
+def test_pyright_finds_both_packages(tmp_path):
+    check([sys.executable, "-m", "pyright", "--pythonpath", sys.executable], tmp_path)
