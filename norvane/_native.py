@@ -256,5 +256,5 @@ def check_proof(nvars: int, db: _nn.ClauseDb, proof: Any, name: str, **kw: Any) 
         clauses: Any = db if HAS_CHECK_BYTES else db.clauses()
         return _nn.check_proof(nvars, clauses, proof, **kw)
     if HAS_CHECK_BYTES:
-        return _nn.check_proof(nvars, db, proof, **kw)
+        return _nn.check_proof(nvars, db, proof, **kw)  # type: ignore[arg-type]
     return _nn.check_proof(nvars, db.clauses(), parse_drat(bytes(proof), name), **kw)

@@ -565,7 +565,7 @@ def finish(args: argparse.Namespace, run: Run, original: CNF, pre: Preprocessed 
         else:
             print("s UNKNOWN")
         if stats_out is not None:
-            run.stats.update(file=name, answer=_ANSWER.get(run.answer, "UNKNOWN"), exit_code=code,
+            run.stats.update(file=name, answer=_ANSWER[run.answer], exit_code=code,
                              nvars=original.nvars, clauses=len(original), times=run.times, version=_nn.__version__,
                              options={k: getattr(args, k) for k in DEFAULTS})
             if run.core:
@@ -578,7 +578,7 @@ def finish(args: argparse.Namespace, run: Run, original: CNF, pre: Preprocessed 
     return EXIT_INTERRUPTED if run.interrupted else code
 
 
-_ANSWER = {True: "SATISFIABLE", False: "UNSATISFIABLE"}
+_ANSWER: dict[bool | None, str] = {True: "SATISFIABLE", False: "UNSATISFIABLE", None: "UNKNOWN"}
 
 
 def _original_model(run: Run) -> list[int] | None:
