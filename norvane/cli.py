@@ -119,7 +119,8 @@ def _check_solver_options(opts: dict[str, Any]) -> None:
 
 class Output:
     """A file written under a temporary name beside `target` and renamed over it by commit().
-    A target that exists and is not a regular file (/dev/null, a pipe) is written directly."""
+    A target that exists and is not a regular file (/dev/stdout, a pipe) is never replaced: the
+    content goes to a temporary file first and is copied into it, in one go, by commit()."""
 
     def __init__(self, target: str, option: str) -> None:
         if target == "-":
@@ -128,28 +129,28 @@ class Output:
         p = Path(target)
         if p.is_dir():
             raise UsageError(f"{option} {target}: is a directory")
-        self.direct = p.exists() and not p.is_file()
-        if self.direct:
-            self.path = target
-            try:
-                open(target, "ab").close()
-            except OSError as e:
-                raise UsageError(f"{option} {target}: cannot write: {e.strerror or e}") from None
-            return
+        self.special = p.exists() and not p.is_file()
+        if self.special and not os.access(target, os.W_OK):
+            raise UsageError(f"{option} {target}: cannot write: permission denied")
+        where = tempfile.gettempdir() if self.special else (str(p.parent) or ".")
         try:
-            fd, self.path = tempfile.mkstemp(prefix=f".{p.name}.", suffix=".tmp", dir=p.parent if str(p.parent) else ".")
+            fd, self.path = tempfile.mkstemp(prefix=f".{p.name}.", suffix=".tmp", dir=where)
         except OSError as e:
             raise UsageError(f"{option} {target}: cannot write: {e.strerror or e}") from None
         os.close(fd)
         os.chmod(self.path, 0o666 & ~_UMASK)
 
     def commit(self) -> None:
-        if not self.direct:
+        if self.special:
+            with open(self.path, "rb") as f, open(self.target, "wb") as g:
+                shutil.copyfileobj(f, g, 1 << 20)
+            os.unlink(self.path)
+        else:
             os.replace(self.path, self.target)
         self.done = True
 
     def discard(self) -> None:
-        if not self.done and not self.direct:
+        if not self.done:
             try:
                 os.unlink(self.path)
             except FileNotFoundError:
@@ -621,7 +622,7 @@ def interrupted(args: argparse.Namespace, run: Run) -> int:
             if run.answer is True and run.original is not None:
                 run.model = _original_model(run)
             _print_answer(run)
-        else:
+        elif args.command == "check":
             print("s UNKNOWN")
         sys.stdout.flush()
     return EXIT_INTERRUPTED

@@ -7,8 +7,10 @@ import lzma
 import os
 import pty
 import signal
+import stat
 import subprocess
 import sys
+import threading
 import time
 from pathlib import Path
 
@@ -140,8 +142,14 @@ def test_proof_file_rules(tmp_path):
     target.write_text("old\n")
     r = norvane_cmd("solve", QUEENS, "--proof", target)  # satisfiable: no proof
     assert r.returncode == 10 and target.read_text() == "old\n" and leftovers(tmp_path) == []
-    r = norvane_cmd("solve", PIGEONS, "--proof", os.devnull)  # not a regular file: written in place
-    assert r.returncode == 20 and os.path.exists(os.devnull) and not Path(os.devnull).is_file()
+    fifo = tmp_path / "fifo"  # not a regular file: written in place, never renamed over
+    os.mkfifo(fifo)
+    received = []
+    reader = threading.Thread(target=lambda: received.append(fifo.read_bytes()))
+    reader.start()
+    r = norvane_cmd("solve", PIGEONS, "--proof", fifo)
+    reader.join(timeout=60)
+    assert r.returncode == 20 and stat.S_ISFIFO(fifo.stat().st_mode) and received[0].endswith(b"\n0\n")
 
 
 @pytest.mark.parametrize("args,message", [
@@ -226,13 +234,19 @@ def test_stats_json(tmp_path):
 
 
 @pytest.mark.skipif(not _native.HAS_ASSUMPTIONS, reason="engine without assumptions")
-def test_assume(tmp_path):
-    # queen on square 1 and on square 2 attack each other
-    r = norvane_cmd("solve", QUEENS, "--assume", "1,2", "-q")
+@pytest.mark.parametrize("extra", [[], ["--preprocess"]])
+def test_assume(extra, tmp_path):
+    # queens on squares 1 and 2 attack each other
+    r = norvane_cmd("solve", QUEENS, "--assume", "1,2", "-q", *extra)
     assert r.returncode == 20 and "c core 1 2" in r.stdout
-    r = norvane_cmd("solve", QUEENS, "--assume", "-1 -2", "-q")
+    r = norvane_cmd("solve", QUEENS, "--assume", "-1 -2", "-q", *extra)
     status, model = answer(r.stdout)
-    assert r.returncode == 10 and {-1, -2} <= model
+    assert r.returncode == 10 and {-1, -2} <= model and satisfied(QUEENS, model)
+    # variable 1 is fixed by propagation, so the preprocessor takes it out of the formula
+    f = tmp_path / "f.cnf"
+    f.write_text("p cnf 3 3\n1 0\n-1 2 3 0\n-2 -3 0\n")
+    r = norvane_cmd("solve", f, "--assume", "-1", *extra)
+    assert r.returncode == 20 and "c core -1" in r.stdout
 
 
 @pytest.mark.parametrize("sub", ["solve", "check", "preprocess"])

@@ -148,6 +148,11 @@ def test_preprocess_reconstruct_and_map(seed, tmp_path):
     res.write_map(tmp_path / "m.map")
     again = norvane.load_map(tmp_path / "m.map")
     assert again.cnf == res.cnf and again.original == res.original
+    if seed == 0 and res.eliminated_vars:  # a map whose settings give another reduction is refused
+        text = gzip.decompress((tmp_path / "m.map").read_bytes()).replace(b'"do_bve": true', b'"do_bve": false')
+        (tmp_path / "m.map").write_bytes(gzip.compress(text))
+        with pytest.raises(ValueError, match="reduces the formula differently"):
+            norvane.load_map(tmp_path / "m.map")
 
 
 def test_portfolio(tmp_path):
