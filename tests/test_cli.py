@@ -145,7 +145,7 @@ def test_proof_file_rules(tmp_path):
     fifo = tmp_path / "fifo"  # not a regular file: written in place, never renamed over
     os.mkfifo(fifo)
     received = []
-    reader = threading.Thread(target=lambda: received.append(fifo.read_bytes()))
+    reader = threading.Thread(target=lambda: received.append(fifo.read_bytes()), daemon=True)
     reader.start()
     r = norvane_cmd("solve", PIGEONS, "--proof", fifo)
     reader.join(timeout=60)
@@ -292,6 +292,22 @@ def test_interrupt(tmp_path):
     assert answer(out)[0] == "s UNKNOWN" and "Traceback" not in err
     assert not proof.exists() and leftovers(tmp_path) == []
     print(f"solve interrupt latency {time.monotonic() - t0:.2f}s")
+
+
+@pytest.mark.parametrize("extra", [[], ["--preprocess"]])
+def test_answer_found_before_the_interruption_is_printed(extra, monkeypatch, capsys):
+    """Ctrl-C just after the search answered: the answer (the original formula's model) is printed."""
+    from norvane import cli
+    search = cli._solve_sliced
+
+    def answer_then_interrupt(*args):
+        search(*args)
+        raise KeyboardInterrupt
+
+    monkeypatch.setattr(cli, "_solve_sliced", answer_then_interrupt)
+    assert cli.main(["solve", str(QUEENS), "-q", *extra]) == 130
+    status, model = answer(capsys.readouterr().out)
+    assert status == "s SATISFIABLE" and satisfied(QUEENS, model) and len(model) == 64
 
 
 def test_interrupted_check_never_exits_0(tmp_path):
