@@ -33,7 +33,7 @@ from typing import Any, NoReturn, TextIO
 import norvane_native as _nn
 
 from . import _native
-from .cnf import CNF, to_internal
+from .cnf import CNF, to_dimacs, to_internal
 from .options import CHOICES, DEFAULTS, HELP, portfolio_configs
 from .portfolio import solve_portfolio
 from .preprocess import OPTIONS as PRE_OPTIONS
@@ -519,7 +519,7 @@ def _solve(args: argparse.Namespace, run: Run, path: str, opts: dict[str, Any], 
         if answer:
             run.model = _model(s.model)
         elif answer is False and assumptions:
-            run.core = [-(l >> 1) - 1 if l & 1 else (l >> 1) + 1 for l in s.core()]  # type: ignore[attr-defined]
+            run.core = to_dimacs(s.core())
         run.stats["search"] = {k: getattr(s, k) for k in STATS}
         print("c " + " ".join(f"{k} {getattr(s, k)}" for k in ("conflicts", "decisions", "propagations",
                                                                  "restarts", "learned", "deleted")))
