@@ -5,8 +5,9 @@
     norvane preprocess CNF -o OUT   simplify a formula and write it as DIMACS
 
 Exit codes: solve 10 satisfiable, 20 unsatisfiable, 0 unknown; check 0 accepted, 1 rejected;
-1 an internal check failed; 2 bad input or option (one line on standard error); 130 interrupted
-(Ctrl-C), never 0.  An answer found before the interruption is still printed.
+1 an internal check failed; 2 bad input or option, or out of memory (one line on standard
+error); 130 interrupted (Ctrl-C), never 0.  An answer found before the interruption is still
+printed.
 
 Files the command writes (proofs, outputs, maps, statistics) are written under a temporary name
 beside the target and renamed when complete; on interruption, and for a proof when the answer is
@@ -782,9 +783,9 @@ def main(argv: Sequence[str] | None = None) -> int:
         except OSError as e:
             print(f"norvane: {e.filename or ''}{': ' if e.filename else ''}{e.strerror or e}", file=sys.stderr)
             return EXIT_FAILED
-        except MemoryError:
+        except MemoryError:  # a formula (or a header's variable count) beyond the memory there is
             print("norvane: out of memory", file=sys.stderr)
-            return EXIT_FAILED
+            return EXIT_USAGE
     except KeyboardInterrupt:  # a second Ctrl-C while reporting the first
         return EXIT_INTERRUPTED
     finally:
