@@ -181,8 +181,7 @@ def solver_proof(solver: _nn.Solver, path: str, binary: bool) -> ProofFile:
 def preprocessor(nvars: int, options: dict[str, Any], path: str | None, binary: bool) -> tuple[Any, ProofFile | None]:
     if path is None:
         return _nn.Preprocessor(nvars, **options), None
-    if HAS_PRE_PROOF_FILE:
-        # A binary preprocessor proof comes with the native proof file's format option.
+    if HAS_PRE_PROOF_FILE and not binary:  # the engine writes a preprocessor's proof as text
         pre = _nn.Preprocessor(nvars, **options, with_proof=True, proof_path=path)  # type: ignore[call-arg]
         return pre, ProofFile(pre, path, binary, True)
     pre = _nn.Preprocessor(nvars, **options, with_proof=True)
