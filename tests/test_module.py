@@ -309,6 +309,7 @@ def test_panic_exception_escapes_except_exception(panic):
         caught = e
     assert isinstance(caught, panic)
     assert panic is type(caught)  # created once per process
+    assert nn.PanicException is panic and "PanicException" not in nn.__all__  # named, outside __all__
 
 
 def test_results_are_fresh_objects():
