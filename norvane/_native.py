@@ -17,6 +17,20 @@ import norvane_native as _nn
 PanicException: type[BaseException] = _nn.PanicException  # type: ignore[attr-defined]
 
 
+def signature_defaults(fn: Any) -> dict[str, Any]:
+    """Parameter names and defaults from an engine entry's text signature (what inspect would
+    give, without importing it at start-up)."""
+    import ast
+
+    sig = getattr(fn, "__text_signature__", None) or "()"
+    out: dict[str, Any] = {}
+    for part in sig.strip("()").split(","):
+        name, eq, value = part.strip().partition("=")
+        if eq and not name.startswith("$"):
+            out[name] = ast.literal_eval(value)
+    return out
+
+
 def _params(fn: Any) -> set[str]:
     """Parameter names from the text signature (cheaper than inspect at start-up)."""
     sig = getattr(fn, "__text_signature__", None) or ""

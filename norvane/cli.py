@@ -16,7 +16,6 @@ not UNSAT, the temporary file is removed and the target left as it was.
 from __future__ import annotations
 
 import argparse
-import json
 import math
 import os
 import re
@@ -28,7 +27,6 @@ import threading
 import time
 from collections.abc import Iterator, Sequence
 from contextlib import contextmanager
-from pathlib import Path
 from typing import Any, NoReturn, TextIO
 
 import norvane_native as _nn
@@ -43,7 +41,7 @@ from .proof import check_proof
 from .solver import STATS
 
 EXIT_SAT, EXIT_UNSAT, EXIT_UNKNOWN, EXIT_FAILED, EXIT_USAGE, EXIT_INTERRUPTED = 10, 20, 0, 1, 2, 130
-EXAMPLE = Path(__file__).resolve().parent / "examples" / "queens8.cnf"
+EXAMPLE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "examples", "queens8.cnf")
 MAX_WORKERS = 64
 
 
@@ -127,15 +125,14 @@ class Output:
         if target == "-":
             raise UsageError(f"{option} -: standard output is not supported here; give a file name")
         self.target, self.option, self.done = target, option, False
-        p = Path(target)
-        if p.is_dir():
+        if os.path.isdir(target):
             raise UsageError(f"{option} {target}: is a directory")
-        self.special = p.exists() and not p.is_file()
+        self.special = os.path.exists(target) and not os.path.isfile(target)
         if self.special and not os.access(target, os.W_OK):
             raise UsageError(f"{option} {target}: cannot write: permission denied")
-        where = tempfile.gettempdir() if self.special else (str(p.parent) or ".")
+        where = tempfile.gettempdir() if self.special else (os.path.dirname(target) or ".")
         try:
-            fd, self.path = tempfile.mkstemp(prefix=f".{p.name}.", suffix=".tmp", dir=where)
+            fd, self.path = tempfile.mkstemp(prefix=f".{os.path.basename(target)}.", suffix=".tmp", dir=where)
         except OSError as e:
             raise UsageError(f"{option} {target}: cannot write: {e.strerror or e}") from None
         os.close(fd)
@@ -170,7 +167,7 @@ _UMASK = _umask()
 
 def _scratch(beside: str) -> str:
     """A temporary file next to `beside` (same file system), for a part of a proof."""
-    fd, path = tempfile.mkstemp(prefix=".norvane-", suffix=".tmp", dir=Path(beside).parent)
+    fd, path = tempfile.mkstemp(prefix=".norvane-", suffix=".tmp", dir=os.path.dirname(beside) or ".")
     os.close(fd)
     return path
 
@@ -425,7 +422,7 @@ def cmd_solve(args: argparse.Namespace, run: Run) -> int:
     run.outputs += [o for o in (proof_out, stats_out) if o]
 
     if args.file is None:
-        path = "-" if not sys.stdin.isatty() else str(EXAMPLE)
+        path = "-" if not sys.stdin.isatty() else EXAMPLE
     else:
         path = args.file
     deadline = Deadline(start, args.time_limit)
@@ -572,6 +569,8 @@ def finish(args: argparse.Namespace, run: Run, original: CNF, pre: Preprocessed 
                              options={k: getattr(args, k) for k in DEFAULTS})
             if run.core:
                 run.stats["core"] = run.core
+            import json
+
             with open(stats_out.path, "w") as f:
                 json.dump(run.stats, f, indent=1)
                 f.write("\n")

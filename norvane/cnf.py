@@ -9,13 +9,9 @@ source.  Literal conversion between signed DIMACS literals and the engine's inte
 """
 from __future__ import annotations
 
-import bz2
-import gzip
-import lzma
 import os
 import sys
 from collections.abc import Iterable, Iterator, Sequence
-from pathlib import Path
 from typing import Union
 
 import norvane_native as _nn
@@ -70,6 +66,12 @@ def compression(head: bytes) -> str | None:
 
 def decompress(data: bytes, name: str) -> bytes:
     kind = compression(data)
+    if kind is None:
+        return data
+    import bz2
+    import gzip
+    import lzma
+
     try:
         if kind == "gzip":
             return gzip.decompress(data)

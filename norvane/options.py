@@ -6,16 +6,15 @@ diversified configurations a portfolio races (the same ones the command line use
 """
 from __future__ import annotations
 
-import inspect
 from collections.abc import Mapping
 from typing import Any
 
 import norvane_native as _nn
 
+from ._native import signature_defaults
+
 #: Every search option of the engine with its default, in the engine's order.
-DEFAULTS: dict[str, Any] = {
-    name: p.default for name, p in inspect.signature(_nn.Solver).parameters.items() if name != "nvars"
-}
+DEFAULTS: dict[str, Any] = {name: v for name, v in signature_defaults(_nn.Solver).items() if name != "nvars"}
 
 #: Accepted values of the two options that take a word.
 CHOICES: dict[str, tuple[str, ...]] = {

@@ -13,7 +13,6 @@ from __future__ import annotations
 
 import gzip
 import hashlib
-import inspect
 import json
 import os
 from collections.abc import Iterable, Sequence
@@ -26,7 +25,7 @@ from .cnf import CNF, PathLike, decompress, model_literals
 
 #: The preprocessor's options and defaults, read from the engine.
 OPTIONS: dict[str, Any] = {
-    name: p.default for name, p in inspect.signature(_nn.Preprocessor).parameters.items()
+    name: v for name, v in _native.signature_defaults(_nn.Preprocessor).items()
     if name not in ("nvars", "with_proof", "proof_path")
 }
 COUNTERS = ("units", "subsumed", "strengthened", "eliminated_vars", "resolvents", "pure")
