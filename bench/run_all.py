@@ -4,9 +4,10 @@
     python3 bench/run_all.py            # everything (about 10 minutes on two cores)
     python3 bench/run_all.py --quick    # a few instances per benchmark
 
-The plot shows solve times per instance of the shared set: norvane_native's Solver (default options)
-against the minisat binary and python-sat's minisat22, glucose4 and cadical153 (solve only, clauses
-already loaded, in the same process and run).
+The plot shows solve times per instance of the shared set, log-log: norvane_native's Solver (default
+options) against python-sat's minisat22, glucose4 and cadical153 (solve only, clauses already
+loaded, in the same process and run); bench/cli_times.png compares the norvane command with the
+minisat and cadical binaries, whole process against whole process.
 """
 from __future__ import annotations
 
@@ -75,6 +76,8 @@ def solve_times(names, timeout):
 
 
 def plot(results, out: Path):
+    """Log-log scatter of norvane_native's in-process solve time against each python-sat solver's
+    (like with like: clauses loaded, solve call only), with the diagonal."""
     try:
         import matplotlib
         matplotlib.use("Agg")
@@ -82,27 +85,25 @@ def plot(results, out: Path):
     except ImportError:
         print("matplotlib not installed (pip install '.[bench]'): no plot", file=sys.stderr)
         return False
-    names = [r["file"].removesuffix(".cnf.xz") for r in results]
-    series = ["ours", "minisat"] + [label for label, _ in PYSAT]
-    labels = {"ours": "norvane_native", "minisat": "minisat (binary, incl. start-up)",
-              "minisat22": "python-sat minisat22", "glucose4": "python-sat glucose4",
-              "cadical153": "python-sat cadical153"}
-    markers = {"ours": "o", "minisat": "s", "minisat22": "^", "glucose4": "v", "cadical153": "D"}
-    fig, ax = plt.subplots(figsize=(14, 6))
-    xs = range(len(results))
-    for key in series:
-        ys = [r.get(key) for r in results]
-        if all(y is None for y in ys):
-            continue
-        ax.scatter([x for x, y in zip(xs, ys) if y], [max(y, 1e-5) for y in ys if y], marker=markers[key],
-                   label=labels[key], s=28 if key == "ours" else 18, zorder=3 if key == "ours" else 2)
+    fig, ax = plt.subplots(figsize=(6.5, 6.5))
+    pts = [r[k] for r in results for k in ["ours"] + [l for l, _ in PYSAT] if r.get(k)]
+    if not pts:
+        return False
+    lo, hi = max(min(pts), 1e-5) * 0.8, max(pts) * 1.25
+    for (label, _), marker in zip(PYSAT, "^vD"):
+        xy = [(r[label], r["ours"]) for r in results if r.get(label) and r.get("ours")]
+        if xy:
+            ax.scatter([max(x, 1e-5) for x, _ in xy], [max(y, 1e-5) for _, y in xy], marker=marker, alpha=0.7,
+                       label=f"vs python-sat {label}")
+    ax.plot([lo, hi], [lo, hi], "k--", linewidth=1, label="same time")
+    ax.set_xscale("log")
     ax.set_yscale("log")
-    ax.set_ylabel("solve time (s, log scale)")
-    ax.set_xticks(list(xs))
-    ax.set_xticklabels(names, rotation=90, fontsize=7)
-    ax.grid(axis="y", which="both", alpha=0.3)
+    ax.set_xlim(lo, hi)
+    ax.set_ylim(lo, hi)
+    ax.set_xlabel("python-sat solver, solve call (s)")
+    ax.set_ylabel("norvane_native Solver.solve (s)")
+    ax.set_title("In-process solve time per instance (below the diagonal: norvane faster)")
     ax.legend(fontsize=8)
-    ax.set_title("Solve time per instance of the shared set (default options)")
     fig.tight_layout()
     fig.savefig(out, dpi=110)
     return True
@@ -125,6 +126,8 @@ def main(argv=None):
         ("Preprocessing, against minisat's simplification", "preprocess_bench.py", []),
         ("Portfolio of two configurations, against each alone", "portfolio_bench.py", []),
         ("Solving under assumptions, against the plain search", "assumptions_bench.py", []),
+        ("The norvane command against the minisat and cadical binaries (whole process)", "cli_bench.py", []),
+        ("Loading a file into a solver, against python-sat", "load_bench.py", []),
     ]:
         print(f"running {script} ...", file=sys.stderr, flush=True)
         body, took, cmd = run_script(script, extra + sel)
