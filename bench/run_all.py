@@ -127,7 +127,7 @@ def main(argv=None):
         ("Portfolio of two configurations, against each alone", "portfolio_bench.py", []),
         ("Solving under assumptions, against the plain search", "assumptions_bench.py", []),
         ("The norvane command against the minisat and cadical binaries (whole process)", "cli_bench.py", []),
-        ("Loading a file into a solver, against python-sat", "load_bench.py", []),
+        ("Loading a file into a solver through the package, against python-sat", "package_load_bench.py", []),
     ]:
         print(f"running {script} ...", file=sys.stderr, flush=True)
         body, took, cmd = run_script(script, extra + sel)
