@@ -1,10 +1,10 @@
 """The engine entries this package relies on that a given engine build may not have yet.
 
 Everything that depends on whether the engine offers an entry is decided here, once, so the
-rest of the package calls one function whatever the build.  Where an older build lacks an
-entry that an existing feature needs (reading DIMACS, proofs written to a file, checking a
-proof file), a plain-Python stand-in keeps the feature working; entries without a stand-in
-raise NotImplementedError naming what is missing.
+rest of the package calls one function whatever the build.  Where a build lacks an entry that
+an existing feature needs (a preprocessor's proof written to a file, checking a proof file
+natively), a plain-Python stand-in keeps the feature working; entries without a stand-in raise
+NotImplementedError naming what is missing.
 """
 from __future__ import annotations
 
@@ -47,11 +47,20 @@ HAS_PROOF_FILE = "path" in _params(_nn.Solver.enable_proof)
 HAS_ADD_CLAUSES = hasattr(_nn.Solver, "add_clauses")
 HAS_PRE_PROOF_FILE = "proof_path" in _params(_nn.Preprocessor)
 HAS_PRE_ADD_CLAUSES = hasattr(_nn.Preprocessor, "add_clauses")
-HAS_READ_DIMACS = hasattr(_nn.ClauseDb, "read_dimacs")
-HAS_PARSE_DIMACS = hasattr(_nn.ClauseDb, "parse_dimacs")
 HAS_PORTFOLIO_LIMITS = "seconds" in _params(_nn.solve_portfolio)
-# check_proof takes a ClauseDb and bytes-like proofs together with the two readers above.
-HAS_CHECK_BYTES = HAS_READ_DIMACS
+_check_bytes: bool | None = None
+
+
+def has_check_bytes() -> bool:
+    """Whether check_proof takes a ClauseDb and a bytes-like DRAT proof (asked once)."""
+    global _check_bytes
+    if _check_bytes is None:
+        try:
+            _nn.check_proof(0, _nn.ClauseDb(), b"0\n")  # type: ignore[arg-type]
+            _check_bytes = True
+        except TypeError:
+            _check_bytes = False
+    return _check_bytes
 
 
 def require(flag: bool, what: str) -> None:
@@ -60,72 +69,18 @@ def require(flag: bool, what: str) -> None:
 
 
 # ---------------------------------------------------------------------------------------------
-# DIMACS reading
-
-_TOKENS = re.compile(rb"[+-]?[0-9]+(?:[ \t\r\f\v]+[+-]?[0-9]+)*")
+# DIMACS reading (the engine's reader: strict tokens, header counts, file:line:column messages)
 
 
 def read_dimacs_file(path: str) -> _nn.ClauseDb:
-    if HAS_READ_DIMACS:
-        db = _nn.ClauseDb()
-        db.read_dimacs(path)  # type: ignore[attr-defined]
-        return db
-    with open(path, "rb") as f:
-        return read_dimacs_bytes(f.read(), path)
+    db = _nn.ClauseDb()
+    db.read_dimacs(path)
+    return db
 
 
 def read_dimacs_bytes(data: bytes, name: str) -> _nn.ClauseDb:
-    if HAS_PARSE_DIMACS:
-        db = _nn.ClauseDb()
-        db.parse_dimacs(data, name=name)  # type: ignore[attr-defined]
-        return db
-    return _parse_dimacs(data, name)
-
-
-def _parse_dimacs(data: bytes, name: str) -> _nn.ClauseDb:
-    """Stand-in reader: strict tokens (optionally signed decimal integers), header first,
-    literals within the header's variables, every clause closed by 0."""
-    db: _nn.ClauseDb | None = None
-    nvars = 0
-    cur: list[int] = []
-    cur_line = 0
-    for lineno, raw in enumerate(data.splitlines(), 1):
-        s = raw.strip()
-        if not s or s[:1] == b"c":
-            continue
-        if s[:1] == b"%":  # end marker of some old benchmark files
-            break
-        if s[:1] == b"p":
-            parts = s.split()
-            if db is not None:
-                raise ValueError(f"{name}:{lineno}: second 'p' header line")
-            if len(parts) != 4 or parts[1] != b"cnf" or not parts[2].isdigit() or not parts[3].isdigit():
-                text = s.decode("ascii", "replace")
-                raise ValueError(f"{name}:{lineno}: malformed header {text!r} (expected 'p cnf VARIABLES CLAUSES')")
-            nvars = int(parts[2])
-            if nvars > 2**31 - 1:
-                raise ValueError(f"{name}:{lineno}: variable count {nvars} is too large")
-            db = _nn.ClauseDb(nvars)
-            continue
-        if db is None:
-            raise ValueError(f"{name}:{lineno}: clause before the 'p cnf' header")
-        if not _TOKENS.fullmatch(s):
-            bad = next((t for t in s.split() if not re.fullmatch(rb"[+-]?[0-9]+", t)), s)
-            raise ValueError(f"{name}:{lineno}: {bad.decode('ascii', 'replace')!r} is not a literal")
-        for d in map(int, s.split()):
-            if d == 0:
-                db.add_dimacs(cur)
-                cur = []
-            elif abs(d) > nvars:
-                raise ValueError(f"{name}:{lineno}: literal {d} is beyond the header's {nvars} variables")
-            else:
-                if not cur:
-                    cur_line = lineno
-                cur.append(d)
-    if db is None:
-        raise ValueError(f"{name}: no 'p cnf' header")
-    if cur:
-        raise ValueError(f"{name}:{cur_line}: clause is missing its final 0")
+    db = _nn.ClauseDb()
+    db.parse_dimacs(data, name=name)
     return db
 
 
@@ -264,8 +219,8 @@ def parse_drat(data: bytes, name: str) -> list[tuple[bool, list[int]]]:
 def check_proof(nvars: int, db: _nn.ClauseDb, proof: Any, name: str, **kw: Any) -> tuple:
     """check_proof over a ClauseDb and either internal steps or a bytes-like DRAT proof."""
     if isinstance(proof, list):
-        clauses: Any = db if HAS_CHECK_BYTES else db.clauses()
+        clauses: Any = db if has_check_bytes() else db.clauses()
         return _nn.check_proof(nvars, clauses, proof, **kw)
-    if HAS_CHECK_BYTES:
+    if has_check_bytes():
         return _nn.check_proof(nvars, db, proof, **kw)  # type: ignore[arg-type]
     return _nn.check_proof(nvars, db.clauses(), parse_drat(bytes(proof), name), **kw)

@@ -350,8 +350,8 @@ def _read(path: str, deadline: Deadline) -> CNF:
         raise UsageError(f"{path}: cannot read file: {e.strerror or e}") from None
     except ValueError as e:
         raise UsageError(str(e) if path in str(e) or "<stdin>" in str(e) else f"{path}: {e}") from None
-    except MemoryError:
-        raise UsageError(f"{path}: the formula does not fit in memory") from None
+    except MemoryError as e:
+        raise UsageError(str(e) or f"{path}: the formula does not fit in memory") from None
 
 
 def _print_model(model: Sequence[int]) -> None:

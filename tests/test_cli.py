@@ -178,16 +178,15 @@ def test_bad_option_values(args, message, tmp_path):
 
 
 @pytest.mark.parametrize("content,message", [
-    ("p cnf x 2\n1 0\n", "f.cnf:1: malformed header"),
-    ("p dnf 2 1\n1 0\n", "f.cnf:1: malformed header"),
-    ("c only\n", "f.cnf: no 'p cnf' header"),
-    ("1 2 0\np cnf 2 1\n", "f.cnf:1: clause before the 'p cnf' header"),
-    ("p cnf 2 1\n1 3 0\n", "f.cnf:2: literal 3 is beyond the header's 2 variables"),
-    ("p cnf 2 2\n1 2 0\n-1\n", "f.cnf:3: clause is missing its final 0"),
-    ("p cnf 2 1\n1 x 0\n", "f.cnf:2: 'x' is not a literal"),
-    ("p cnf 20 1\n1_0 0\n", "f.cnf:2: '1_0' is not a literal"),
-    ("p cnf 20 1\n--5 0\n", "f.cnf:2: '--5' is not a literal"),
-    ("p cnf 3000000000 1\n1 0\n", "f.cnf:1: variable count 3000000000 is too large"),
+    ("p cnf x 2\n1 0\n", "f.cnf:1:7: expected the variable count of the header, found 'x'"),
+    ("p dnf 2 1\n1 0\n", "f.cnf:1:3: expected 'cnf' after 'p', found 'dnf'"),
+    ("c only\n", "f.cnf:2:1: no 'p cnf' header"),
+    ("1 2 0\np cnf 2 1\n", "f.cnf:1:1: a clause before the 'p cnf' header"),
+    ("p cnf 2 1\n1 3 0\n", "f.cnf:2:3: literal 3 is beyond the header's 2 variables"),
+    ("p cnf 2 2\n1 2 0\n-1\n", "f.cnf:3:3: the last clause has no final 0"),
+    ("p cnf 20 1\n1_0 0\n", "f.cnf:2:1: expected a literal (a decimal integer), found '1_0'"),
+    ("p cnf 20 1\n--5 0\n", "f.cnf:2:1: expected a literal (a decimal integer), found '--5'"),
+    ("p cnf 3000000000 1\n1 0\n", "f.cnf:1:7: the header asks for 3000000000 variables: more than memory holds"),
 ])
 def test_malformed_input(content, message, tmp_path):
     path = tmp_path / "f.cnf"

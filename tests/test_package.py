@@ -68,7 +68,7 @@ def test_cnf_files_and_shapes(tmp_path):
     assert len(cnf) == 5
     bad = tmp_path / "bad.cnf"
     bad.write_text("p cnf 3 1\n1 2 3\n")
-    with pytest.raises(ValueError, match=r"bad\.cnf:2:"):
+    with pytest.raises(ValueError, match=r"bad\.cnf:2:6: the last clause has no final 0"):
         CNF.from_file(bad)
 
 
