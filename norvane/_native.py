@@ -37,14 +37,8 @@ def _params(fn: Any) -> set[str]:
     return set(re.findall(r"[(,]\s*[$*]*([A-Za-z_]\w*)", sig))
 
 
-_SOLVE = _params(_nn.Solver.solve)
-HAS_ASSUMPTIONS = "assumptions" in _SOLVE
-HAS_RELEASE_GIL = "release_gil" in _SOLVE
-HAS_CORE = hasattr(_nn.Solver, "core")
-HAS_PROPAGATE = hasattr(_nn.Solver, "propagate")
+HAS_RELEASE_GIL = "release_gil" in _params(_nn.Solver.solve)
 HAS_INTERRUPT = hasattr(_nn.Solver, "interrupt")
-HAS_PROOF_FILE = "path" in _params(_nn.Solver.enable_proof)
-HAS_ADD_CLAUSES = hasattr(_nn.Solver, "add_clauses")
 HAS_PRE_PROOF_FILE = "proof_path" in _params(_nn.Preprocessor)
 HAS_PRE_ADD_CLAUSES = hasattr(_nn.Preprocessor, "add_clauses")
 HAS_PORTFOLIO_LIMITS = "seconds" in _params(_nn.solve_portfolio)
@@ -65,7 +59,7 @@ def has_check_bytes() -> bool:
 
 def require(flag: bool, what: str) -> None:
     if not flag:
-        raise NotImplementedError(f"{what} needs a newer norvane_native than {_nn.__version__} build found")
+        raise NotImplementedError(f"{what}: this build of norvane_native {_nn.__version__} does not offer it yet")
 
 
 # ---------------------------------------------------------------------------------------------
@@ -140,11 +134,8 @@ class ProofFile:
 
 
 def solver_proof(solver: _nn.Solver, path: str, binary: bool) -> ProofFile:
-    if HAS_PROOF_FILE:
-        solver.enable_proof(path, binary=binary)  # type: ignore[call-arg]
-    else:
-        solver.enable_proof()
-    return ProofFile(solver, path, binary, HAS_PROOF_FILE)
+    solver.enable_proof(path, binary=binary)
+    return ProofFile(solver, path, binary, True)
 
 
 def preprocessor(nvars: int, options: dict[str, Any], path: str | None, binary: bool) -> tuple[Any, ProofFile | None]:

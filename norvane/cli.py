@@ -410,8 +410,6 @@ def cmd_solve(args: argparse.Namespace, run: Run) -> int:
         raise UsageError("--assume: not with --proof or --check (a proof under assumptions refutes only them)")
     if args.reconstruct and args.preprocess:
         raise UsageError("--reconstruct: not with --preprocess (the map already says how to preprocess)")
-    if assumptions:
-        _native.require(_native.HAS_ASSUMPTIONS, "--assume")
     if args.portfolio and args.portfolio > 1 and (args.time_limit is not None or args.conflicts is not None):
         _native.require(_native.HAS_PORTFOLIO_LIMITS, "--time-limit and --conflicts with --portfolio")
     binary = args.proof_format == "binary"

@@ -103,7 +103,6 @@ class Solver:
         kw: dict[str, Any] = {}
         lits = to_internal(assumptions)
         if lits:
-            _native.require(_native.HAS_ASSUMPTIONS, "solving under assumptions")
             kw["assumptions"] = lits
         if _native.HAS_RELEASE_GIL:
             kw["release_gil"] = True
@@ -127,14 +126,12 @@ class Solver:
     def core(self) -> list[int]:
         """After False under assumptions: the failed assumptions (signed, in the order given), a
         subset that the formula refutes on its own.  Empty when the formula itself is unsatisfiable."""
-        _native.require(_native.HAS_CORE, "core")
-        return to_dimacs(self._engine.core())  # type: ignore[attr-defined]
+        return to_dimacs(self._engine.core())
 
     def propagate(self, assumptions: Iterable[int]) -> tuple[bool, list[int]]:
         """Unit propagation of the assumptions on the formula, without search: (ok, implied
         literals in the order they became true).  ok is False on a conflict."""
-        _native.require(_native.HAS_PROPAGATE, "propagate")
-        ok, implied = self._engine.propagate(to_internal(assumptions))  # type: ignore[attr-defined]
+        ok, implied = self._engine.propagate(to_internal(assumptions))
         return ok, to_dimacs(implied)
 
     def enum_models(self, limit: int | None = None, over: Iterable[int] | None = None,

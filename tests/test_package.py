@@ -15,8 +15,6 @@ import norvane_native as nn
 from norvane import CNF, Solver, _native, check_proof, preprocess, solve_portfolio
 
 needs = {
-    "assumptions": pytest.mark.skipif(not (_native.HAS_ASSUMPTIONS and _native.HAS_CORE), reason="engine without assumptions"),
-    "propagate": pytest.mark.skipif(not _native.HAS_PROPAGATE, reason="engine without propagate"),
     "limits": pytest.mark.skipif(not _native.HAS_PORTFOLIO_LIMITS, reason="engine without portfolio limits"),
     "interrupt": pytest.mark.skipif(not _native.HAS_INTERRUPT, reason="engine without interrupt"),
 }
@@ -90,7 +88,6 @@ def test_solve_prove_check_against_brute_force(seed, clauses, tmp_path):
             assert isinstance(result, norvane.CheckResult) and result._fields[-1] == "empty_derived"
 
 
-@needs["assumptions"]
 @pytest.mark.parametrize("seed,clauses", FORMULAS[:25])
 def test_assumptions_and_cores(seed, clauses):
     rng = random.Random(seed)
@@ -107,7 +104,6 @@ def test_assumptions_and_cores(seed, clauses):
             assert core == [a for a in assumptions if a in core]  # in the order given
 
 
-@needs["propagate"]
 def test_propagate():
     s = Solver([[-1, 2], [-2, 3], [-3, -4]])
     assert s.propagate([1]) == (True, [1, 2, 3, -4])
