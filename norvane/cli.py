@@ -441,7 +441,7 @@ def _solve(args: argparse.Namespace, run: Run, path: str, opts: dict[str, Any], 
     run.times["parse"] = time.monotonic() - t0
     name = "<stdin>" if path == "-" else path
     print(f"c norvane {_nn.__version__}")
-    print(f"c file {name}: {cnf.nvars} variables, {len(cnf)} clauses (read in {run.times['parse']:.3f}s)")
+    print(f"c file {name}: {cnf.nvars} variables, {len(cnf)} clauses (read in {run.times['parse']:.3f}s)", flush=True)
     for d in assumptions:
         if abs(d) > cnf.nvars:
             raise UsageError(f"--assume {d}: {name} has {cnf.nvars} variables")
@@ -632,6 +632,8 @@ def interrupted(args: argparse.Namespace, run: Run) -> int:
 
 def cmd_check(args: argparse.Namespace, run: Run) -> int:
     cnf = _read(args.cnf, Deadline(args.start, None))
+    print(f"c norvane {_nn.__version__}")
+    print(f"c file {args.cnf}: {cnf.nvars} variables, {len(cnf)} clauses; checking {args.proof}", flush=True)
     t0 = time.monotonic()
     try:
         r = check_proof(cnf, args.proof, check_rat=not args.no_rat, apply_deletions=not args.ignore_deletions)

@@ -283,12 +283,14 @@ def test_interrupt(tmp_path):
     proof = tmp_path / "p.drat"
     p = subprocess.Popen([sys.executable, "-m", "norvane", "solve", str(pigeonhole_file(tmp_path, 11)),
                           "--proof", str(proof)], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-    time.sleep(2.0)
+    started = p.stdout.readline() + p.stdout.readline()  # the formula is read: the search starts
+    assert started.startswith("c norvane"), started
+    time.sleep(1.0)
     t0 = time.monotonic()
     p.send_signal(signal.SIGINT)
     out, err = p.communicate(timeout=120)
     assert p.returncode == 130, err
-    assert answer(out)[0] == "s UNKNOWN" and "Traceback" not in err
+    assert answer(started + out)[0] == "s UNKNOWN" and "Traceback" not in err
     assert not proof.exists() and leftovers(tmp_path) == []
     print(f"solve interrupt latency {time.monotonic() - t0:.2f}s")
 
@@ -315,7 +317,9 @@ def test_interrupted_check_never_exits_0(tmp_path):
     assert norvane_cmd("solve", php, "--proof", proof, "-q").returncode == 20
     p = subprocess.Popen([sys.executable, "-m", "norvane", "check", str(php), str(proof)],
                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-    time.sleep(0.5)
+    started = p.stdout.readline() + p.stdout.readline()  # the formula is read: the check starts
+    assert "checking" in started, started
+    time.sleep(0.3)
     p.send_signal(signal.SIGINT)
     out, err = p.communicate(timeout=300)
     # either the check finished first (accepted: 0) or it was interrupted (130, never 0)
