@@ -7,19 +7,40 @@
 // once it adds the empty clause.  A proof that does not check is a normal
 // result (`CheckReport::ok` false with a message), never an exception.
 //
-// PUBLIC API CONTRACT (used by src/lib): `CheckReport` and `check_proof`.
-// `Prop` and `Checker` are exposed for tests; their layout may change.
+// The store, its index and propagation live in store.cpp; the rules for each
+// step, the RAT test and the run of a whole check in check.cpp; reading
+// proofs from a byte buffer in proof_reader.*.
+//
+// Two ways of propagating.  The verdict and every counter depend only on what
+// unit propagation can derive -- a RUP test's outcome and the top-level
+// fixpoint do not depend on the order in which clauses are visited -- with
+// one exception: once a lemma's top-level propagation has run into a
+// conflict, the assignment left behind is partial, it depends on the visiting
+// order, and a later deletion step can see it (a clause that is the only
+// support of a true literal is kept).  The fast mode visits clauses in
+// whatever order is quickest (watches carry a blocking literal, binary
+// clauses are answered from the watch).  The exact mode visits them in the
+// documented order (watch lists in order, compacted in place, no blocking
+// literals).  A check runs in the fast mode and, should a deletion follow
+// such a conflict, starts over from the first step in the exact mode, so
+// that the results are those of the exact mode in every case.
+//
+// PUBLIC API CONTRACT (used by src/lib): `CheckReport`, `CheckOptions`,
+// `StepSource`, `StepListSource` and `check_proof`.  `Prop` and `Checker` are
+// exposed for tests; their layout may change.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
+#include "../core/arena.hpp"
 #include "../core/cnf.hpp"
+#include "../core/interrupt.hpp"
 #include "../core/lit.hpp"
+#include "clause_index.hpp"
 
 namespace nv {
 
@@ -30,47 +51,94 @@ struct CheckReport {
     uint64_t steps = 0, rup = 0, rat = 0, deleted = 0, skipped = 0, rat_checks = 0;
     int64_t failed_step = -1;
     bool empty_derived = false;
+    // The interrupt hook fired: the check stopped early and the other fields
+    // mean nothing.
+    bool interrupted = false;
 };
 
-// Verifies `steps` against the formula `clauses` over (at least) `nvars`
+struct CheckOptions {
+    bool check_rat = true;
+    bool apply_deletions = true;
+    Interrupt* interrupt = nullptr;  // polled every few thousand steps and propagations
+};
+
+// The proof steps of a check, read from first to last.
+class StepSource {
+public:
+    // The next step, or false at the end of the proof.  `lits` stays valid
+    // until the next call.  Throws ValueError on a malformed step.
+    virtual bool next(bool& is_deletion, std::span<const Lit>& lits) = 0;
+    // Goes back to the first step.
+    virtual void rewind() = 0;
+
+protected:
+    ~StepSource() = default;
+};
+
+class StepListSource final : public StepSource {
+public:
+    explicit StepListSource(const StepList& s) : s_(s) {}
+    bool next(bool& is_deletion, std::span<const Lit>& lits) override {
+        if (i_ >= s_.size()) return false;
+        is_deletion = s_.is_deletion[i_];
+        lits = s_.clauses[i_];
+        ++i_;
+        return true;
+    }
+    void rewind() override { i_ = 0; }
+
+private:
+    const StepList& s_;
+    size_t i_ = 0;
+};
+
+// Verifies the steps against the formula `clauses` over (at least) `nvars`
 // variables.  Literals are not limited by `nvars`: the tables grow to the
-// largest variable named.  Throws std::bad_alloc (or std::length_error) when
-// the tables a literal calls for cannot fit; throws Panic on a malformed
-// step list.
+// largest variable named.  Every step of `steps` is read, also after the
+// check has ended, so that a malformed proof is reported whatever its
+// verdict.  Throws std::bad_alloc (or std::length_error) when the tables a
+// literal calls for cannot fit, and what the source throws.
+CheckReport check_proof(uint32_t nvars, const Cnf& clauses, StepSource& steps, const CheckOptions& options);
+CheckReport check_proof(uint32_t nvars, const ClauseArena& clauses, StepSource& steps,
+                        const CheckOptions& options);
+// The same over a step list; throws Panic on a malformed list.
 CheckReport check_proof(uint32_t nvars, const Cnf& clauses, const StepList& steps, bool check_rat,
                         bool apply_deletions);
 
-// The clause literals of `lits` sorted ascending with repetitions removed:
-// clauses with equal keys have the same set of literals.
-std::vector<Lit> key(std::span<const Lit> lits);
-
-// Where one clause lives in the literal arena.  A deleted slot keeps its
-// place (ids are never reused) but gives its literals back.
-struct ClauseSlot {
-    static constexpr uint32_t kDeleted = UINT32_MAX;
-    uint32_t start = 0;  // offset into Prop::arena, or kDeleted
-    uint32_t size = 0;
+// A watch: the clause to visit when the watched literal becomes false.
+struct Watch {
+    static constexpr uint32_t kBinary = uint32_t{1} << 31;
+    // A binary clause: its other literal.  A longer one: some literal of the
+    // clause; when it is true the clause is satisfied and need not be read.
+    Lit blocker;
+    uint32_t ref;  // clause reference, with kBinary set for a clause of two literals
 };
 
-// Propagation state: values, trail, watch lists and the clause slots.
+// Propagation state: values, trail, watch lists and the clause store.
+//
+// Clauses lie back to back in `mem`: a header word (the size, and a bit for
+// a deleted clause) followed by the literals.  A clause is named by the
+// position of its header, its reference; references grow with insertion
+// order, and compaction keeps that order, so the larger of two references is
+// always the later clause.
 struct Prop {
     static constexpr uint8_t kUnassigned = 0, kTrue = 1, kFalse = 2;
+    static constexpr uint32_t kDeletedBit = uint32_t{1} << 31;
+    static constexpr uint32_t kMaxRef = Watch::kBinary - 1;
 
-    std::vector<uint8_t> vals;                   // per literal
-    std::vector<Lit> trail;                      // true literals, in assignment order
-    std::vector<std::vector<uint32_t>> watches;  // watches[L]: clauses watching ~L
-    std::vector<Lit> unit_lits;                  // literals of the unit clauses, in insertion order
-    std::vector<ClauseSlot> clauses;             // indexed by clause id
-    std::vector<Lit> arena;                      // literals of every clause slot, back to back
-    uint64_t arena_garbage = 0;                  // arena literals owned by deleted slots
+    std::vector<uint8_t> vals;                // per literal
+    std::vector<Lit> trail;                   // true literals, in assignment order
+    std::vector<std::vector<Watch>> watches;  // watches[L]: clauses watching ~L
+    std::vector<Lit> unit_lits;               // literals of the unit clauses, in insertion order
+    std::vector<uint32_t> mem;                // clause store
+    uint64_t garbage = 0;                     // words of deleted clauses in `mem`
+    bool exact = false;                       // visit clauses in the documented order
+    PollCounter* poll = nullptr;              // ticked once per literal propagated
 
-    bool live(uint32_t id) const noexcept { return clauses[id].start != ClauseSlot::kDeleted; }
-    std::span<Lit> lits(uint32_t id) noexcept {
-        return {arena.data() + clauses[id].start, clauses[id].size};
-    }
-    std::span<const Lit> lits(uint32_t id) const noexcept {
-        return {arena.data() + clauses[id].start, clauses[id].size};
-    }
+    uint32_t size_of(uint32_t ref) const noexcept { return mem[ref] & ~kDeletedBit; }
+    bool live(uint32_t ref) const noexcept { return !(mem[ref] & kDeletedBit); }
+    std::span<Lit> lits(uint32_t ref) noexcept { return {mem.data() + ref + 1, size_of(ref)}; }
+    std::span<const Lit> lits(uint32_t ref) const noexcept { return {mem.data() + ref + 1, size_of(ref)}; }
     bool is_true(Lit l) const noexcept { return vals[l] == kTrue; }
     bool is_false(Lit l) const noexcept { return vals[l] == kFalse; }
     void assign(Lit l) {
@@ -79,58 +147,76 @@ struct Prop {
         trail.push_back(l);
     }
 
-    // Unit propagation from trail position `start`; true iff a conflict was found.
+    // Unit propagation from trail position `start`; true iff a conflict was
+    // found.  Throws Interrupted when the poll counter reports an interrupt.
     bool propagate(size_t start);
+
+private:
+    template <bool Exact>
+    bool propagate_in(size_t start);
 };
 
-struct KeyHash {
-    size_t operator()(const std::vector<Lit>& k) const noexcept;
-};
+// Thrown through the check when the interrupt hook fires.
+struct Interrupted {};
 
 // The whole state of one proof check.
 struct Checker {
     Prop prop;
     uint32_t nvars = 0;
-    std::vector<std::vector<uint32_t>> occs;  // occs[l]: live clauses containing l, insertion order
-    std::unordered_map<std::vector<Lit>, std::vector<uint32_t>, KeyHash> index;  // key -> id stack
     bool inconsistent = false;
+    // A top-level propagation ended in a conflict and left a partial
+    // assignment that depends on the visiting order.
+    bool order_dependent = false;
     bool check_rat = true;
     bool apply_deletions = true;
     CheckReport report;
 
-    Checker(uint32_t nvars, bool check_rat, bool apply_deletions);
+    Checker(uint32_t nvars, bool check_rat, bool apply_deletions, bool exact = false);
 
     // Extends the per-literal tables to cover every literal of `lits`.
     void grow(std::span<const Lit> lits);
     // Adds `lits` as a new clause (watched on its first two positions,
-    // whatever their values) and returns its id.
+    // whatever their values) and returns its reference.
     uint32_t insert(std::span<const Lit> lits);
     // Reverse unit propagation test; leaves the assignment as it found it.
     bool is_rup(std::span<const Lit> lits);
-    // Id of the live clause that `del(k)` would remove, or -1.
-    int64_t find(const std::vector<Lit>& k) const;
-    // Removes the most recently inserted live clause with key `k`; false
-    // when there is none.  Top-level assignments are left alone.
-    bool del(const std::vector<Lit>& k);
+    // Position in the index of the live clause with the literal set of
+    // `lits` inserted last, or -1 when there is none.
+    int64_t find(std::span<const Lit> lits);
+    // Removes the clause at index position `pos` (from find).  Top-level
+    // assignments are left alone.
+    void remove(size_t pos);
+    uint32_t ref_at(size_t pos) const noexcept;
 
     // Inserts the input clauses and brings the top level to its fixpoint;
     // sets `inconsistent` when that refutes the formula.
-    void load(const Cnf& formula);
+    template <class Formula>
+    void load(const Formula& formula);
     // Examines one proof step; false when the check ends with it.
     bool step(bool is_deletion, std::span<const Lit> lits);
+    // Set by step() in the fast mode when the step needs the exact mode's
+    // assignment: the check must start over in the exact mode.
+    bool needs_exact = false;
 
 private:
-    uint64_t table_vars_ = 0;           // variables the per-literal tables have room for
-    std::vector<uint8_t> in_clause_;    // per literal: member of the lemma under a RAT test
-    std::vector<Lit> key_buf_;          // reused key of a deletion step
-    std::vector<Lit> resolvent_;        // reused RAT resolvent
-    std::vector<Lit> order_buf_;        // reused stored order of a lemma
+    uint64_t table_vars_ = 0;            // variables the per-literal tables have room for
+    ClauseIndex index_;                  // literal set -> clauses
+    std::vector<uint32_t> stamp_;        // per literal: marks for set hashing and comparison
+    uint32_t stamp_now_ = 0;
+    std::vector<std::vector<uint32_t>> occs_;  // occs_[l]: clauses containing l, in insertion order
+    bool occs_built_ = false;            // occurrence lists are made at the first RAT test
+    std::vector<Lit> resolvent_;         // reused RAT resolvent
+    std::vector<Lit> order_buf_;         // reused stored order of a lemma
 
     void reserve_vars(uint64_t vars);
+    uint32_t next_stamp(uint32_t width);
+    uint32_t mark_set(std::span<const Lit> lits, uint32_t& stamp, size_t& distinct);
+    bool same_set(uint32_t ref, uint32_t stamp, size_t distinct);
+    void build_occs();
     bool is_rat(std::span<const Lit> lits);
-    bool rests_on_single_truth(uint32_t id) const;
+    bool rests_on_single_truth(uint32_t ref) const;
     void add_lemma(std::span<const Lit> lits);
-    void compact_arena();
+    void compact();
     void fail(const char* message);
 };
 

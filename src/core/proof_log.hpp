@@ -4,10 +4,9 @@
 // A log is off, kept in memory, or streamed to a file:
 //
 //   * in memory, steps are stored in the binary DRAT encoding -- a kind byte
-//     ('a' or 'd'), each literal as a variable-length number (7 bits a byte,
-//     low bits first, high bit set on all but the last byte) and a zero
-//     byte -- which costs one to five bytes a literal instead of a vector
-//     per step;
+//     ('a' or 'd'), each literal as a variable-length number (varint.hpp)
+//     and a zero byte -- which costs one to five bytes a literal instead of
+//     a vector per step;
 //   * to a file, steps go through a buffer to the file as DRAT text
 //     ("1 -2 0", "d 1 -2 0") or binary DRAT, and are not kept.
 //
@@ -28,6 +27,7 @@
 #include <vector>
 
 #include "lit.hpp"
+#include "varint.hpp"
 
 namespace nv {
 
@@ -101,37 +101,18 @@ private:
     std::string path_;
 };
 
-// Appends the variable-length encoding of u (binary DRAT) to `out`.
-inline void put_varint(std::vector<uint8_t>& out, uint64_t u) {
-    while (u >= 0x80u) {
-        out.push_back(static_cast<uint8_t>(u | 0x80u));
-        u >>= 7;
-    }
-    out.push_back(static_cast<uint8_t>(u));
-}
-
 // Calls f(is_deletion, std::span<const Lit>) for every step of an in-memory
 // encoding (ProofLog::encoded() or take_encoded()), in order.
 template <class F>
 void for_each_step(std::span<const uint8_t> enc, F&& f) {
     std::vector<Lit> lits;
-    size_t i = 0;
-    const size_t n = enc.size();
-    while (i < n) {
-        bool del = enc[i++] == 'd';
+    const uint8_t* p = enc.data();
+    const uint8_t* const end = p + enc.size();
+    while (p < end) {
+        bool del = *p++ == 'd';
         lits.clear();
-        while (i < n) {
-            uint64_t u = 0;
-            unsigned shift = 0;
-            uint8_t b;
-            do {
-                b = enc[i++];
-                u |= uint64_t{b & 0x7Fu} << shift;
-                shift += 7;
-            } while ((b & 0x80u) && i < n && shift < 63);
-            if (u == 0) break;
-            lits.push_back(static_cast<Lit>(u - 2));
-        }
+        uint64_t u = 0;
+        while (get_varint(p, end, u) == VarintRead::Ok && u != 0) lits.push_back(static_cast<Lit>(u - 2));
         f(del, std::span<const Lit>(lits));
     }
 }

@@ -263,11 +263,25 @@ static void append_u32(PyObject* o, std::vector<uint32_t>& out) {
         [&](PyObject* x) { out.push_back(u32(x)); });
 }
 
+// Long conversions let the signal handlers run every few thousand items, so
+// that Ctrl-C is not held up by a huge argument.
+class SignalPoll {
+public:
+    void tick() {
+        if (++n_ % 4096 == 0 && PyErr_CheckSignals() < 0) throw_py();
+    }
+
+private:
+    unsigned n_ = 0;
+};
+
 nv::Cnf clause_list(PyObject* o) {
     nv::Cnf cnf;
+    SignalPoll poll;
     walk(
         o, [&](size_t n) { cnf.ends.reserve(n); },
         [&](PyObject* c) {
+            poll.tick();
             append_u32(c, cnf.lits);
             cnf.close();
         });
@@ -276,6 +290,7 @@ nv::Cnf clause_list(PyObject* o) {
 
 nv::StepList step_list(PyObject* o) {
     nv::StepList steps;
+    SignalPoll poll;
     walk(
         o,
         [&](size_t n) {
@@ -283,6 +298,7 @@ nv::StepList step_list(PyObject* o) {
             steps.is_deletion.reserve(n);
         },
         [&](PyObject* t) {
+            poll.tick();
             if (!PyTuple_Check(t)) cast_error(t, "tuple");
             Py_ssize_t n = PyTuple_Size(t);
             if (n != 2) {

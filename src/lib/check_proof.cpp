@@ -1,6 +1,17 @@
 // check_proof: verify a DRAT proof with the interpreter lock released.
+//
+// The formula is a sequence of clauses (converted first) or a ClauseDb (read
+// in place under a shared borrow).  The proof is a sequence of
+// (is_deletion, literals) steps (converted first) or a bytes-like object
+// holding a DRAT proof, text or binary, which the checker parses step by step
+// as it goes (src/checker/proof_reader.*), so no step list is ever built.
+// Ctrl-C reaches the check through a SignalCheck.
+#include <optional>
+
 #include "../checker/checker.hpp"
+#include "../checker/proof_reader.hpp"
 #include "binding.hpp"
+#include "buffer.hpp"
 #include "module.hpp"
 
 namespace nvpy {
@@ -14,13 +25,41 @@ PyObject* py_check_proof(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
         Args a(kCheck);
         bind_fast(a, args, nargs, kw);
         uint32_t nvars = a.get(0, conv::u32);
-        nv::Cnf clauses = a.get(1, conv::clause_list);
-        nv::StepList steps = a.get(2, conv::step_list);
-        bool check_rat = a.get_or(3, conv::boolean, true);
-        bool apply_deletions = a.get_or(4, conv::boolean, true);
+        ClauseDbView db(a[1]);
+        std::optional<nv::Cnf> clauses;
+        if (!db.arena()) clauses = a.get(1, conv::clause_list);
+        ByteBuffer proof(a[2]);
+        std::optional<nv::StepList> steps;
+        if (!proof.held()) steps = a.get(2, conv::step_list);
+        nv::CheckOptions options;
+        options.check_rat = a.get_or(3, conv::boolean, true);
+        options.apply_deletions = a.get_or(4, conv::boolean, true);
 
-        nv::CheckReport r =
-            without_gil([&] { return nv::check_proof(nvars, clauses, steps, check_rat, apply_deletions); });
+        SignalCheck signals;
+        options.interrupt = &signals;
+        auto work = [&] {
+            std::optional<nv::ProofReader> reader;
+            std::optional<nv::StepListSource> list;
+            nv::StepSource* source;
+            if (proof.held()) {
+                source = &reader.emplace(proof.bytes());
+            } else {
+                source = &list.emplace(*steps);
+            }
+            if (db.arena()) return nv::check_proof(nvars, *db.arena(), *source, options);
+            return nv::check_proof(nvars, *clauses, *source, options);
+        };
+        nv::CheckReport r;
+        try {
+            r = without_gil(work, &signals);
+        } catch (const nv::ValueError&) {
+            // A malformed proof, found while checking: name the parameter as
+            // conversion errors do.
+            translate_exception();
+            Args::add_param_note("steps");
+            throw PyErrSet{};
+        }
+        signals.rethrow();
 
         out::Tuple t(10);
         t.put(out::boolean(r.ok)).put(out::str(r.message)).put(out::u64(r.steps)).put(out::u64(r.rup));
