@@ -116,8 +116,9 @@ struct Watch {
 
 // Propagation state: values, trail, watch lists and the clause store.
 //
-// Clauses lie back to back in `mem`: a header word (the size, and a bit for
-// a deleted clause) followed by the literals.  A clause is named by the
+// Clauses lie back to back in `mem`: a header of two words (the size with a
+// bit for a deleted clause; the position where the fast mode's last search
+// for a new watch succeeded) followed by the literals.  A clause is named by the
 // position of its header, its reference; references grow with insertion
 // order, and compaction keeps that order, so the larger of two references is
 // always the later clause.
@@ -125,6 +126,7 @@ struct Prop {
     static constexpr uint8_t kUnassigned = 0, kTrue = 1, kFalse = 2;
     static constexpr uint32_t kDeletedBit = uint32_t{1} << 31;
     static constexpr uint32_t kMaxRef = Watch::kBinary - 1;
+    static constexpr uint32_t kHeader = 2;
 
     std::vector<uint8_t> vals;                // per literal
     std::vector<Lit> trail;                   // true literals, in assignment order
@@ -137,8 +139,8 @@ struct Prop {
 
     uint32_t size_of(uint32_t ref) const noexcept { return mem[ref] & ~kDeletedBit; }
     bool live(uint32_t ref) const noexcept { return !(mem[ref] & kDeletedBit); }
-    std::span<Lit> lits(uint32_t ref) noexcept { return {mem.data() + ref + 1, size_of(ref)}; }
-    std::span<const Lit> lits(uint32_t ref) const noexcept { return {mem.data() + ref + 1, size_of(ref)}; }
+    std::span<Lit> lits(uint32_t ref) noexcept { return {mem.data() + ref + kHeader, size_of(ref)}; }
+    std::span<const Lit> lits(uint32_t ref) const noexcept { return {mem.data() + ref + kHeader, size_of(ref)}; }
     bool is_true(Lit l) const noexcept { return vals[l] == kTrue; }
     bool is_false(Lit l) const noexcept { return vals[l] == kFalse; }
     void assign(Lit l) {

@@ -4,7 +4,7 @@
 // Clauses lie in one word array (header, then literals) and are named by the
 // position of their header.  Two watches per clause of two or more
 // literals; a watch carries a blocking literal, and for a binary clause the
-// other literal, so that most visits never read the clause.  Deleted
+// other literal, so that many visits never read the clause.  Deleted
 // clauses leave their words behind until they make up half of the array;
 // compaction then moves the live ones down, in order, and rewrites every
 // reference (watches, index, occurrence lists).  The index hashes a clause's
@@ -81,6 +81,9 @@ bool Prop::propagate_in(size_t start) {
         size_t i = 0, j = 0;
         while (i < n) {
             const Watch cur = w[i++];
+            // Most visits that read a clause miss the cache: start loading
+            // the next one meanwhile.
+            if (!Exact && i < n) __builtin_prefetch(m + (w[i].ref & ~Watch::kBinary));
             // The exact mode reads every clause as the documented order has
             // it: a blocking literal other than the second watch would skip
             // a visit that moves a watch.
@@ -106,7 +109,7 @@ bool Prop::propagate_in(size_t start) {
             }
             uint32_t* const hdr = m + cur.ref;
             const uint32_t size = *hdr;  // live: no deleted bit
-            Lit* const c = hdr + 1;
+            Lit* const c = hdr + Prop::kHeader;
             if (c[0] == F) {
                 c[0] = c[1];
                 c[1] = F;
@@ -116,12 +119,22 @@ bool Prop::propagate_in(size_t start) {
                 w[j++] = Watch{first, cur.ref};
                 continue;
             }
-            // A repeat of c[0] is no second watch: skipping it keeps a clause
-            // such as [a, a, b] from ending up watched twice on a.
-            uint32_t k = 2;
+            // The search for a new watch: from position 2 in the exact
+            // mode; in the fast mode from where the last search succeeded,
+            // round to where it began, which spreads the work over the
+            // clause.  A repeat of c[0] is no second watch: skipping it keeps
+            // a clause such as [a, a, b] from ending up watched twice on a.
+            uint32_t k = Exact ? 2 : hdr[1];
+            const uint32_t begin = k;
             while (k < size && (val[c[k]] == kFalse || c[k] == first)) ++k;
+            if (!Exact && k == size) {
+                k = 2;
+                while (k < begin && (val[c[k]] == kFalse || c[k] == first)) ++k;
+                if (k == begin) k = size;
+            }
             if (k < size) {
                 // New watch: never the list being walked, as c[k] is not false.
+                if (!Exact) hdr[1] = k;
                 c[1] = c[k];
                 c[k] = F;
                 wl[neg(c[1])].push_back(Watch{first, cur.ref});
@@ -243,17 +256,18 @@ bool Checker::same_set(uint32_t ref, uint32_t s, size_t distinct) {
 uint32_t Checker::insert(std::span<const Lit> lits) {
     grow(lits);
     const size_t n = lits.size();
-    if (n + 1 > Prop::kMaxRef - prop.mem.size()) {
+    if (n + Prop::kHeader > Prop::kMaxRef - prop.mem.size()) {
         compact();
-        if (n + 1 > Prop::kMaxRef - prop.mem.size()) throw std::length_error("checker: too many clause literals");
+        if (n + Prop::kHeader > Prop::kMaxRef - prop.mem.size()) throw std::length_error("checker: too many clause literals");
     }
     uint32_t s;
     size_t distinct;
     const uint32_t hash = mark_set(lits, s, distinct);
     const uint32_t ref = static_cast<uint32_t>(prop.mem.size());
     prop.mem.push_back(static_cast<uint32_t>(n));
+    prop.mem.push_back(2);
     prop.mem.insert(prop.mem.end(), lits.begin(), lits.end());
-    Lit* const c = prop.mem.data() + ref + 1;
+    Lit* const c = prop.mem.data() + ref + Prop::kHeader;
     if (n >= 2) {
         // Two equal literals in front would watch one literal twice and the
         // clause could never propagate: bring the first different literal
@@ -305,7 +319,7 @@ void Checker::remove(size_t pos) {
         remove_watch(prop.watches[neg(c[1])], tagged);
     }
     // Occurrence lists keep the entry; a RAT test passes over deleted clauses.
-    prop.garbage += c.size() + 1;
+    prop.garbage += c.size() + Prop::kHeader;
     prop.mem[ref] |= Prop::kDeletedBit;
     if (prop.garbage >= kMinGarbage && prop.garbage * 2 > prop.mem.size()) compact();
 }
@@ -313,7 +327,7 @@ void Checker::remove(size_t pos) {
 void Checker::build_occs() {
     occs_.resize(prop.watches.size());
     const std::vector<uint32_t>& mem = prop.mem;
-    for (size_t r = 0; r < mem.size(); r += 1 + prop.size_of(static_cast<uint32_t>(r))) {
+    for (size_t r = 0; r < mem.size(); r += Prop::kHeader + prop.size_of(static_cast<uint32_t>(r))) {
         const uint32_t ref = static_cast<uint32_t>(r);
         if (!prop.live(ref)) continue;
         for (Lit l : prop.lits(ref)) occs_[l].push_back(ref);
@@ -327,12 +341,12 @@ void Checker::compact() {
     // Old and new positions of the live clauses, both ascending.
     std::vector<uint32_t> from, to;
     uint32_t write = 0;
-    for (size_t r = 0; r < mem.size(); r += 1 + prop.size_of(static_cast<uint32_t>(r))) {
+    for (size_t r = 0; r < mem.size(); r += Prop::kHeader + prop.size_of(static_cast<uint32_t>(r))) {
         const uint32_t ref = static_cast<uint32_t>(r);
         if (!prop.live(ref)) continue;
         from.push_back(ref);
         to.push_back(write);
-        write += 1 + prop.size_of(ref);
+        write += Prop::kHeader + prop.size_of(ref);
     }
     auto moved = [&](uint32_t ref) {
         const size_t i = static_cast<size_t>(std::lower_bound(from.begin(), from.end(), ref) - from.begin());
@@ -351,7 +365,7 @@ void Checker::compact() {
         }
     }
     for (size_t i = 0; i < from.size(); ++i) {
-        const uint32_t words = 1 + prop.size_of(from[i]);
+        const uint32_t words = Prop::kHeader + prop.size_of(from[i]);
         if (from[i] != to[i]) std::memmove(mem.data() + to[i], mem.data() + from[i], sizeof(uint32_t) * words);
     }
     mem.resize(write);
