@@ -166,3 +166,24 @@ def expect_notes(expected):
 @pytest.fixture
 def panic():
     return panic_type()
+
+
+def drat_text(steps):
+    """check_proof steps (is_deletion, internal literals) -> text DRAT bytes."""
+    return b"".join((b"d " if d else b"") + b"".join(b"%d " % nn.to_dimacs(l) for l in lits) + b"0\n"
+                    for d, lits in steps)
+
+
+def drat_binary(steps):
+    """check_proof steps -> binary DRAT bytes: 'a'/'d', each literal l as the varint l + 2, a zero byte."""
+    out = bytearray()
+    for d, lits in steps:
+        out += b"d" if d else b"a"
+        for l in lits:
+            u = l + 2
+            while u >= 0x80:
+                out.append(u & 0x7F | 0x80)
+                u >>= 7
+            out.append(u)
+        out.append(0)
+    return bytes(out)

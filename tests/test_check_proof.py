@@ -1,6 +1,11 @@
-"""check_proof: verdicts and counters (native and model), bad input, solver proofs and the interpreter lock.
+"""check_proof: verdicts and counters (native and model), bad input, solver proofs, proofs as bytes
+(text and binary DRAT) and formulas as ClauseDb, Ctrl-C and the interpreter lock.
 
 Random and corrupted proofs, compared with the checker model, are in test_check_proof_reference.py."""
+import array
+import mmap
+import random
+import subprocess
 import sys
 from collections import namedtuple
 from pathlib import Path
@@ -8,7 +13,8 @@ from pathlib import Path
 import pytest
 
 import norvane_native as nn
-from conftest import BENCH, assert_lock_released, expect_notes, notes, pigeonhole, read_dimacs_xz, to_steps
+from conftest import (BENCH, assert_lock_released, drat_binary, drat_text, expect_notes, notes, pigeonhole,
+                      read_dimacs_xz, to_steps)
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 from reference.checker_model import ref_check_proof  # noqa: E402
@@ -176,6 +182,9 @@ def test_docstring_and_argument_forms():
     (dict(steps=[(False, {0})]), TypeError, "'set' object is not an instance of 'Sequence'", "steps"),
     (dict(steps=(s for s in [])), TypeError, "'generator' object is not an instance of 'Sequence'", "steps"),
     (dict(steps=None), TypeError, "'None' is not an instance of 'Sequence'", "steps"),
+    # buffers of wider items are not proofs: they convert as the sequences they are
+    (dict(steps=array.array("i", [1])), TypeError, "'int' object is not an instance of 'tuple'", "steps"),
+    (dict(clauses=b"\x00"), TypeError, "'int' object is not an instance of 'Sequence'", "clauses"),
     (dict(clauses=[[0], [-2]]), OverflowError, RANGE, "clauses"),
     (dict(clauses=[0, 1]), TypeError, "'int' object is not an instance of 'Sequence'", "clauses"),
     (dict(clauses="ab"), TypeError, "Can't extract `str` to `Vec`", "clauses"),
@@ -239,10 +248,155 @@ def _long_check():
     return nvars, clauses, steps
 
 
-def test_lock_is_released_during_the_check():
+@pytest.mark.parametrize("form", ["list", "bytes"])
+def test_lock_is_released_during_the_check(form):
     nvars, clauses, steps = _long_check()
+    if form == "bytes":
+        clauses, steps = as_db(nvars, clauses), drat_binary(steps)
 
     def check():
         assert nn.check_proof(nvars, clauses, steps)[:2] == (True, MSG_OK)
 
     assert_lock_released(check)
+
+
+# ---------------------------------------------------------------- proofs as bytes, formulas as ClauseDb
+
+
+def as_db(nvars, clauses):
+    db = nn.ClauseDb(nvars)
+    for c in clauses:
+        db.add_clause(c)
+    return db
+
+
+def noisy_text(steps, rng):
+    """Text DRAT with comment lines, CRLF, tabs and steps split over lines."""
+    out = [b"c written by hand\r\n"]
+    for d, lits in steps:
+        toks = [b"d"] * d + [b"%d" % nn.to_dimacs(l) for l in lits] + [b"0"]
+        out.append(b"".join(t + rng.choice([b" ", b"\t", b"  ", b"\n", b"\r\n"]) for t in toks))
+        if rng.random() < 0.1:
+            out.append(b"c %d\n" % rng.randrange(100))
+    return b"".join(out)
+
+
+def forms(steps, rng, tmp_path):
+    """The proof in each encoding and container: text and binary; bytes, bytearray, memoryview, mmap."""
+    for data in (drat_text(steps), drat_binary(steps), noisy_text(steps, rng)):
+        yield bytes(data)
+        yield bytearray(data)
+        yield memoryview(data)
+        if data:  # an empty file cannot be mapped
+            path = tmp_path / f"proof{rng.randrange(10**9)}"
+            path.write_bytes(data)
+            with open(path, "rb") as f:
+                yield mmap.mmap(f.fileno(), 0, access=mmap.ACCESS_READ)
+
+
+def test_bench_proofs_as_bytes_and_clause_db(tmp_path):
+    files = ["uuf50-01.cnf.xz", "dubois20.cnf.xz", "hole6.cnf.xz", "qg4-08.cnf.xz"]
+    if not all((BENCH / "cnf" / f).exists() for f in files):
+        pytest.skip("benchmark instances not available")
+    rng = random.Random(5)
+    for f in files:
+        nvars, clauses = read_dimacs_xz(BENCH / "cnf" / f)
+        answer, steps = _solver_proof(nvars, clauses)
+        db = as_db(nvars, clauses)
+        expected = nn.check_proof(nvars, db.clauses(), steps)
+        assert expected[:2] == (True, MSG_OK)
+        for proof in forms(steps, rng, tmp_path):
+            assert nn.check_proof(nvars, db, proof) == nn.check_proof(nvars, db.clauses(), proof) == expected
+
+
+@pytest.mark.parametrize("seed", range(60))
+def test_mutated_proofs_as_bytes_match_lists(seed, tmp_path):
+    from test_check_proof_reference import mutate, preprocessor_proof, random_formula, solver_proof
+    rng = random.Random(seed)
+    nv = rng.randint(3, 30)
+    clauses = random_formula(rng, nv, int(nv * rng.uniform(3.0, 7.0)), rng.choice([0.0, 0.01, 0.04]))
+    if rng.random() < 0.6:
+        _, steps = solver_proof(nv, [c for c in clauses if c])
+    else:
+        _, steps = preprocessor_proof(rng, nv, clauses)
+    db = as_db(nv, clauses)
+    for proof in [steps] + [mutate(rng, nv, clauses, steps) for _ in range(3)]:
+        opts = dict(check_rat=rng.random() < 0.8, apply_deletions=rng.random() < 0.8)
+        expected = nn.check_proof(nv, clauses, proof, **opts)
+        on_db = nn.check_proof(nv, db.clauses(), proof, **opts)
+        for data in forms(proof, rng, tmp_path):
+            assert nn.check_proof(nv, clauses, data, **opts) == expected
+            assert nn.check_proof(nv, db, data, **opts) == on_db
+
+
+TEXT = "malformed DRAT proof (text) at byte offset "
+BINARY = "malformed DRAT proof (binary) at byte offset "
+
+
+@pytest.mark.parametrize("data,message", [
+    (b"1 2 x 0\n", TEXT + "4, line 1: unexpected character 'x'"),
+    (b"1 2 0\n3 4", TEXT + "9, line 2: proof ends inside a step"),
+    (b"1 2 0x", TEXT + "5, line 1: unexpected character 'x'"),
+    (b"1 -\n0", TEXT + "3, line 1: unexpected byte 0x0a after '-'"),
+    (b"1 2 0\n\n2147483648 0", TEXT + "7, line 3: literal out of range"),
+    (b"-2147483649 0", TEXT + "0, line 1: literal out of range"),
+    (b"99999999999999999999999 0", TEXT + "0, line 1: literal out of range"),
+    (b"d1 0", TEXT + "1, line 1: unexpected character '1' after 'd'"),
+    (b"1 0\nc note\n2 d 0", TEXT + "13, line 3: unexpected character 'd'"),
+    (b"d", TEXT + "1, line 1: proof ends inside a step"),
+    (b"1 2 0\n\xff", TEXT + "6, line 2: unexpected byte 0xff"),
+    (b"d\x02\x04", TEXT + "1, line 1: unexpected byte 0x02 after 'd'"),  # no zero byte: not binary
+    (b"a\x02\x03", BINARY + "3: proof ends inside a step"),
+    (b"a\x01\x00", BINARY + "1: literal out of range"),
+    (b"a\x02\x00x\x00", BINARY + "3: step kind must be 'a' or 'd', found character 'x'"),
+    (b"a\x02\x00\n", BINARY + "3: step kind must be 'a' or 'd', found byte 0x0a"),
+    (b"a\x80\x80\x80\x80\x80\x01\x00", BINARY + "1: literal out of range"),
+    (b"a\x04" + b"\xff" * 10 + b"\x7f\x00", BINARY + "2: literal out of range"),
+    (b"a\x02\x84", BINARY + "3: proof ends inside a step"),
+    # the whole proof is read, also after the step that ends the check
+    (b"2 0\n0\n1 x 0", TEXT + "8, line 3: unexpected character 'x'"),
+    (b"a\x00a\x02", BINARY + "4: proof ends inside a step"),
+])
+def test_malformed_proofs(data, message):
+    for proof in (data, bytearray(data)):
+        with pytest.raises(ValueError) as e:
+            nn.check_proof(2, SQUARE, proof)
+        assert str(e.value) == message
+        assert notes(e.value) == expect_notes(["while processing 'steps'"])
+
+
+def test_proof_encodings_edge_cases():
+    assert nn.check_proof(2, SQUARE, b"") == nn.check_proof(2, SQUARE, []) == result(False, MSG_NO_EMPTY)
+    refutation = result(True, MSG_OK, 2, 2)
+    assert nn.check_proof(2, SQUARE, b"2 0 0") == nn.check_proof(2, SQUARE, b"a\x04\x00a\x00") == refutation
+    # literals at the ends of the 32-bit range; the empty clause fails first, so nothing is allocated
+    assert nn.check_proof(1, [[0, 2]], b"0 -2147483648 0 2147483647 0")[:2] == (False, MSG_NOT_RAT)
+    assert nn.check_proof(1, [[0, 2]], b"a\x00a\x81\x80\x80\x80\x10\x00") == result(False, MSG_NOT_RAT, 1, failed=1)
+
+
+def test_sigint_interrupts_the_check():
+    code = r"""
+import os, signal, sys, threading, time
+import norvane_native as nn
+n = 200_000
+chain = [[2 * i + 1, 2 * i + 2] for i in range(n)]           # x0 -> x1 -> ... -> xn
+lemmas = b"-1 %d 0\n" % (n + 1)                              # each lemma propagates the whole chain
+steps = [(False, [1, 2 * n])] * 20000
+for proof in (lemmas * 20000, steps):
+    db = nn.ClauseDb(n + 1)
+    for c in chain:
+        db.add_clause(c)
+    sent = []
+    threading.Timer(0.3, lambda: (sent.append(time.perf_counter()), os.kill(os.getpid(), signal.SIGINT))).start()
+    try:
+        nn.check_proof(n + 1, db if isinstance(proof, bytes) else chain, proof)
+        print("finished")
+    except KeyboardInterrupt:
+        print("interrupted %.3f" % (time.perf_counter() - sent[0]))
+    assert nn.check_proof(2, [[0, 2], [0, 3], [1, 2], [1, 3]], b"2 0 0")[0]  # usable afterwards
+"""
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
+    assert out.returncode == 0, out.stderr[-2000:]
+    lines = out.stdout.split()
+    assert lines[0::2] == ["interrupted", "interrupted"], out.stdout
+    assert all(float(t) < 1.0 for t in lines[1::2]), out.stdout
