@@ -75,6 +75,10 @@ PyMethodDef check_proof_def = {
     "check_proof", NV_METH(py_check_proof), METH_FASTCALL | METH_KEYWORDS,
     "check_proof(nvars, clauses, steps, check_rat=True, apply_deletions=True)\n--\n\n"
     "Check a DRAT proof against a formula.\n\nReturns the same shape `norvane.proof.CheckResult` carries, so the "
-    "Python\nwrapper can present one interface over either implementation."};
+    "Python\nwrapper can present one interface over either implementation.\n\n"
+    "`clauses` may also be a ClauseDb, read in place.  `steps` may also be a\n"
+    "bytes-like object (bytes, bytearray, mmap, memoryview) holding a DRAT\n"
+    "proof, text or binary (told apart by content), parsed as the check goes;\n"
+    "a malformed proof raises ValueError naming its byte offset (and line)."};
 
 }  // namespace nvpy

@@ -204,8 +204,8 @@ _CheckResult = tuple[bool, str, int, int, int, int, int, int, int, bool]
 
 def check_proof(
     nvars: int,
-    clauses: Sequence[Sequence[int]],
-    steps: Sequence[tuple[bool, Sequence[int]]],
+    clauses: Sequence[Sequence[int]] | ClauseDb,
+    steps: Sequence[tuple[bool, Sequence[int]]] | Buffer,
     check_rat: bool = True,
     apply_deletions: bool = True,
 ) -> _CheckResult:
@@ -213,6 +213,11 @@ def check_proof(
 
     Returns the same shape `norvane.proof.CheckResult` carries, so the Python
     wrapper can present one interface over either implementation.
+
+    `clauses` may also be a ClauseDb, read in place.  `steps` may also be a
+    bytes-like object (bytes, bytearray, mmap, memoryview) holding a DRAT
+    proof, text or binary (told apart by content), parsed as the check goes;
+    a malformed proof raises ValueError naming its byte offset (and line).
     """
 
 _PortfolioResult = tuple[int, int, bool, list[bool], int, int, int, int, list[tuple[bool, list[int]]]]
