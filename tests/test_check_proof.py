@@ -210,6 +210,38 @@ def test_conversion_errors(kwargs, exc, message, param):
     assert notes(e.value) == expect_notes([f"while processing '{param}'"])
 
 
+@pytest.mark.parametrize("seed", range(2))
+def test_long_proofs_with_store_compaction_match_model(seed):
+    # Deleting most of 24,000 clauses leaves more than 64 K dead words, more than half of the store:
+    # the store is compacted, moving clauses that watches, the index and (after a RAT step)
+    # occurrence lists refer to.  Lemmas, RAT definitions and deletions before and after.
+    rng = random.Random(seed)
+    nv = 3000
+    clauses = [rng.sample(range(2 * nv), 3) for _ in range(24000)]
+    fresh = iter(range(2 * nv, 2 * nv + 2000, 2))
+    order = rng.sample(clauses, len(clauses))
+    kept = order[21500:]
+
+    def some_steps(k, dels):
+        out = []
+        for _ in range(k):
+            r = rng.random()
+            if r < 0.3:
+                out.append((False, [next(fresh)] + rng.choice(clauses)[:2]))  # RAT on a fresh variable
+            elif r < 0.6:
+                out.append((False, rng.choice(kept) + [rng.randrange(2 * nv)]))  # RUP: a weakening
+            elif out:
+                out.append((True, rng.choice(out)[1][::-1]))  # a lemma deleted (or not found)
+        out += [(True, rng.sample(c, len(c))) for c in dels]
+        return out
+
+    steps = some_steps(20, order[:500]) + some_steps(0, order[500:21000]) + some_steps(40, order[21000:21500])
+    steps.append((False, rng.sample(range(2 * nv), 2)))  # most likely neither RUP nor RAT
+    for check_rat, apply_deletions in [(True, True), (False, True), (True, False)]:
+        assert (nn.check_proof(nv, clauses, steps, check_rat, apply_deletions)
+                == ref_check_proof(nv, clauses, steps, check_rat, apply_deletions))
+
+
 # ---------------------------------------------------------------- proofs from the solver
 
 
