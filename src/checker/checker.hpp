@@ -34,6 +34,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "../core/arena.hpp"
@@ -183,7 +184,8 @@ struct Checker {
     // Reverse unit propagation test; leaves the assignment as it found it.
     bool is_rup(std::span<const Lit> lits);
     // Position in the index of the live clause with the literal set of
-    // `lits` inserted last, or -1 when there is none.
+    // `lits` inserted last, or -1 when there is none.  The position stays
+    // valid until the next insert or remove.
     int64_t find(std::span<const Lit> lits);
     // Removes the clause at index position `pos` (from find).  Top-level
     // assignments are left alone.
@@ -202,7 +204,8 @@ struct Checker {
 
 private:
     uint64_t table_vars_ = 0;            // variables the per-literal tables have room for
-    ClauseIndex index_;                  // literal set -> clauses
+    ClauseIndex index_;                  // literal set -> latest live clause with that set
+    std::unordered_map<uint32_t, uint32_t> below_;  // clause -> earlier live clause with its set
     std::vector<uint32_t> stamp_;        // per literal: marks for set hashing and comparison
     uint32_t stamp_now_ = 0;
     std::vector<std::vector<uint32_t>> occs_;  // occs_[l]: clauses containing l, in insertion order

@@ -3,10 +3,9 @@
 //
 // An open-addressing table with linear probing: each entry is the 32-bit
 // hash of a literal set and the reference of one stored clause, 8 bytes in
-// all, so no allocation is made per clause or per key.  Several clauses may
-// share a set (and unrelated sets a hash): a lookup walks the run of
-// occupied entries from the hash's home slot and lets the caller pick among
-// the entries with the right hash.  Removal shifts later entries of the run
+// all, so no allocation is made per clause or per key.  Unrelated sets may
+// share a hash: a lookup walks the run of occupied entries from the hash's
+// home slot and lets the caller pick among the entries with the right hash.  Removal shifts later entries of the run
 // back, so the table never holds tombstones.  Which clause a lookup should
 // return, and how sets are hashed and compared, is the caller's business
 // (src/checker/store.cpp).
@@ -41,6 +40,7 @@ public:
     }
 
     uint32_t at(size_t pos) const noexcept { return table_[pos].ref; }
+    void set_at(size_t pos, uint32_t ref) noexcept { table_[pos].ref = ref; }
 
     // Calls f(position, ref) for every entry with hash `hash`; the positions
     // stay valid until the next insert or erase.

@@ -9,7 +9,10 @@
 // compaction then moves the live ones down, in order, and rewrites every
 // reference (watches, index, occurrence lists).  The index hashes a clause's
 // set of literals (an order-free sum, repetitions counted once) and compares
-// sets with per-literal stamps, so no key vector is ever built.  The rules
+// sets with per-literal stamps, so no key vector is ever built; it holds one
+// entry per set, the latest live clause, and a side map links each clause to
+// the earlier live clause with its set (a stack, as deletions always take
+// the latest), which keeps repeated clauses from piling up in the table.  The rules
 // that decide what is inserted and removed are in check.cpp.
 #include <algorithm>
 #include <cstring>
@@ -286,7 +289,18 @@ uint32_t Checker::insert(std::span<const Lit> lits) {
     }
     // A clause made of one literal, however often repeated, is a unit.
     if (n >= 1 && distinct == 1) prop.unit_lits.push_back(lits[0]);
-    index_.insert(hash, ref);
+    // The index names the latest clause of each set; an earlier live clause
+    // with the same set waits underneath it.
+    int64_t same = -1;
+    index_.for_each_match(hash, [&](size_t pos, uint32_t other) {
+        if (same < 0 && same_set(other, s, distinct)) same = static_cast<int64_t>(pos);
+    });
+    if (same < 0) {
+        index_.insert(hash, ref);
+    } else {
+        below_.emplace(ref, index_.at(static_cast<size_t>(same)));
+        index_.set_at(static_cast<size_t>(same), ref);
+    }
     if (occs_built_)
         for (size_t i = 0; i < n; ++i) occs_[c[i]].push_back(ref);
     return ref;
@@ -296,22 +310,24 @@ int64_t Checker::find(std::span<const Lit> lits) {
     uint32_t s;
     size_t distinct;
     const uint32_t hash = mark_set(lits, s, distinct);
-    int64_t best = -1;
-    uint32_t best_ref = 0;
+    int64_t found = -1;
     index_.for_each_match(hash, [&](size_t pos, uint32_t ref) {
-        if ((best < 0 || ref > best_ref) && same_set(ref, s, distinct)) {
-            best = static_cast<int64_t>(pos);
-            best_ref = ref;
-        }
+        if (found < 0 && same_set(ref, s, distinct)) found = static_cast<int64_t>(pos);
     });
-    return best;
+    return found;
 }
 
 uint32_t Checker::ref_at(size_t pos) const noexcept { return index_.at(pos); }
 
 void Checker::remove(size_t pos) {
     const uint32_t ref = index_.at(pos);
-    index_.erase_at(pos);
+    const auto under = below_.find(ref);
+    if (under == below_.end()) {
+        index_.erase_at(pos);
+    } else {
+        index_.set_at(pos, under->second);
+        below_.erase(under);
+    }
     const std::span<const Lit> c = prop.lits(ref);
     if (c.size() >= 2) {
         const uint32_t tagged = c.size() == 2 ? ref | Watch::kBinary : ref;
@@ -356,6 +372,9 @@ void Checker::compact() {
     for (std::vector<Watch>& list : prop.watches)
         for (Watch& w : list) w.ref = moved(w.ref & ~Watch::kBinary) | (w.ref & Watch::kBinary);
     index_.relocate(moved);
+    std::unordered_map<uint32_t, uint32_t> below;
+    for (const auto& [upper, lower] : below_) below.emplace(moved(upper), moved(lower));
+    below_.swap(below);
     if (occs_built_) {
         for (std::vector<uint32_t>& list : occs_) {
             size_t j = 0;
