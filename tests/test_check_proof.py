@@ -336,7 +336,7 @@ def test_bench_proofs_as_bytes_and_clause_db(tmp_path):
         answer, steps = _solver_proof(nvars, clauses)
         db = as_db(nvars, clauses)
         expected = nn.check_proof(nvars, db.clauses(), steps)
-        assert expected[:2] == (True, MSG_OK)
+        assert expected[:2] == (True, MSG_OK) and nn.check_proof(nvars, db, steps) == expected
         for proof in forms(steps, rng, tmp_path):
             assert nn.check_proof(nvars, db, proof) == nn.check_proof(nvars, db.clauses(), proof) == expected
 

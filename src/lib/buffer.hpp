@@ -5,9 +5,10 @@
 // The buffer protocol (Py_buffer, PyObject_GetBuffer, PyBuffer_Release)
 // joined the limited API only in 3.11, while this module is built for the
 // 3.10 stable ABI.  The functions and the struct are much older than that:
-// both have been exported and unchanged in layout since 3.0, and 3.11 took
-// them into the stable ABI as they were ("the struct layout and size must
-// not be changed in any way, as it would break the ABI").  When the limited
+// every CPython 3 release exports both functions, the struct has kept this
+// layout since 3.3, and 3.11 took them into the stable ABI as they were
+// ("the struct layout and size must not be changed in any way, as it would
+// break the ABI").  When the limited
 // API in force predates 3.11, the declarations below restate them exactly
 // as the 3.11 headers give them; the symbols are then resolved from the
 // running interpreter at import, as every other C API function is on POSIX
