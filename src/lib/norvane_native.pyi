@@ -204,8 +204,8 @@ _CheckResult = tuple[bool, str, int, int, int, int, int, int, int, bool]
 
 def check_proof(
     nvars: int,
-    clauses: Sequence[Sequence[int]] | ClauseDb,
-    steps: Sequence[tuple[bool, Sequence[int]]] | Buffer,
+    clauses: Union[Sequence[Sequence[int]], ClauseDb],
+    steps: Union[Sequence[tuple[bool, Sequence[int]]], Buffer],
     check_rat: bool = True,
     apply_deletions: bool = True,
 ) -> _CheckResult:
