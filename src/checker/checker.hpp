@@ -106,8 +106,10 @@ CheckReport check_proof(uint32_t nvars, const ClauseArena& clauses, StepSource& 
 CheckReport check_proof(uint32_t nvars, const Cnf& clauses, const StepList& steps, bool check_rat,
                         bool apply_deletions);
 
-// A watch: the clause to visit when the watched literal becomes false.
-struct Watch {
+// A watch: the clause to visit when the watched literal becomes false (named
+// apart from the solver's watch, which has its own layout, so that the two
+// never meet as one type in one program).
+struct CheckWatch {
     static constexpr uint32_t kBinary = uint32_t{1} << 31;
     // A binary clause: its other literal.  A longer one: some literal of the
     // clause; when it is true the clause is satisfied and need not be read.
@@ -126,12 +128,12 @@ struct Watch {
 struct Prop {
     static constexpr uint8_t kUnassigned = 0, kTrue = 1, kFalse = 2;
     static constexpr uint32_t kDeletedBit = uint32_t{1} << 31;
-    static constexpr uint32_t kMaxRef = Watch::kBinary - 1;
+    static constexpr uint32_t kMaxRef = CheckWatch::kBinary - 1;
     static constexpr uint32_t kHeader = 2;
 
     std::vector<uint8_t> vals;                // per literal
     std::vector<Lit> trail;                   // true literals, in assignment order
-    std::vector<std::vector<Watch>> watches;  // watches[L]: clauses watching ~L
+    std::vector<std::vector<CheckWatch>> watches;  // watches[L]: clauses watching ~L
     std::vector<Lit> unit_lits;               // literals of the unit clauses, in insertion order
     std::vector<uint32_t> mem;                // clause store
     uint64_t garbage = 0;                     // words of deleted clauses in `mem`

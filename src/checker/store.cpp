@@ -31,7 +31,7 @@ namespace {
 // a value byte, a stamp, a watch list header and an occurrence list header,
 // plus one trail entry.
 constexpr uint64_t kBytesPerVar =
-    2 * (sizeof(uint8_t) + sizeof(uint32_t) + sizeof(std::vector<Watch>) + sizeof(std::vector<uint32_t>)) +
+    2 * (sizeof(uint8_t) + sizeof(uint32_t) + sizeof(std::vector<CheckWatch>) + sizeof(std::vector<uint32_t>)) +
     sizeof(Lit);
 
 // Literals have variables below 2^31, so tables never need more than this.
@@ -47,8 +47,8 @@ uint64_t mix(uint64_t z) noexcept {
     return z ^ (z >> 31);
 }
 
-void remove_watch(std::vector<Watch>& list, uint32_t ref) {
-    for (Watch& w : list) {
+void remove_watch(std::vector<CheckWatch>& list, uint32_t ref) {
+    for (CheckWatch& w : list) {
         if (w.ref == ref) {
             w = list.back();
             list.pop_back();
@@ -72,21 +72,21 @@ bool Prop::propagate_in(size_t start) {
     // value writes from forcing reloads.
     uint8_t* const val = vals.data();
     uint32_t* const m = mem.data();
-    std::vector<Watch>* const wl = watches.data();
+    std::vector<CheckWatch>* const wl = watches.data();
     size_t head = start;
     while (head < trail.size()) {
         const Lit L = trail[head++];
         const Lit F = neg(L);
-        std::vector<Watch>& ws = wl[L];
-        Watch* const w = ws.data();
+        std::vector<CheckWatch>& ws = wl[L];
+        CheckWatch* const w = ws.data();
         const size_t n = ws.size();
         if (poll && poll->tick(static_cast<unsigned>(std::min<size_t>(n, 1u << 20)) + 1)) throw Interrupted{};
         size_t i = 0, j = 0;
         while (i < n) {
-            const Watch cur = w[i++];
+            const CheckWatch cur = w[i++];
             // Most visits that read a clause miss the cache: start loading
             // the next one meanwhile.
-            if (!Exact && i < n) __builtin_prefetch(m + (w[i].ref & ~Watch::kBinary));
+            if (!Exact && i < n) __builtin_prefetch(m + (w[i].ref & ~CheckWatch::kBinary));
             // The exact mode reads every clause as the documented order has
             // it: a blocking literal other than the second watch would skip
             // a visit that moves a watch.
@@ -94,7 +94,7 @@ bool Prop::propagate_in(size_t start) {
                 w[j++] = cur;
                 continue;
             }
-            if (cur.ref & Watch::kBinary) {
+            if (cur.ref & CheckWatch::kBinary) {
                 // Both literals are watched for good: keep the entry, and the
                 // other literal is true, false (conflict) or now implied.
                 w[j++] = cur;
@@ -119,7 +119,7 @@ bool Prop::propagate_in(size_t start) {
             }
             const Lit first = c[0];
             if (val[first] == kTrue) {
-                w[j++] = Watch{first, cur.ref};
+                w[j++] = CheckWatch{first, cur.ref};
                 continue;
             }
             // The search for a new watch: from position 2 in the exact
@@ -140,10 +140,10 @@ bool Prop::propagate_in(size_t start) {
                 if (!Exact) hdr[1] = k;
                 c[1] = c[k];
                 c[k] = F;
-                wl[neg(c[1])].push_back(Watch{first, cur.ref});
+                wl[neg(c[1])].push_back(CheckWatch{first, cur.ref});
                 continue;
             }
-            w[j++] = Watch{first, cur.ref};
+            w[j++] = CheckWatch{first, cur.ref};
             if (val[first] == kFalse) {
                 while (i < n) w[j++] = w[i++];
                 ws.resize(j);
@@ -283,9 +283,9 @@ uint32_t Checker::insert(std::span<const Lit> lits) {
                 }
             }
         }
-        const uint32_t tagged = n == 2 ? ref | Watch::kBinary : ref;
-        prop.watches[neg(c[0])].push_back(Watch{c[1], tagged});
-        prop.watches[neg(c[1])].push_back(Watch{c[0], tagged});
+        const uint32_t tagged = n == 2 ? ref | CheckWatch::kBinary : ref;
+        prop.watches[neg(c[0])].push_back(CheckWatch{c[1], tagged});
+        prop.watches[neg(c[1])].push_back(CheckWatch{c[0], tagged});
     }
     // A clause made of one literal, however often repeated, is a unit.
     if (n >= 1 && distinct == 1) prop.unit_lits.push_back(lits[0]);
@@ -330,7 +330,7 @@ void Checker::remove(size_t pos) {
     }
     const std::span<const Lit> c = prop.lits(ref);
     if (c.size() >= 2) {
-        const uint32_t tagged = c.size() == 2 ? ref | Watch::kBinary : ref;
+        const uint32_t tagged = c.size() == 2 ? ref | CheckWatch::kBinary : ref;
         remove_watch(prop.watches[neg(c[0])], tagged);
         remove_watch(prop.watches[neg(c[1])], tagged);
     }
@@ -369,8 +369,8 @@ void Checker::compact() {
         if (i == from.size() || from[i] != ref) throw Panic("checker: reference to a deleted clause");
         return to[i];
     };
-    for (std::vector<Watch>& list : prop.watches)
-        for (Watch& w : list) w.ref = moved(w.ref & ~Watch::kBinary) | (w.ref & Watch::kBinary);
+    for (std::vector<CheckWatch>& list : prop.watches)
+        for (CheckWatch& w : list) w.ref = moved(w.ref & ~CheckWatch::kBinary) | (w.ref & CheckWatch::kBinary);
     index_.relocate(moved);
     std::unordered_map<uint32_t, uint32_t> below;
     for (const auto& [upper, lower] : below_) below.emplace(moved(upper), moved(lower));
