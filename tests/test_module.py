@@ -30,7 +30,8 @@ def test_classes_are_builtins_types(cls):
     ("neg", "(l)"), ("var_of", "(l)"), ("is_neg", "(l)"), ("mk_lit", "(v, negated=False)"),
     ("from_dimacs", "(d)"), ("to_dimacs", "(l)"),
     ("check_proof", "(nvars, clauses, steps, check_rat=True, apply_deletions=True)"),
-    ("solve_portfolio", "(nvars, clauses, configs, alt=None, alt_threads=0, want_proof=False)"),
+    ("solve_portfolio", "(nvars, clauses, configs, alt=None, alt_threads=0, want_proof=False, max_conflicts=None, "
+                        "seconds=None)"),
 ])
 def test_function_signatures(name, sig):
     f = getattr(nn, name)
@@ -43,7 +44,7 @@ def test_function_signatures(name, sig):
 @pytest.mark.parametrize("cls,method,sig", [
     ("ClauseDb", "clause", "($self, i)"),
     ("ClauseDb", "clauses", "($self)"),
-    ("Solver", "solve", "($self, max_conflicts=None, seconds=None, assumptions=None)"),
+    ("Solver", "solve", "($self, max_conflicts=None, seconds=None, assumptions=None, release_gil=False)"),
     ("Preprocessor", "run", "($self, rounds=3)"),
     ("Preprocessor", "reconstruct", "($self, model)"),
 ])
@@ -71,12 +72,12 @@ def test_class_docstrings():
     (lambda: nn.ClauseDb(1, 2), "ClauseDb.__new__() takes from 0 to 1 positional arguments but 2 were given"),
     (lambda: nn.ClauseDb().clause(), "ClauseDb.clause() missing 1 required positional argument: 'i'"),
     (lambda: nn.ClauseDb().clause(1, 2), "ClauseDb.clause() takes 1 positional arguments but 2 were given"),
-    (lambda: nn.Solver().solve(1, 2, [], 4),
-     "Solver.solve() takes from 0 to 3 positional arguments but 4 were given"),
+    (lambda: nn.Solver().solve(1, 2, [], False, 5),
+     "Solver.solve() takes from 0 to 4 positional arguments but 5 were given"),
     (lambda: nn.Solver().solve(1, max_conflicts=2), "Solver.solve() got multiple values for argument 'max_conflicts'"),
     (lambda: nn.Preprocessor().run(1, 2), "Preprocessor.run() takes from 0 to 1 positional arguments but 2 were given"),
-    (lambda: nn.solve_portfolio(1, [], [], None, 0, False, 7),
-     "solve_portfolio() takes from 3 to 6 positional arguments but 7 were given"),
+    (lambda: nn.solve_portfolio(1, [], [], None, 0, False, None, None, 9),
+     "solve_portfolio() takes from 3 to 8 positional arguments but 9 were given"),
 ])
 def test_binding_errors(call, message):
     with pytest.raises(TypeError) as e:
@@ -296,19 +297,10 @@ def test_reentrant_errors_propagate_and_release_access():
 
 
 def test_panic_exception_escapes_except_exception(panic):
+    # raised for real (a worker thread that cannot start) in test_hostile.py, under an address-space cap
     assert issubclass(panic, BaseException) and not issubclass(panic, Exception)
-    assert panic.__name__ == "PanicException"
+    assert panic.__name__ == "PanicException" and panic.__module__ == "norvane_native"
     assert "internal fault" in panic.__doc__
-    caught = None
-    try:
-        try:
-            nn.Solver().solve(seconds=-1.0)
-        except Exception:  # noqa: BLE001
-            caught = "exception"
-    except BaseException as e:  # noqa: BLE001
-        caught = e
-    assert isinstance(caught, panic)
-    assert panic is type(caught)  # created once per process
     assert nn.PanicException is panic and "PanicException" not in nn.__all__  # named, outside __all__
 
 

@@ -10,6 +10,8 @@
 //   * Access: the shared / exclusive access state of an instance;
 //   * guarded(): runs an entry body and turns every C++ exception into the
 //     matching Python exception (nothing C++ ever crosses into CPython);
+//     it first makes sure the thread can throw when memory runs out
+//     (src/core/thread_storage.hpp);
 //   * results (namespace out): fresh Python objects built from native values.
 //
 // A new function or method declares its FunctionDescription, binds, takes its
@@ -30,6 +32,7 @@
 #include "../core/errors.hpp"
 #include "../core/lit.hpp"
 #include "../core/proof_log.hpp"
+#include "../core/thread_storage.hpp"
 #include "py.hpp"
 #include "signals.hpp"
 
@@ -245,6 +248,7 @@ void translate_exception() noexcept;
 
 template <class F>
 PyObject* guarded(F&& body) noexcept {
+    nv::prime_thread_storage();  // a later MemoryError must not find it missing
     try {
         return body();
     } catch (...) {
@@ -255,6 +259,7 @@ PyObject* guarded(F&& body) noexcept {
 
 template <class F>
 int guarded_int(F&& body) noexcept {
+    nv::prime_thread_storage();
     try {
         return body();
     } catch (...) {

@@ -7,9 +7,9 @@
 namespace nvpy {
 
 Duration duration_from_secs(double x) {
-    if (x < 0.0) throw nv::Panic("cannot convert float seconds to Duration: value is negative");
+    if (x < 0.0) throw nv::ValueError("cannot convert float seconds to Duration: value is negative");
     if (!(x < 18446744073709551616.0)) {
-        throw nv::Panic("cannot convert float seconds to Duration: value is either too big or NaN");
+        throw nv::ValueError("cannot convert float seconds to Duration: value is either too big or NaN");
     }
     if (x == 0.0) return {0, 0};
     // x = mant * 2^exp exactly, mant a 53-bit integer; x * 1e9 fits in 128 bits.
@@ -31,15 +31,20 @@ Duration duration_from_secs(double x) {
 
 nv::Instant add_duration(nv::Instant from, Duration d) {
     constexpr const char* kOverflow = "overflow when adding duration to instant";
-    if (d.secs > static_cast<uint64_t>(INT64_MAX)) throw nv::Panic(kOverflow);
+    if (d.secs > static_cast<uint64_t>(INT64_MAX)) throw nv::ValueError(kOverflow);
     int64_t sec = 0;
-    if (__builtin_add_overflow(from.sec, static_cast<int64_t>(d.secs), &sec)) throw nv::Panic(kOverflow);
+    if (__builtin_add_overflow(from.sec, static_cast<int64_t>(d.secs), &sec)) throw nv::ValueError(kOverflow);
     uint32_t nsec = from.nsec + d.nanos;
     if (nsec >= 1000000000u) {
         nsec -= 1000000000u;
-        if (__builtin_add_overflow(sec, int64_t{1}, &sec)) throw nv::Panic(kOverflow);
+        if (__builtin_add_overflow(sec, int64_t{1}, &sec)) throw nv::ValueError(kOverflow);
     }
     return {sec, nsec};
+}
+
+std::optional<nv::Instant> deadline_in(std::optional<double> seconds, nv::Instant from) {
+    if (!seconds) return std::nullopt;
+    return add_duration(from, duration_from_secs(*seconds));
 }
 
 }  // namespace nvpy

@@ -117,14 +117,26 @@ class Solver:
         max_conflicts: Optional[int] = None,
         seconds: Optional[float] = None,
         assumptions: Optional[Sequence[int]] = None,
+        release_gil: bool = False,
     ) -> Optional[bool]:
-        """Search for a model: True (see `model`), False (unsatisfiable) or None (a limit ran out).
+        """Search for a model: True (see `model`), False (unsatisfiable) or None (a limit ran out, or
+        interrupt() was called).
+
+        `seconds` is a finite number of seconds, 0 or more (ValueError otherwise); the call returns
+        within about 0.1 s of it.  With release_gil=True the search runs with the interpreter lock
+        released: other Python threads run meanwhile, and their calls on this solver raise
+        RuntimeError until it returns.  Ctrl-C raises KeyboardInterrupt within a fraction of a
+        second; the solver stays usable.
 
         `assumptions` are literals decided first, one decision level each, in the given order;
         restarts keep them.  With assumptions, True means a model that makes every one of them
         true, and False that the formula and the assumptions have no common model: `ok` stays
         True, `core()` names the failed assumptions, and a proof records the clause of their
         negations.  A literal over a variable the solver lacks creates it."""
+    def interrupt(self) -> None:
+        """Ask a running solve() to stop: it returns None at its next check, within milliseconds.
+        Safe to call from any thread (or a signal handler) while solve() runs; a request made while
+        no search runs is dropped when the next solve() starts."""
     def core(self) -> list[int]:
         """The failed assumptions of the last solve: after False under assumptions, a subset of them,
         in the order given, with which the formula alone is unsatisfiable.  Empty after True or
@@ -220,7 +232,7 @@ def check_proof(
     a malformed proof raises ValueError naming its byte offset (and line).
     """
 
-_PortfolioResult = tuple[int, int, bool, list[bool], int, int, int, int, list[tuple[bool, list[int]]]]
+_PortfolioResult = tuple[int, int, Optional[bool], list[bool], int, int, int, int, list[tuple[bool, list[int]]]]
 """(worker, formula, sat, model, conflicts, decisions, propagations, restarts, proof)"""
 
 def solve_portfolio(
@@ -230,10 +242,17 @@ def solve_portfolio(
     alt: Optional[Sequence[Sequence[int]]] = None,
     alt_threads: int = 0,
     want_proof: bool = False,
+    max_conflicts: Optional[int] = None,
+    seconds: Optional[float] = None,
 ) -> Optional[_PortfolioResult]:
     """Run a threaded portfolio over one formula and return the first answer.
 
     Releases the GIL for the duration: without that the Python interpreter lock
     would be held across the whole solve and the threads would serialise, which
     would make the entire exercise pointless.
+
+    `max_conflicts` bounds each worker's search, `seconds` the whole call.  When
+    they run out before any worker answers, the result is (-1, 0, None, [],
+    conflicts, decisions, propagations, restarts, []) with the counters added up
+    over every worker.  Ctrl-C stops every worker and raises KeyboardInterrupt.
     """

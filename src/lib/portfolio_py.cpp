@@ -1,7 +1,9 @@
 // solve_portfolio: worker configurations read from Python mappings, then a
-// threaded race with the interpreter lock released.
+// threaded race with the interpreter lock released, within the call's limits
+// and stopped by Ctrl-C (the wait for the first answer polls for signals).
 #include "../portfolio/portfolio.hpp"
 #include "binding.hpp"
+#include "duration.hpp"
 #include "module.hpp"
 #include "options.hpp"
 
@@ -88,9 +90,13 @@ std::vector<WorkerConfig> worker_configs(PyObject* o) {
 }
 
 constexpr FunctionDescription kPortfolio("solve_portfolio", nullptr,
-                                         {"nvars", "clauses", "configs", "alt", "alt_threads", "want_proof"}, 3);
+                                         {"nvars", "clauses", "configs", "alt", "alt_threads", "want_proof",
+                                          "max_conflicts", "seconds"},
+                                         3);
 
 PyObject* py_solve_portfolio(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+    // `seconds` bounds the whole call, the conversion of the arguments too.
+    nv::Instant start = nv::Instant::now();
     return guarded([&] {
         Args a(kPortfolio);
         bind_fast(a, args, nargs, kw);
@@ -100,20 +106,34 @@ PyObject* py_solve_portfolio(PyObject*, PyObject* const* args, Py_ssize_t nargs,
         std::optional<nv::Cnf> alt = a.get_or(3, conv::opt_clause_list, std::optional<nv::Cnf>());
         uint64_t alt_threads = a.get_or(4, conv::u64, uint64_t{0});
         bool want_proof = a.get_or(5, conv::boolean, false);
+        std::optional<uint64_t> max_conflicts = a.get_or(6, conv::opt_u64, std::optional<uint64_t>());
+        std::optional<double> seconds = a.get_or(7, conv::opt_f64, std::optional<double>());
 
         std::vector<nv::Config> configs;
         configs.reserve(workers.size());
         for (const WorkerConfig& w : workers) configs.push_back(w.to_config());
         workers.clear();
 
-        std::optional<nv::PortfolioOutcome> outcome = without_gil([&] {
-            return nv::solve_portfolio(nvars, clauses, alt ? &*alt : nullptr, configs, alt_threads, want_proof);
-        });
+        SignalCheck signals;
+        nv::RunLimits limits{max_conflicts, deadline_in(seconds, start), &signals};
+        std::optional<nv::PortfolioOutcome> outcome = without_gil(
+            [&] {
+                return nv::solve_portfolio(nvars, clauses, alt ? &*alt : nullptr, configs, alt_threads, want_proof,
+                                           limits);
+            },
+            &signals);
+        signals.rethrow();
         if (!outcome) return out::none();
 
+        // Without an answer: worker -1, formula 0, sat None, no model, the
+        // counters added up over every worker, no proof.
         const nv::PortfolioOutcome& o = *outcome;
         out::Tuple t(9);
-        t.put(out::u64(o.worker)).put(out::u64(o.formula)).put(out::boolean(o.sat)).put(out::list_bool(o.model));
+        if (o.unknown) {
+            t.put(out::i64(-1)).put(out::u64(0)).put(out::none()).put(out::list_bool({}));
+        } else {
+            t.put(out::u64(o.worker)).put(out::u64(o.formula)).put(out::boolean(o.sat)).put(out::list_bool(o.model));
+        }
         t.put(out::u64(o.stats.conflicts)).put(out::u64(o.stats.decisions));
         t.put(out::u64(o.stats.propagations)).put(out::u64(o.stats.restarts));
         t.put(out::proof_flag_pairs(o.proof));
@@ -125,7 +145,8 @@ PyObject* py_solve_portfolio(PyObject*, PyObject* const* args, Py_ssize_t nargs,
 
 PyMethodDef solve_portfolio_def = {
     "solve_portfolio", NV_METH(py_solve_portfolio), METH_FASTCALL | METH_KEYWORDS,
-    "solve_portfolio(nvars, clauses, configs, alt=None, alt_threads=0, want_proof=False)\n--\n\n"
+    "solve_portfolio(nvars, clauses, configs, alt=None, alt_threads=0, want_proof=False, max_conflicts=None, "
+    "seconds=None)\n--\n\n"
     "Run a threaded portfolio over one formula and return the first answer.\n\n"
     "Releases the GIL for the duration: without that the Python interpreter lock\n"
     "would be held across the whole solve and the threads would serialise, which\n"

@@ -6,9 +6,13 @@
 // default SIGINT handler raises KeyboardInterrupt -- leaves its exception
 // set on the calling thread and makes the hook report an interruption, so
 // the core stops at its next consistent point and the entry raises that
-// exception.  Where the entry runs with the interpreter lock released, the
-// check takes the lock back for that moment.  Real checks are throttled to
-// one every few milliseconds, so polling costs a clock read.
+// exception.  Real checks are throttled, so polling mostly costs a clock
+// read: one every 10 ms while the entry holds the interpreter lock.  Where
+// the entry runs with the lock released (without_gil), the check takes the
+// lock back for that moment, one every 50 ms, so that busy Python threads
+// cost the search little; and only on the main thread, the one the
+// interpreter runs signal handlers on -- elsewhere the lock is never taken
+// back.
 //
 // Only the thread that made the call polls its SignalCheck (worker threads
 // of a portfolio watch a stop flag instead).
@@ -36,7 +40,9 @@ public:
     PyThreadState* released = nullptr;
 
 private:
+    enum class Thread : uint8_t { Unknown, Main, Other };
     bool raised_ = false;
+    Thread thread_ = Thread::Unknown;
     nv::Instant next_{};
 };
 

@@ -1,4 +1,5 @@
 // Solver: the Python face of one CDCL search core.
+#include <atomic>
 #include <memory>
 
 #include "../solver/solver.hpp"
@@ -25,7 +26,8 @@ constexpr FunctionDescription kNew("__new__", "Solver",
 constexpr FunctionDescription kAddClause("add_clause", "Solver", {"lits"}, 1);
 constexpr FunctionDescription kAddClauses("add_clauses", "Solver", {"clauses"}, 1);
 constexpr FunctionDescription kEnableProof("enable_proof", "Solver", {"path", "binary"}, 0);
-constexpr FunctionDescription kSolve("solve", "Solver", {"max_conflicts", "seconds", "assumptions"}, 0);
+constexpr FunctionDescription kSolve("solve", "Solver", {"max_conflicts", "seconds", "assumptions", "release_gil"},
+                                     0);
 constexpr FunctionDescription kPropagate("propagate", "Solver", {"assumptions"}, 1);
 
 PyObject* solver_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
@@ -56,7 +58,9 @@ PyObject* solver_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
         c.rnd_seed = a.get_or(20, conv::u32, c.rnd_seed);
         c.restart = parse_restart(restart);
         c.ccmin = parse_ccmin(ccmin);
-        return new_box(type, std::make_unique<Solver>(nvars, c));
+        auto s = std::make_unique<Solver>(nvars, c);
+        s->set_stop(std::make_shared<std::atomic<bool>>(false));  // raised by interrupt()
+        return new_box(type, std::move(s));
     });
 }
 
@@ -117,11 +121,17 @@ PyObject* solver_add_clauses(PyObject* self, PyObject* const* args, Py_ssize_t n
     });
 }
 
-// Clears the deadline however the search ends.
-struct DeadlineScope {
+// The limits of one search, cleared however it ends.
+struct LimitsScope {
     Solver& s;
-    DeadlineScope(Solver& sv, std::optional<nv::Instant> d) : s(sv) { s.set_deadline(d); }
-    ~DeadlineScope() { s.set_deadline(std::nullopt); }
+    LimitsScope(Solver& sv, std::optional<nv::Instant> d, nv::Interrupt* hook) : s(sv) {
+        s.set_deadline(d);
+        s.set_interrupt(hook);
+    }
+    ~LimitsScope() {
+        s.set_deadline(std::nullopt);
+        s.set_interrupt(nullptr);
+    }
 };
 
 PyObject* solver_solve(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
@@ -133,16 +143,34 @@ PyObject* solver_solve(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
         std::optional<double> seconds = a.get_or(1, conv::opt_f64, std::optional<double>());
         std::vector<uint32_t> assumptions;
         if (a.given(2) && a[2] != Py_None) assumptions = a.get(2, conv::seq_u32);
-        std::optional<nv::Instant> deadline;
-        if (seconds) deadline = add_duration(nv::Instant::now(), duration_from_secs(*seconds));
+        bool release_gil = a.get_or(3, conv::boolean, false);
+        std::optional<nv::Instant> deadline = deadline_in(seconds);
         Solver& s = solver(self);
+        // A stop request made before this call is for an earlier search.
+        // Other threads can call interrupt() only once the search runs:
+        // until then this thread holds the interpreter lock.
+        s.clear_stop();
+        SignalCheck signals;
         nv::SolveResult r;
         {
-            DeadlineScope scope(s, deadline);
-            r = s.solve(max_conflicts, assumptions);
+            LimitsScope scope(s, deadline, &signals);
+            if (release_gil) {
+                r = without_gil([&] { return s.solve(max_conflicts, assumptions); }, &signals);
+            } else {
+                r = s.solve(max_conflicts, assumptions);
+            }
         }
+        signals.rethrow();
         if (r == nv::SolveResult::Sat) return out::boolean(true);
         if (r == nv::SolveResult::Unsat) return out::boolean(false);
+        return out::none();
+    });
+}
+
+// No access taken: callable from any thread while solve() runs.
+PyObject* solver_interrupt(PyObject* self, PyObject*) {
+    return guarded([&] {
+        solver(self).request_stop();
         return out::none();
     });
 }
@@ -238,13 +266,23 @@ PyMethodDef methods[] = {
      "Returns the\nnumber of clauses kept, that is, not dropped as tautologies, as already\nsatisfied, or for "
      "arriving once the formula is unsatisfiable."},
     {"solve", NV_METH(solver_solve), METH_FASTCALL | METH_KEYWORDS,
-     "solve($self, max_conflicts=None, seconds=None, assumptions=None)\n--\n\n"
-     "Search for a model: True (see `model`), False (unsatisfiable) or None (a limit ran out).\n\n"
+     "solve($self, max_conflicts=None, seconds=None, assumptions=None, release_gil=False)\n--\n\n"
+     "Search for a model: True (see `model`), False (unsatisfiable) or None (a limit ran out, or\n"
+     "interrupt() was called).\n\n"
+     "`seconds` is a finite number of seconds, 0 or more; the call returns within about 0.1 s of\n"
+     "it.  With release_gil=True the search runs with the interpreter lock released: other Python\n"
+     "threads run meanwhile, and their calls on this solver raise RuntimeError until it returns.\n"
+     "Ctrl-C raises KeyboardInterrupt within a fraction of a second; the solver stays usable.\n\n"
      "`assumptions` are literals decided first, one decision level each, in the given order;\n"
      "restarts keep them.  With assumptions, True means a model that makes every one of them\n"
      "true, and False that the formula and the assumptions have no common model: `ok` stays\n"
      "True, `core()` names the failed assumptions, and a proof records the clause of their\n"
      "negations.  A literal over a variable the solver lacks creates it."},
+    {"interrupt", NV_METH(solver_interrupt), METH_NOARGS,
+     "interrupt($self)\n--\n\n"
+     "Ask a running solve() to stop: it returns None at its next check, within milliseconds.\n"
+     "Safe to call from any thread (or a signal handler) while solve() runs; a request made while\n"
+     "no search runs is dropped when the next solve() starts."},
     {"core", NV_METH(solver_core), METH_NOARGS,
      "core($self)\n--\n\n"
      "The failed assumptions of the last solve: after False under assumptions, a subset of them,\n"

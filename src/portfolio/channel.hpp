@@ -1,7 +1,9 @@
 // An unbounded multi-producer, single-consumer channel with a blocking
-// receive that also wakes up when every sender has gone.
+// receive that also wakes up when every sender has gone, and a timed one for
+// a receiver that has other things to watch while it waits.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -30,6 +32,17 @@ public:
     std::optional<T> recv() {
         std::unique_lock<std::mutex> g(m_);
         cv_.wait(g, [&] { return !q_.empty() || senders_ == 0; });
+        if (q_.empty()) return std::nullopt;
+        T v = std::move(q_.front());
+        q_.pop_front();
+        return v;
+    }
+
+    // Like recv(), waiting at most `limit`; `timed_out` tells a wait that
+    // ended with neither a message nor the last sender gone.
+    std::optional<T> recv_for(std::chrono::milliseconds limit, bool& timed_out) {
+        std::unique_lock<std::mutex> g(m_);
+        timed_out = !cv_.wait_for(g, limit, [&] { return !q_.empty() || senders_ == 0; });
         if (q_.empty()) return std::nullopt;
         T v = std::move(q_.front());
         q_.pop_front();

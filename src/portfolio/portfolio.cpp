@@ -4,31 +4,83 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <string>
 
 #include "../core/errors.hpp"
+#include "../core/thread_storage.hpp"
 #include "channel.hpp"
 
 namespace nv {
 
 namespace testing {
 int fail_spawn_at = -1;
+void (*on_worker_start)() = nullptr;
+}  // namespace testing
+
+namespace {
+
+// Loading looks at the limits once per this many literals.
+constexpr uint64_t kLoadPollEvery = uint64_t{1} << 16;
+
+// The calling thread's wait for the first answer, in slices.
+constexpr std::chrono::milliseconds kWaitSlice{5};
+
+bool limits_hit(const StopFlag& stop, const RunLimits& limits) noexcept {
+    return (stop && stop->load(std::memory_order_relaxed)) ||
+           (limits.deadline.has_value() && *limits.deadline <= Instant::now()) ||
+           (limits.interrupt && limits.interrupt->pending());
 }
 
+void add_up(Stats& total, const Stats& s) noexcept {
+    total.decisions += s.decisions;
+    total.propagations += s.propagations;
+    total.conflicts += s.conflicts;
+    total.learned += s.learned;
+    total.learned_lits += s.learned_lits;
+    total.minimized_lits += s.minimized_lits;
+    total.restarts += s.restarts;
+    total.blocked_restarts += s.blocked_restarts;
+    total.reductions += s.reductions;
+    total.deleted += s.deleted;
+    if (s.max_trail > total.max_trail) total.max_trail = s.max_trail;
+}
+
+PortfolioOutcome no_answer(const Stats& total) {
+    PortfolioOutcome o;
+    o.worker = NO_WORKER;
+    o.stats = total;
+    o.unknown = true;
+    return o;
+}
+
+}  // namespace
+
 PortfolioOutcome run_one(uint64_t worker, uint32_t nvars, const Cnf& formula, const Config& config,
-                         const StopFlag& stop, bool want_proof) {
+                         const StopFlag& stop, bool want_proof, const RunLimits& limits) {
     Solver s(nvars, config);
     if (stop) s.set_stop(stop);
     if (want_proof) s.enable_proof();
-    bool ok = true;
+    s.set_deadline(limits.deadline);
+    s.set_interrupt(limits.interrupt);
+    bool ok = true, halted = false;
+    uint64_t loaded = 0;
     for (size_t i = 0; i < formula.size() && ok; ++i) {
         auto c = formula[i];
+        loaded += c.size() + 1;
+        if (loaded >= kLoadPollEvery) {
+            loaded = 0;
+            if (limits_hit(stop, limits)) {
+                halted = true;
+                break;
+            }
+        }
         ok = s.add_clause(c.data(), c.size());
     }
-    SolveResult r = ok ? s.solve(std::nullopt) : SolveResult::Unsat;
+    SolveResult r = halted ? SolveResult::Unknown : ok ? s.solve(limits.max_conflicts) : SolveResult::Unsat;
     PortfolioOutcome o;
     o.worker = worker;
     o.stats = s.stats();
@@ -37,6 +89,8 @@ PortfolioOutcome run_one(uint64_t worker, uint32_t nvars, const Cnf& formula, co
         o.model = s.take_model();
     } else if (r == SolveResult::Unsat && want_proof) {
         o.proof = s.take_proof();
+    } else if (r == SolveResult::Unknown) {
+        o.unknown = true;
     }
     return o;
 }
@@ -52,36 +106,49 @@ struct Race {
     const std::vector<Config>& configs;
     size_t first_alt;  // workers from here on solve the alternative formula
     bool want_proof;
+    RunLimits limits;  // without the hook: workers never touch it
     StopFlag stop;
     Channel<PortfolioOutcome> chan;
     std::unique_ptr<std::atomic<Fault>[]> faults;
+    std::unique_ptr<Stats[]> spent;  // each worker's counters when it sent nothing
 
-    Race(uint32_t n, const Cnf& m, const Cnf* a, const std::vector<Config>& c, size_t fa, bool wp)
+    Race(uint32_t n, const Cnf& m, const Cnf* a, const std::vector<Config>& c, size_t fa, bool wp,
+         const RunLimits& l)
         : nvars(n), main(m), alt(a), configs(c), first_alt(fa), want_proof(wp),
-          stop(std::make_shared<std::atomic<bool>>(false)), chan(c.size() + 1),
-          faults(new std::atomic<Fault>[c.size()]) {
+          limits{l.max_conflicts, l.deadline, nullptr}, stop(std::make_shared<std::atomic<bool>>(false)),
+          chan(c.size() + 1), faults(new std::atomic<Fault>[c.size()]), spent(new Stats[c.size()]) {
         for (size_t i = 0; i < c.size(); ++i) faults[i].store(Fault::None);
     }
 
     void work(size_t i) {
+        prime_thread_storage();
+        if (testing::on_worker_start) testing::on_worker_start();
         try {
             bool on_alt = i >= first_alt;
-            PortfolioOutcome o = run_one(i, nvars, on_alt ? *alt : main, configs[i], stop, want_proof);
+            PortfolioOutcome o = run_one(i, nvars, on_alt ? *alt : main, configs[i], stop, want_proof, limits);
             o.formula = on_alt ? 1 : 0;
             // A plain read then a plain write: two workers finishing together
             // may both send; the receiver takes whichever arrived first.
-            if (!stop->load(std::memory_order_relaxed)) {
+            if (!o.unknown && !stop->load(std::memory_order_relaxed)) {
                 stop->store(true, std::memory_order_relaxed);
                 chan.send(std::move(o));
+            } else {
+                spent[i] = o.stats;
             }
         } catch (const std::bad_alloc&) {
-            faults[i].store(Fault::NoMemory);
+            fail(i, Fault::NoMemory);
         } catch (const std::length_error&) {
-            faults[i].store(Fault::NoMemory);
+            fail(i, Fault::NoMemory);
         } catch (...) {
-            faults[i].store(Fault::Panic);
+            fail(i, Fault::Panic);
         }
         chan.drop_sender();
+    }
+
+    // The run fails whatever the others find: stop them now.
+    void fail(size_t i, Fault f) noexcept {
+        faults[i].store(f);
+        stop->store(true, std::memory_order_relaxed);
     }
 };
 
@@ -122,18 +189,19 @@ int spawn(pthread_t& t, Race& race, size_t i) {
 
 std::optional<PortfolioOutcome> solve_portfolio(uint32_t nvars, const Cnf& main, const Cnf* alt,
                                                 const std::vector<Config>& configs, uint64_t alt_threads,
-                                                bool want_proof) {
+                                                bool want_proof, const RunLimits& limits) {
     const size_t n = configs.size();
     if (n == 0) return std::nullopt;
     const uint64_t k = alt ? (alt_threads < n ? alt_threads : n) : 0;
     if (n == 1) {
         bool on_alt = k >= 1;
-        PortfolioOutcome o = run_one(0, nvars, on_alt ? *alt : main, configs[0], StopFlag(), want_proof);
+        PortfolioOutcome o = run_one(0, nvars, on_alt ? *alt : main, configs[0], StopFlag(), want_proof, limits);
+        if (o.unknown) return no_answer(o.stats);
         o.formula = on_alt ? 1 : 0;
         return o;
     }
 
-    Race race(nvars, main, alt, configs, static_cast<size_t>(n - k), want_proof);
+    Race race(nvars, main, alt, configs, static_cast<size_t>(n - k), want_proof, limits);
     std::vector<pthread_t> threads;
     threads.reserve(n);
     int spawn_error = 0;
@@ -142,8 +210,10 @@ std::optional<PortfolioOutcome> solve_portfolio(uint32_t nvars, const Cnf& main,
         int rc = spawn(t, race, i);
         if (rc != 0) {
             spawn_error = rc;
-            // Workers that will never exist give up their sending ends.
+            // Workers that will never exist give up their sending ends, and
+            // those already running are stopped.
             for (size_t j = i; j < n; ++j) race.chan.drop_sender();
+            race.stop->store(true, std::memory_order_relaxed);
             break;
         }
         threads.push_back(t);
@@ -151,7 +221,27 @@ std::optional<PortfolioOutcome> solve_portfolio(uint32_t nvars, const Cnf& main,
     race.chan.drop_sender();  // the calling thread's own end
 
     std::optional<PortfolioOutcome> first;
-    if (spawn_error == 0) first = race.chan.recv();
+    if (spawn_error == 0) {
+        if (!limits.interrupt && !limits.deadline) {
+            first = race.chan.recv();
+        } else {
+            for (;;) {
+                bool timed_out = false;
+                first = race.chan.recv_for(kWaitSlice, timed_out);
+                if (!timed_out) break;
+                if (limits.interrupt && limits.interrupt->pending()) {
+                    race.stop->store(true, std::memory_order_relaxed);
+                    break;
+                }
+                // Past the deadline the workers are stopped and the wait goes
+                // on until they have all ended (an answer sent before that
+                // still wins).
+                if (limits.deadline && *limits.deadline <= Instant::now()) {
+                    race.stop->store(true, std::memory_order_relaxed);
+                }
+            }
+        }
+    }
     for (pthread_t t : threads) pthread_join(t, nullptr);
 
     if (spawn_error != 0) {
@@ -166,7 +256,10 @@ std::optional<PortfolioOutcome> solve_portfolio(uint32_t nvars, const Cnf& main,
     }
     if (panicked) throw Panic("a scoped thread panicked");
     if (no_memory) throw std::bad_alloc();
-    return first;
+    if (first) return first;
+    Stats total;
+    for (size_t i = 0; i < n; ++i) add_up(total, race.spent[i]);
+    return no_answer(total);
 }
 
 }  // namespace nv

@@ -47,6 +47,7 @@ void Solver::State::detach(CRef c) noexcept {
     const Lit* l = lits_of(c);
     for (int k = 0; k < 2; ++k) {
         std::vector<Watch>& ws = watches[neg(l[k])];
+        poll_work += ws.size();
         for (size_t i = 0; i < ws.size(); ++i) {
             if (ws[i].cref() == c) {
                 ws.erase(ws.begin() + static_cast<ptrdiff_t>(i));
@@ -75,7 +76,14 @@ uint32_t Solver::State::propagate() {
     size_t tail = trail.size();
     const uint32_t dl = decision_level();
     const size_t start = head;
+    uint64_t work = poll_work;  // counted here in a local, see poll_due()
     while (head < tail) {
+        if (work >= POLL_EVERY) {
+            // Between two literals every watch list is whole.
+            poll_work = work;
+            if (poll_now()) break;
+            work = poll_work;
+        }
         Lit p = tr[head++];
         Lit f = neg(p);
         // New watches always go to other lists (a clause never holds p and
@@ -84,6 +92,7 @@ uint32_t Solver::State::propagate() {
         Watch* i = ws.data();
         Watch* j = i;
         Watch* const end = i + ws.size();
+        work += ws.size() + 1;
         while (i != end) {
             // The clause of a watch a few places on is asked for early, so
             // that its cache line is on the way when that watch is reached.
@@ -159,6 +168,7 @@ uint32_t Solver::State::propagate() {
         ws.resize(static_cast<size_t>(j - ws.data()));
         if (confl != NO_CLAUSE) break;
     }
+    if (!halted) poll_work = work;
     stats.propagations += head - start;
     trail.set_size(tail);
     qhead = static_cast<uint32_t>(confl != NO_CLAUSE ? tail : head);

@@ -96,6 +96,7 @@ void Solver::State::detach_deleted(const std::vector<CRef>& gone) {
     for (Lit w : list_buf) {
         list_mark[w] = 0;
         std::vector<Watch>& ws = watches[w];
+        poll_work += ws.size();
         size_t k = 0;
         for (const Watch& x : ws)
             if (!is_deleted(x.cref())) ws[k++] = x;

@@ -79,6 +79,40 @@ bool Solver::State::decide() {
     return true;
 }
 
+bool Solver::State::poll_now() noexcept {
+    if (!searching) {
+        poll_work = 0;  // add_clause and propagate(assumptions) go to the end
+        return false;
+    }
+    if (halted) return true;
+    poll_work = 0;
+    if ((stop && stop->load(std::memory_order_relaxed)) || (deadline.has_value() && *deadline <= Instant::now()) ||
+        (interrupt && interrupt->pending())) {
+        halted = true;
+        poll_work = POLL_EVERY;  // every later poll answers at once
+    }
+    return halted;
+}
+
+namespace {
+
+// Polling is on for the duration of one solve() call, however it ends.
+struct Searching {
+    Solver::State& s;
+    explicit Searching(Solver::State& st) : s(st) {
+        s.searching = true;
+        s.halted = false;
+        s.poll_work = 0;
+    }
+    ~Searching() {
+        s.searching = false;
+        s.halted = false;
+        s.poll_work = 0;
+    }
+};
+
+}  // namespace
+
 SolveResult Solver::State::solve(std::optional<uint64_t> max_conflicts, std::span<const Lit> assume) {
     // Room for the assumptions' variables and decision levels comes first, so
     // that a refusal changes nothing.  Every assumption, empty levels included,
@@ -114,6 +148,7 @@ SolveResult Solver::State::solve(std::optional<uint64_t> max_conflicts, std::spa
         }
     } scope{*this};
     assumptions = assume;
+    Searching searching_now(*this);
     uint64_t n = 0;
     // The clock is read at the first search step, then once 256 more
     // conflicts have happened or CLOCK_STEPS search steps have gone by
@@ -130,6 +165,12 @@ SolveResult Solver::State::solve(std::optional<uint64_t> max_conflicts, std::spa
             for (;;) {
                 confl = propagate();
                 if (confl != NO_CLAUSE) break;
+                // A halted pass (propagation, walk, cleaning, reduction) ends
+                // the search here, before anything is decided.
+                if (halted) {
+                    cancel_until(0);
+                    return SolveResult::Unknown;
+                }
                 if (cfg.target_phase) update_target();
                 if (deadline.has_value() && (n >= clock_at || ++clock_steps >= CLOCK_STEPS)) {
                     clock_at = n + 256;
@@ -145,6 +186,7 @@ SolveResult Solver::State::solve(std::optional<uint64_t> max_conflicts, std::spa
                 }
                 if (decision_level() == 0 && stats.propagations > simp_props) {
                     if (!simplify()) return SolveResult::Unsat;
+                    if (halted) return SolveResult::Unknown;
                 }
                 if (decision_level() < assumptions.size()) {
                     Lit a = assumptions[decision_level()];
@@ -166,7 +208,7 @@ SolveResult Solver::State::solve(std::optional<uint64_t> max_conflicts, std::spa
         } else {
             confl = propagate();
             if (confl == NO_CLAUSE) {
-                if (cfg.target_phase) update_target();
+                if (cfg.target_phase && !halted) update_target();
                 cancel_until(0);
                 return SolveResult::Unknown;
             }

@@ -7,6 +7,11 @@ namespace nv {
 void Solver::State::clean_list(std::vector<CRef>& list) {
     size_t j = 0;
     for (size_t i = 0; i < list.size(); ++i) {
+        if (poll_due()) {
+            // Halted: the clauses not looked at yet stay as they are.
+            while (i < list.size()) list[j++] = list[i++];
+            break;
+        }
         CRef ci = list[i];
         if (is_deleted(ci)) continue;
         if (locked(ci)) {
@@ -15,6 +20,7 @@ void Solver::State::clean_list(std::vector<CRef>& list) {
         }
         Lit* cl = lits_of(ci);
         uint32_t len = len_of(ci);
+        poll_work += len + 1;
         bool any_true = false, any_false = false;
         for (uint32_t k = 0; k < len; ++k) {
             uint8_t v = vals[cl[k]];
@@ -54,6 +60,9 @@ void Solver::State::clean_list(std::vector<CRef>& list) {
 
 bool Solver::State::simplify() {
     if (propagate() == NO_CLAUSE) {
+        // A halted search leaves the cleaning (or its rest) to a later call:
+        // `simp_props` and `simp_trail` stay as they were.
+        if (halted) return true;
         // Without a literal fixed since the last cleaning, no clause can be
         // satisfied or shortened now, and the lists hold no deleted clause.
         if (reference_paths || trail.size() != simp_trail) {
@@ -64,6 +73,7 @@ bool Solver::State::simplify() {
             clean_skips += 1;
         }
         if (propagate() == NO_CLAUSE) {
+            if (halted) return true;
             simp_props = stats.propagations;
             simp_trail = trail.size();
             return true;

@@ -153,6 +153,16 @@ void Solver::set_deadline(std::optional<Instant> deadline) noexcept { s_->deadli
 
 void Solver::set_stop(StopFlag stop) noexcept { s_->stop = std::move(stop); }
 
+void Solver::set_interrupt(Interrupt* hook) noexcept { s_->interrupt = hook; }
+
+void Solver::request_stop() noexcept {
+    if (s_->stop) s_->stop->store(true, std::memory_order_relaxed);
+}
+
+void Solver::clear_stop() noexcept {
+    if (s_->stop) s_->stop->store(false, std::memory_order_relaxed);
+}
+
 bool Solver::enable_proof() noexcept {
     if (s_->clause_added) return false;
     s_->proof.keep_in_memory();

@@ -14,6 +14,7 @@
 
 #include "../core/clock.hpp"
 #include "../core/errors.hpp"
+#include "../core/interrupt.hpp"
 #include "../core/lit.hpp"
 #include "../core/proof_log.hpp"
 #include "config.hpp"
@@ -71,8 +72,17 @@ public:
     // assignment order.  Returns false on a conflict.
     bool propagate(std::span<const Lit> lits, std::vector<Lit>& implied);
 
+    // Limits of solve(): a deadline, a stop flag another thread may raise,
+    // and a hook polled (like the other two) every few thousand units of
+    // search work; each makes solve() return Unknown soon after it fires,
+    // with the solver at level 0 and usable.  nullptr: no hook.
     void set_deadline(std::optional<Instant> deadline) noexcept;
     void set_stop(StopFlag stop) noexcept;
+    void set_interrupt(Interrupt* hook) noexcept;
+    // Raise / lower the stop flag given to set_stop (nothing without one).
+    // Safe from any thread while solve() runs.
+    void request_stop() noexcept;
+    void clear_stop() noexcept;
     // Turns proof logging on, the steps kept in memory or written to `path`;
     // returns false (and changes nothing) once any add_clause or solve call
     // has happened.  Throws IoError when the file cannot be opened (nothing

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "../core/errors.hpp"
+#include "../core/interrupt.hpp"
 #include "../core/lit.hpp"
 #include "../core/proof_log.hpp"
 #include "config.hpp"
@@ -170,6 +171,20 @@ struct Solver::State {
     // Control.
     std::optional<Instant> deadline;
     StopFlag stop;
+    Interrupt* interrupt = nullptr;
+
+    // Limits inside long passes.  While solve() runs, propagation, the walk,
+    // top-level cleaning and reduction count their work (literals taken from
+    // the trail, watches, occurrences and clauses visited, flips) and, every
+    // POLL_EVERY units, look at the stop flag, the deadline and the interrupt
+    // hook.  When one of them says stop, `halted` is set and each pass ends at
+    // its next consistent point; the search loop then returns Unknown.  A
+    // poll that finds nothing changes nothing, so the search is the same with
+    // or without polling.
+    static constexpr uint64_t POLL_EVERY = uint64_t{1} << 14;
+    uint64_t poll_work = 0;
+    bool searching = false;
+    bool halted = false;
     bool ok = true;
     bool clause_added = false;
     bool reference_paths = false;  // take the plain paths instead of the shortcuts
@@ -267,6 +282,8 @@ struct Solver::State {
         Lit c0 = lits_of(c)[0];
         return vals[c0] == 1 && reason[var_of(c0)] == c;
     }
+    // Propagates the trail; a halted search leaves the queue unfinished and
+    // reports no conflict (callers look at `halted`).
     uint32_t propagate();
     void cancel_until(uint32_t lvl);
     bool add_clause(const Lit* lits, size_t n);
@@ -288,6 +305,10 @@ struct Solver::State {
         size_t i = static_cast<size_t>(draw() * static_cast<double>(n));
         return i < n ? i : n - 1;
     }
+    // True once the search must stop: always once `halted`, otherwise after
+    // a real poll when POLL_EVERY units of work have been counted.
+    bool poll_due() noexcept { return poll_work >= POLL_EVERY && poll_now(); }
+    bool poll_now() noexcept;
     void update_target() noexcept;
     bool restart_due() const noexcept;
     void restart();

@@ -81,11 +81,13 @@ void Solver::State::phase_walk() {
     uint64_t best = unsat.size();
     std::vector<uint8_t> best_assign(assign);
 
-    // Flips.
+    // Flips, until the budget is spent or the search is halted.
+    poll_work += wlits.size() + nlits;
     std::vector<uint32_t> cand_var;
     std::vector<double> cand_weight;
     uint64_t flips = 0;
     while (!unsat.empty()) {
+        if (poll_due()) break;
         uint32_t c = unsat[draw_index(unsat.size())];
         cand_var.clear();
         cand_weight.clear();
@@ -112,6 +114,7 @@ void Solver::State::phase_walk() {
 
         uint32_t v = cand_var[pick];
         Lit t = mk_lit(v, assign[v] == 0);
+        poll_work += cand_var.size() + occ_start[t + 1] - occ_start[t] + occ_start[neg(t) + 1] - occ_start[neg(t)];
         assign[v] = assign[v] != 0 ? 0 : 1;
         for (uint32_t o = occ_start[t]; o < occ_start[t + 1]; ++o) {
             uint32_t w = occ[o];
@@ -145,6 +148,7 @@ void Solver::State::phase_walk() {
         if (unsat.size() < best) {
             best = unsat.size();
             best_assign = assign;
+            poll_work += assign.size();
         }
         if (flips == cfg.walk_flips) break;
     }

@@ -1,0 +1,94 @@
+// A portfolio worker that runs out of memory reports std::bad_alloc (the
+// Python layer's MemoryError) instead of aborting the process: under an
+// address-space cap, each worker exhausts the memory as it starts, then
+// builds its solver.  Without the per-thread storage set up at worker start
+// the first throw would abort ("cannot allocate memory for thread-local
+// data").  That storage is allocated lazily only for a library loaded at run
+// time, so this test is a shared library that a Python process loads, as it
+// loads the module, and runs through run_test().  The sanitizer runtimes
+// reserve far more address space than any cap, so it does nothing under
+// them.
+#include <sys/resource.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <new>
+#include <thread>
+#include <vector>
+
+#include "../../src/core/thread_storage.hpp"
+#include "../../src/portfolio/portfolio.hpp"
+#include "check.hpp"
+
+using namespace nv;
+
+namespace {
+
+std::mutex held_lock;
+std::vector<void*> held;  // capacity reserved before the cap
+std::atomic<int> started{0};
+std::atomic<bool> drained{false};
+
+// The second worker to start takes every byte malloc can still give; the
+// first waits for that, so both threads exist before memory runs out.
+void exhaust_memory() {
+    if (started.fetch_add(1) == 0) {
+        while (!drained.load()) std::this_thread::yield();
+        return;
+    }
+    std::lock_guard<std::mutex> g(held_lock);
+    for (size_t size = size_t{1} << 26; size >= 16 && held.size() < held.capacity();) {
+        void* p = std::malloc(size);
+        if (p) {
+            held.push_back(p);
+        } else {
+            size /= 2;
+        }
+    }
+    drained.store(true);
+}
+
+uint64_t address_space_in_use() {
+    std::FILE* f = std::fopen("/proc/self/statm", "r");
+    unsigned long pages = 0;
+    if (f) {
+        if (std::fscanf(f, "%lu", &pages) != 1) pages = 0;
+        std::fclose(f);
+    }
+    return uint64_t{pages} * 4096;
+}
+
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) int run_test() {
+#if defined(__SANITIZE_ADDRESS__)
+    return tl::finish("dl_worker_memory (skipped under the sanitizer)");
+#else
+    prime_thread_storage();
+    tl::Rng r{11};
+    Cnf f;
+    for (const auto& c : tl::random_3sat(r, 300, 1200)) f.push(c);
+    held.reserve(size_t{1} << 20);
+    rlimit cap{};
+    cap.rlim_cur = cap.rlim_max = address_space_in_use() + (uint64_t{256} << 20);
+    CHECK(setrlimit(RLIMIT_AS, &cap) == 0);
+
+    testing::on_worker_start = exhaust_memory;
+    bool no_memory = false;
+    try {
+        solve_portfolio(300, f, nullptr, {Config{}, Config{}}, 0, false);
+    } catch (const std::bad_alloc&) {
+        no_memory = true;
+    }
+    testing::on_worker_start = nullptr;
+    for (void* p : held) std::free(p);
+    CHECK(no_memory && drained.load());
+
+    // Nothing is left behind: the next run answers.
+    auto again = solve_portfolio(300, f, nullptr, {Config{}, Config{}}, 0, false);
+    CHECK(again.has_value() && !again->unknown);
+    return tl::finish("dl_worker_memory");
+#endif
+}

@@ -1,0 +1,227 @@
+// Limits inside the search and the portfolio, out of reach of timed Python
+// tests: an interrupt hook that fires at its n-th poll, swept over the polls
+// of whole runs, must leave a solver that is consistent, answers right on
+// the next call (also after one more clause), and whose proof -- the part
+// recorded before the interruption followed by the rest -- still checks.  A
+// hook that never fires changes nothing.  The portfolio stops and joins its
+// workers when its hook fires and when a thread fails to start.
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <tuple>
+
+#include "../../src/checker/checker.hpp"
+#include "../../src/portfolio/portfolio.hpp"
+#include "../../src/solver/state.hpp"
+#include "check.hpp"
+
+using namespace nv;
+using tl::Formula;
+
+namespace {
+
+// Fires from its `at`-th poll on (0: never); counts its polls.
+struct FireAt final : Interrupt {
+    uint64_t at;
+    uint64_t polls = 0;
+    explicit FireAt(uint64_t a) : at(a) {}
+    bool pending() noexcept override { return ++polls >= at && at != 0; }
+};
+
+Formula pigeonhole(uint32_t holes) {
+    Formula f;
+    for (uint32_t p = 0; p <= holes; ++p) {
+        tl::Clause c;
+        for (uint32_t h = 0; h < holes; ++h) c.push_back(mk_lit(p * holes + h, false));
+        f.push_back(c);
+    }
+    for (uint32_t h = 0; h < holes; ++h)
+        for (uint32_t p = 0; p <= holes; ++p)
+            for (uint32_t q = p + 1; q <= holes; ++q) f.push_back({mk_lit(p * holes + h, true), mk_lit(q * holes + h, true)});
+    return f;
+}
+
+Cnf to_cnf(const Formula& f) {
+    Cnf c;
+    for (const auto& cl : f) c.push(cl);
+    return c;
+}
+
+bool satisfies(const Formula& f, const std::vector<bool>& model) {
+    for (const auto& c : f) {
+        bool sat = false;
+        for (Lit l : c) sat |= var_of(l) < model.size() && model[var_of(l)] != is_neg(l);
+        if (!sat) return false;
+    }
+    return true;
+}
+
+// `proof`: the in-memory encoding of a ProofLog.
+bool proof_checks(uint32_t nvars, const Formula& f, std::span<const uint8_t> proof) {
+    StepList steps;
+    for_each_step(proof, [&](bool del, std::span<const Lit> lits) {
+        steps.clauses.push(lits);
+        steps.is_deletion.push_back(del);
+    });
+    CheckReport r = check_proof(nvars, to_cnf(f), steps, true, true);
+    return r.ok && r.empty_derived;
+}
+
+SolveResult answer(uint32_t nvars, const Formula& f, const Config& cfg) {
+    Solver s(nvars, cfg);
+    for (const auto& c : f) s.add_clause(c.data(), c.size());
+    return s.solve(std::nullopt);
+}
+
+auto counters(const Stats& a) {
+    return std::tie(a.decisions, a.propagations, a.conflicts, a.learned, a.learned_lits, a.minimized_lits,
+                    a.restarts, a.blocked_restarts, a.reductions, a.deleted, a.max_trail);
+}
+
+// One solve under a hook firing at poll `at`, then an unhooked solve after
+// one more clause.  Returns the number of polls the hooked solve made.
+uint64_t interrupted_run(uint32_t nvars, const Formula& f, const Config& cfg, uint64_t at, const tl::Clause& extra,
+                         SolveResult expected) {
+    Solver s(nvars, cfg);
+    s.enable_proof();
+    for (const auto& c : f) s.add_clause(c.data(), c.size());
+    FireAt hook(at);
+    s.set_interrupt(&hook);
+    SolveResult r = s.solve(std::nullopt);
+    bool fired = at != 0 && hook.polls >= at;
+    CHECK(fired == (r == SolveResult::Unknown));
+    CHECK(s.check_watch_invariant().empty());
+    if (fired) CHECK(s.internals()->trail_lim.empty() && s.model().empty());
+    s.set_interrupt(nullptr);
+    Formula g = f;
+    g.push_back(extra);
+    s.add_clause(extra.data(), extra.size());
+    SolveResult r2 = s.solve(std::nullopt);
+    CHECK(r2 == expected);
+    CHECK(s.check_watch_invariant().empty());
+    if (r2 == SolveResult::Sat) CHECK(satisfies(g, s.model()));
+    if (r2 == SolveResult::Unsat) CHECK(proof_checks(nvars, g, s.proof().encoded()));
+    return hook.polls;
+}
+
+void test_interrupted_anywhere() {
+    struct Case {
+        const char* name;
+        Config cfg;
+        uint32_t nvars;
+        Formula f;
+    };
+    auto random = [](uint64_t seed, uint32_t nvars, uint32_t nclauses) {
+        tl::Rng r{seed};
+        return tl::random_3sat(r, nvars, nclauses);
+    };
+    std::vector<Case> cases;
+    cases.push_back({"default", Config{}, 150, random(41, 150, 639)});
+    Config walk;
+    walk.walk_min_conflicts = 0;
+    walk.walk_flips = 20000;
+    walk.walk_patience = 1000;
+    walk.luby_base = 20;
+    cases.push_back({"walks", walk, 200, random(47, 200, 800)});
+    Config reduce;
+    reduce.first_reduce = 30;
+    reduce.reduce_inc = 0;
+    reduce.glue_keep = 0;
+    reduce.restart = Restart::Glucose;
+    cases.push_back({"reductions", reduce, 150, random(47, 150, 639)});
+    Config plain;
+    plain.target_phase = false;
+    plain.restart = Restart::None;
+    plain.ccmin = Ccmin::Basic;
+    cases.push_back({"no restarts", plain, 180, random(44, 180, 767)});
+    // A unit learned at the first conflict (x0 false makes a conflict at
+    // level 1) fixes a chain of 30000 implications at level 0: the polls
+    // fire inside that propagation, the rest comes in the next call.
+    Formula chain = random(48, 150, 600);
+    for (auto& c : chain)
+        for (Lit& l : c) l += 2 * 30002;
+    chain.push_back({mk_lit(0, false), mk_lit(1, false)});
+    chain.push_back({mk_lit(0, false), mk_lit(1, true)});
+    for (uint32_t v = 2; v < 30002; ++v) chain.push_back({mk_lit(v == 2 ? 0 : v - 1, true), mk_lit(v, false)});
+    cases.push_back({"level-0 chain", Config{}, 30152, chain});
+    tl::Rng r{45};
+    for (const Case& c : cases) {
+        tl::Clause extra{mk_lit(r.below(c.nvars), true), mk_lit(r.below(c.nvars), false)};
+        Formula g = c.f;
+        g.push_back(extra);
+        SolveResult expected = answer(c.nvars, g, c.cfg);
+        uint64_t polls = interrupted_run(c.nvars, c.f, c.cfg, 0, extra, expected);
+        CHECK(polls >= 8);
+        uint64_t step = polls / 25 + 1;
+        for (uint64_t at = 1; at <= polls + 1; at += step) interrupted_run(c.nvars, c.f, c.cfg, at, extra, expected);
+    }
+}
+
+// A hook that is polled and never fires leaves counters, model and proof as
+// they are without one.
+void test_polling_changes_nothing() {
+    tl::Rng r{8};
+    Config walk;
+    walk.walk_min_conflicts = 100;
+    for (const Config& cfg : {Config{}, walk}) {
+        Formula f = tl::random_3sat(r, 220, 937);
+        auto run = [&](bool hooked) {
+            Solver s(220, cfg);
+            s.enable_proof();
+            for (const auto& c : f) s.add_clause(c.data(), c.size());
+            FireAt never(0);
+            if (hooked) {
+                s.set_interrupt(&never);
+                s.set_deadline(Instant::now().plus_ns(uint64_t{3600} * 1000000000u));
+            }
+            std::vector<SolveResult> res{s.solve(500), s.solve(std::nullopt)};
+            CHECK(!hooked || never.polls > 0);
+            std::vector<std::pair<bool, std::vector<Lit>>> proof;
+            for (const ProofStep& p : s.proof().steps()) proof.push_back({p.is_deletion, p.lits});
+            return std::make_tuple(res, s.stats(), s.model(), proof);
+        };
+        auto a = run(false), b = run(true);
+        CHECK(std::get<0>(a) == std::get<0>(b) && counters(std::get<1>(a)) == counters(std::get<1>(b)));
+        CHECK(std::get<2>(a) == std::get<2>(b) && std::get<3>(a) == std::get<3>(b));
+    }
+}
+
+double seconds_since(std::chrono::steady_clock::time_point t) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
+}
+
+void test_portfolio_stops() {
+    const Formula hard = pigeonhole(10);  // minutes for every worker
+    const Cnf f = to_cnf(hard);
+    Config glucose;
+    glucose.restart = Restart::Glucose;
+    const std::vector<Config> two{Config{}, glucose};
+
+    // The hook fires: every worker is stopped and joined, no answer.  One
+    // worker runs on the calling thread, which the solver's polling covers.
+    for (size_t n : {size_t{1}, size_t{2}}) {
+        FireAt hook(3);
+        RunLimits limits;
+        limits.interrupt = &hook;
+        auto t = std::chrono::steady_clock::now();
+        auto o = solve_portfolio(110, f, nullptr, std::vector<Config>(two.begin(), two.begin() + n), 0, false, limits);
+        CHECK(seconds_since(t) < 5.0);
+        CHECK(o && o->unknown && o->worker == NO_WORKER && !o->sat && o->model.empty());
+    }
+
+    // A worker thread that cannot start stops those already running at once.
+    testing::fail_spawn_at = 1;
+    auto t = std::chrono::steady_clock::now();
+    CHECK(tl::throws<Panic>([&] { solve_portfolio(110, f, nullptr, {Config{}, glucose, Config{}}, 0, false); }));
+    CHECK(seconds_since(t) < 5.0);
+    testing::fail_spawn_at = -1;
+}
+
+}  // namespace
+
+int main() {
+    test_polling_changes_nothing();
+    test_interrupted_anywhere();
+    test_portfolio_stops();
+    return tl::finish("test_limits");
+}

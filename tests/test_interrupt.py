@@ -1,0 +1,273 @@
+"""Ctrl-C, time limits, conflict budgets and stop requests: long calls stop soon and leave their
+objects usable; memory running out in a thread is a MemoryError.
+
+Signals and memory caps are tried in subprocesses.  Time bounds are loose (the machine may be busy):
+a few seconds where the call would otherwise run for minutes; bench/interrupt_latency.py measures.
+Interruption at every point of the search is tested natively (tests/native/test_limits.cpp)."""
+import json
+import os
+import signal
+import subprocess
+import sys
+import threading
+import time
+from pathlib import Path
+
+import pytest
+
+import norvane_native as nn
+from conftest import SOLVER_PARAMS, pigeonhole, to_steps
+
+TESTS = Path(__file__).resolve().parent
+CONFIG = dict(SOLVER_PARAMS[1:])
+VERIFIED = "empty clause derived and every step verified"
+NO_EMPTY = "every step verified, but the proof never derives the empty clause"
+
+# ---------------------------------------------------------------- Ctrl-C
+
+CTRL_C = r"""
+import json, os, signal, sys, time
+sys.path.insert(0, sys.argv[2])
+import norvane_native as nn
+from conftest import SOLVER_PARAMS, pigeonhole, to_steps
+
+signal.signal(signal.SIGINT, signal.default_int_handler)  # even if started with SIGINT ignored
+entry = sys.argv[1]
+nvars, php = pigeonhole(11)  # minutes of search
+clauses = php + [[2 * nvars, 2 * nvars + 2]]  # two more variables: a or b
+config = dict(SOLVER_PARAMS[1:])
+s = nn.Solver(nvars + 2)
+s.enable_proof()
+for c in clauses:
+    s.add_clause(c)
+if entry == "handler":
+    signal.signal(signal.SIGINT, lambda *_: s.interrupt())
+calls = {
+    "solve": s.solve,
+    "solve-release_gil": lambda: s.solve(release_gil=True),
+    "handler": s.solve,
+    "portfolio-1": lambda: nn.solve_portfolio(nvars, php, [config]),
+    "portfolio-2": lambda: nn.solve_portfolio(nvars, php, [config, dict(config, restart="glucose")], want_proof=True),
+}
+threads = len(os.listdir("/proc/self/task"))
+print("go", flush=True)
+try:
+    result = calls[entry]()
+    caught = None
+except KeyboardInterrupt:
+    result, caught = "KeyboardInterrupt", time.monotonic()
+report = dict(result=result, caught=caught, returned=time.monotonic(),
+              threads=len(os.listdir("/proc/self/task")) - threads)
+if entry.startswith("solve") or entry == "handler":
+    report["invariant"] = s.check_watch_invariant()
+    report["state"] = [s.ok, s.model]
+    # every step recorded so far verifies; a later budgeted solve goes on; the answer is right
+    report["proof"] = nn.check_proof(nvars + 2, clauses, to_steps(s.proof_steps()))[:2]
+    c = s.conflicts
+    report["later"] = [s.solve(max_conflicts=200), s.conflicts - c >= 200, s.check_watch_invariant()]
+    report["answer"] = [s.add_clause([2 * nvars + 1]), s.add_clause([2 * nvars + 3]), s.solve()]
+else:
+    report["later"] = nn.solve_portfolio(6, [[0, 2], [1, 2], [5]], [config, config])[2]
+print(json.dumps(report), flush=True)
+"""
+
+
+def run_until_signal(code, *args, delay=0.3, timeout=120):
+    """Runs a child that prints "go" when its call starts; SIGINT follows `delay` seconds later.
+    Returns (seconds from the signal to the child's catch or return, the child's report)."""
+    child = subprocess.Popen([sys.executable, "-c", code, *args], stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE, text=True)
+    try:
+        assert child.stdout.readline().strip() == "go", child.stderr.read()[-3000:]
+        time.sleep(delay)
+        sent = time.monotonic()
+        child.send_signal(signal.SIGINT)
+        out, err = child.communicate(timeout=timeout)
+    finally:
+        child.kill()
+    assert child.returncode == 0, err[-3000:]
+    report = json.loads(out)
+    return (report["caught"] or report["returned"]) - sent, report
+
+
+@pytest.mark.parametrize("entry", ["solve", "solve-release_gil", "handler", "portfolio-1", "portfolio-2"])
+def test_ctrl_c_stops_a_long_call_soon_and_leaves_it_usable(entry):
+    latency, r = run_until_signal(CTRL_C, entry, str(TESTS))
+    # a SIGINT handler that calls interrupt() makes solve() return None instead of raising
+    assert r["result"] == (None if entry == "handler" else "KeyboardInterrupt")
+    assert latency < 3.0, latency
+    assert r["threads"] == 0  # every worker joined before the exception
+    if entry.startswith("portfolio"):
+        assert r["later"] is True
+        return
+    assert r["invariant"] == [] and r["state"] == [True, []]
+    assert r["proof"] == [False, NO_EMPTY]
+    assert r["later"] == [None, True, []]
+    assert r["answer"] == [True, False, False]
+
+
+# ---------------------------------------------------------------- interrupt() and release_gil
+
+
+def loaded_solver(nvars, clauses, proof=False, **options):
+    s = nn.Solver(nvars, **options)
+    if proof:
+        s.enable_proof()
+    for c in clauses:
+        s.add_clause(c)
+    return s
+
+
+def test_busy_solver_refuses_other_threads_until_interrupted():
+    nvars, clauses = pigeonhole(11)
+    s = loaded_solver(nvars, clauses)
+    result = []
+    worker = threading.Thread(target=lambda: result.append(s.solve(release_gil=True)))
+    worker.start()
+    try:
+        # this thread runs while the search does: it sees the object busy
+        t = time.monotonic()
+        while time.monotonic() - t < 30:
+            try:
+                s.conflicts
+            except RuntimeError as e:
+                assert str(e) == "Already mutably borrowed"
+                break
+            time.sleep(0.001)
+        else:
+            pytest.fail("the search never showed up as busy")
+        for call in (lambda: s.add_clause([0]), lambda: s.solve(), lambda: s.enable_proof()):
+            with pytest.raises(RuntimeError, match="^Already borrowed$"):
+                call()
+        with pytest.raises(RuntimeError, match="^Already mutably borrowed$"):
+            s.check_watch_invariant()
+    finally:
+        t = time.monotonic()
+        s.interrupt()  # no access taken: works on the busy object
+        worker.join(30)
+    assert time.monotonic() - t < 3.0 and result == [None]
+    c = s.conflicts
+    assert c > 0 and s.check_watch_invariant() == [] and s.ok
+    assert s.solve(max_conflicts=100) is None and s.conflicts >= c + 100
+
+
+def test_interrupted_then_finished_proof_checks():
+    nvars, clauses = pigeonhole(8)
+    s = loaded_solver(nvars, clauses, proof=True)
+    stop = threading.Timer(0.05, s.interrupt)
+    stop.start()
+    first = s.solve(release_gil=True)  # the timer thread runs meanwhile
+    stop.join()
+    assert first in (None, False)
+    assert s.check_watch_invariant() == [] and s.solve() is False
+    assert nn.check_proof(nvars, clauses, to_steps(s.proof_steps()))[:2] == (True, VERIFIED)
+
+
+def test_a_stop_request_before_the_search_is_dropped():
+    # ... and the search with the lock released is the same search
+    nvars, clauses = pigeonhole(6)
+    plain, asked = loaded_solver(nvars, clauses, proof=True), loaded_solver(nvars, clauses, proof=True)
+    asked.interrupt()
+    assert asked.solve(max_conflicts=300, release_gil=True) is plain.solve(max_conflicts=300) is None
+    asked.interrupt()
+    assert asked.solve(release_gil=True) is plain.solve() is False
+    stats = lambda s: [getattr(s, name) for name in ("conflicts", "decisions", "propagations", "restarts")]
+    assert stats(asked) == stats(plain) and asked.proof_steps() == plain.proof_steps()
+
+
+# ---------------------------------------------------------------- deadlines and budgets
+
+SLOW_PASSES = {
+    "defaults": {},
+    "walk of 10^9 flips from the first restart": dict(walk_flips=10**9, walk_min_conflicts=0, luby_base=10.0),
+    "a reduction at every conflict": dict(first_reduce=0, reduce_inc=0, glue_keep=0),
+}
+
+
+@pytest.mark.parametrize("options", list(SLOW_PASSES))
+def test_time_limit_holds_inside_long_passes(options):
+    nvars, clauses = pigeonhole(11)
+    s = loaded_solver(nvars, clauses, **SLOW_PASSES[options])
+    t = time.perf_counter()
+    assert s.solve(seconds=0.3) is None
+    assert time.perf_counter() - t < 0.3 + 1.5
+    assert s.check_watch_invariant() == []
+    t = time.perf_counter()
+    res = nn.solve_portfolio(nvars, clauses, [dict(CONFIG, **SLOW_PASSES[options])] * 2, seconds=0.3)
+    assert time.perf_counter() - t < 0.3 + 1.5
+    assert res[:4] == (-1, 0, None, []) and res[8] == [] and res[4] > 0
+
+
+@pytest.mark.parametrize("nconfigs", [1, 2])
+def test_portfolio_budget_without_answer_adds_up_the_workers(nconfigs):
+    nvars, clauses = pigeonhole(8)
+    configs = [CONFIG, dict(CONFIG, restart="glucose", ccmin="basic", target_phase=False)][:nconfigs]
+    res = nn.solve_portfolio(nvars, clauses, configs, want_proof=True, max_conflicts=150)
+    alone = [loaded_solver(nvars, clauses, **c) for c in configs]
+    assert all(s.solve(max_conflicts=150) is None for s in alone)
+    totals = [sum(getattr(s, k) for s in alone) for k in ("conflicts", "decisions", "propagations", "restarts")]
+    assert res == (-1, 0, None, [], *totals, [])
+    # a budget that leaves room for the answer: the ordinary result
+    assert nn.solve_portfolio(6, [[0, 2], [1, 2], [5]], configs, max_conflicts=10**6, seconds=60)[:3] in \
+        [(0, 0, True), (1, 0, True)]
+
+
+# ---------------------------------------------------------------- memory running out off the main thread
+
+OUT_OF_MEMORY = r"""
+import ctypes, resource, sys, threading
+import norvane_native as nn
+
+libc = ctypes.CDLL(None)
+libc.malloc.restype = ctypes.c_void_p
+libc.malloc.argtypes = [ctypes.c_size_t]
+libc.free.argtypes = [ctypes.c_void_p]
+held = (ctypes.c_void_p * (1 << 20))()
+count = 0
+
+def exhaust():
+    # every byte malloc can still give, down to 16-byte pieces
+    global count
+    size = 1 << 26
+    try:
+        while size >= 16 and count < len(held):
+            p = libc.malloc(size)
+            if p is None:
+                size //= 2
+            else:
+                held[count] = p
+                count += 1
+    except MemoryError:
+        pass
+
+result = []
+def body():
+    nn.neg(2)  # an ordinary first call on this thread, while memory is plentiful
+    exhaust()
+    try:
+        nn.Solver(100000)
+        result.append("no error")
+    except MemoryError:
+        result.append("MemoryError")
+    finally:
+        for i in range(count):
+            libc.free(held[i])
+
+resource.setrlimit(resource.RLIMIT_AS, (1 << 30, 1 << 30))
+if sys.argv[1] == "thread":
+    t = threading.Thread(target=body)
+    t.start()
+    t.join()
+else:
+    body()
+print(result[0])
+"""
+
+
+@pytest.mark.skipif("asan" in os.environ.get("LD_PRELOAD", ""),
+                    reason="the sanitizer runtime reserves far more address space than the cap")
+@pytest.mark.parametrize("where", ["thread", "main"])
+def test_memory_error_in_a_python_thread_does_not_abort(where):
+    # Portfolio workers: tests/native/dl_worker_memory.cpp.
+    out = subprocess.run([sys.executable, "-c", OUT_OF_MEMORY, where], capture_output=True, text=True, timeout=120)
+    assert (out.returncode, out.stdout.strip()) == (0, "MemoryError"), out.stderr[-2000:]
