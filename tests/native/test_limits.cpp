@@ -135,15 +135,15 @@ void test_interrupted_anywhere() {
     plain.ccmin = Ccmin::Basic;
     cases.push_back({"no restarts", plain, 180, random(44, 180, 767)});
     // A unit learned at the first conflict (x0 false makes a conflict at
-    // level 1) fixes a chain of 30000 implications at level 0: the polls
+    // level 1) fixes a chain of 60000 implications at level 0: the polls
     // fire inside that propagation, the rest comes in the next call.
     Formula chain = random(48, 150, 600);
     for (auto& c : chain)
-        for (Lit& l : c) l += 2 * 30002;
+        for (Lit& l : c) l += 2 * 60002;
     chain.push_back({mk_lit(0, false), mk_lit(1, false)});
     chain.push_back({mk_lit(0, false), mk_lit(1, true)});
-    for (uint32_t v = 2; v < 30002; ++v) chain.push_back({mk_lit(v == 2 ? 0 : v - 1, true), mk_lit(v, false)});
-    cases.push_back({"level-0 chain", Config{}, 30152, chain});
+    for (uint32_t v = 2; v < 60002; ++v) chain.push_back({mk_lit(v == 2 ? 0 : v - 1, true), mk_lit(v, false)});
+    cases.push_back({"level-0 chain", Config{}, 60152, chain});
     tl::Rng r{45};
     for (const Case& c : cases) {
         tl::Clause extra{mk_lit(r.below(c.nvars), true), mk_lit(r.below(c.nvars), false)};
