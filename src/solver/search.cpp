@@ -214,14 +214,17 @@ SolveResult Solver::State::solve(std::optional<uint64_t> max_conflicts, std::spa
             }
         }
         stats.conflicts += 1;
-        if (stop && stop->load(std::memory_order_relaxed)) {
-            cancel_until(0);
-            return SolveResult::Unknown;
-        }
+        // A conflict at level 0 refutes the formula whatever else was asked:
+        // answering Unknown here would leave the refutation unrecorded (the
+        // queue is already drained) and a later call could answer Sat.
         if (decision_level() == 0) {
             log_empty();
             ok = false;
             return SolveResult::Unsat;
+        }
+        if (stop && stop->load(std::memory_order_relaxed)) {
+            cancel_until(0);
+            return SolveResult::Unknown;
         }
         n += 1;
         analyze(confl);

@@ -217,11 +217,25 @@ void test_portfolio_stops() {
     testing::fail_spawn_at = -1;
 }
 
+// A stop request seen at a conflict at level 0 still answers Unsat: the
+// refutation is complete, and a later call must not find the formula Sat.
+void test_stop_at_a_level0_conflict() {
+    Solver s(2, Config{});
+    s.set_stop(std::make_shared<std::atomic<bool>>(false));
+    const Formula f{{mk_lit(0, false)}, {mk_lit(0, true), mk_lit(1, false)}, {mk_lit(1, true)}};
+    for (const auto& c : f) s.add_clause(c.data(), c.size());
+    s.request_stop();
+    CHECK(s.solve(std::nullopt) == SolveResult::Unsat);
+    s.clear_stop();
+    CHECK(s.solve(std::nullopt) == SolveResult::Unsat);
+}
+
 }  // namespace
 
 int main() {
     test_polling_changes_nothing();
     test_interrupted_anywhere();
     test_portfolio_stops();
+    test_stop_at_a_level0_conflict();
     return tl::finish("test_limits");
 }
