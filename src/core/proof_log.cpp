@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <utility>
 
 #include "errors.hpp"
@@ -84,10 +85,19 @@ void ProofLog::open(const std::string& path, ProofFormat format) {
 
 void ProofLog::step(char kind, const Lit* lits, size_t n) {
     if (mode_ == Mode::Off) return;
+    if (mode_ == Mode::File && error_ != 0) {
+        steps_ += 1;
+        lits_ += n;
+        return;
+    }
+    // Room for the whole step first (at most 12 bytes a literal in text, 5
+    // in binary), so that a step is written whole or, when memory runs out,
+    // not at all.
+    const size_t room = 4 + 12 * n;
+    if (buf_.capacity() - buf_.size() < room) buf_.reserve(std::max(buf_.size() + room, 2 * buf_.capacity()));
     steps_ += 1;
     lits_ += n;
     if (mode_ == Mode::File) {
-        if (error_ != 0) return;
         if (format_ == ProofFormat::Text) {
             if (kind == 'd') {
                 buf_.push_back('d');

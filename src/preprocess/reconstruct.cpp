@@ -1,4 +1,11 @@
 // Extension of a model of the reduced formula to the input formula.
+//
+// Values fixed by propagation come first; then the reconstruction stack
+// (reactivate.cpp) is walked newest entry first, each eliminated variable
+// keeping its value when its saved clauses are satisfied and flipping
+// otherwise.  Entries of reactivated variables are passed over: their
+// clauses are back in the store, so the model already satisfies them.  The
+// walk only reads the preprocessor.
 #include <string>
 
 #include "../core/errors.hpp"
@@ -26,9 +33,9 @@ std::vector<bool> Preprocessor::reconstruct(const std::vector<bool>& model) cons
     // Newest elimination first: each variable sees the final values of the
     // variables eliminated after it.
     for (size_t i = stack_var_.size(); i-- > 0;) {
+        if (!stack_live_[i]) continue;
         const Var x = stack_var_[i];
-        const size_t b = stack_first_[i];
-        const size_t e = i + 1 < stack_first_.size() ? stack_first_[i + 1] : stack_cls_.size();
+        const size_t b = stack_first_[i], e = entry_end(i);
         bool all = true, want_true = false;
         for (size_t k = b; k < e; ++k) {
             std::span<const Lit> c = stack_cls_[k];

@@ -1,25 +1,48 @@
 // The round loop with its subsumption / self-subsuming resolution pass and
 // its pure-literal pass.
+//
+// A round propagates, subsumes and strengthens, removes pure literals,
+// eliminates variables (elimination.cpp) and propagates again; rounds go on
+// while subsumption, strengthening or elimination changed something.
+// Subsumption tries every clause, shortest first, against the occurrence
+// lists of its rarest variable, with signatures rejecting most pairs before
+// any literal is compared and a budget of pairs per round.  The passes work
+// only through the store operations of store.cpp.  An interruption of the
+// run's hook ends the current pass where the store is consistent, and the
+// run with it.
 #include <algorithm>
 
+#include "order.hpp"
 #include "preprocessor.hpp"
 
 namespace nv {
 
-bool Preprocessor::run(uint32_t rounds) {
+bool Preprocessor::run(uint32_t rounds, Interrupt* hook) {
+    stop_ = false;
+    poll_ = PollCounter(hook);
+    const bool ok = run_rounds(rounds);
+    poll_ = PollCounter(nullptr);
+    return ok;
+}
+
+bool Preprocessor::run_rounds(uint32_t rounds) {
     if (rounds == 0) return true;
     // Already refuted: the empty clause is in the log; nothing more to do.
     if (unsat_) return false;
     for (uint32_t r = 0; r < rounds; ++r) {
-        uint64_t subsumed0 = subsumed_, strengthened0 = strengthened_;
-        uint64_t eliminated0 = eliminated_vars_;
+        const Stats before = stats_;
         if (!propagate()) return false;
+        if (stop_) return true;
         if (!subsume_pass()) return false;
+        if (stop_) return true;
         pure_pass();
+        if (stop_) return true;
         if (do_bve_ && !eliminate_pass()) return false;
+        if (stop_) return true;
         if (!propagate()) return false;
-        if (subsumed_ != subsumed0 || strengthened_ != strengthened0) continue;
-        if (eliminated_vars_ == eliminated0) return true;
+        if (stop_) return true;
+        if (stats_.subsumed != before.subsumed || stats_.strengthened != before.strengthened) continue;
+        if (stats_.eliminated_vars == before.eliminated_vars) return true;
     }
     return true;
 }
@@ -29,11 +52,18 @@ bool Preprocessor::run(uint32_t rounds) {
 // Clauses are duplicate-free and never tautological, which the membership
 // test below relies on.
 bool Preprocessor::subsume_pass() {
-    std::vector<uint32_t> order = alive();
+    std::vector<uint32_t> order;
+    for (size_t id = 0; id < len_.size(); ++id) {
+        if (live_[id]) order.push_back(static_cast<uint32_t>(id));
+        if ((id & 1023) == 0 && poll(1024)) return true;
+    }
+    // Lengths as they are now: a clause strengthened during the pass keeps
+    // its place.
     keys_.resize(len_.size());
     for (uint32_t id : order) keys_[id] = len_[id];
-    std::stable_sort(order.begin(), order.end(),
-                     [this](uint32_t a, uint32_t b) { return keys_[a] < keys_[b]; });
+    if (!stable_order(order, order_tmp_, [this](uint32_t id) { return keys_[id]; },
+                      [this](uint64_t units) { return poll(units); }))
+        return true;
 
     int64_t budget = kSubsumeBudget;
     std::vector<Lit>& cl = lits_b_;
@@ -63,6 +93,7 @@ bool Preprocessor::subsume_pass() {
                 const uint32_t dlen = len_[d];
                 if (dlen < clen) continue;
                 if (--budget < 0) return true;
+                if (poll(dlen)) return true;
                 if ((csig & ~sigs_[d]) != 0) continue;
                 // Count the literals of C present in D and the literals of D
                 // whose complement is in C; stop once two of C's are missing.
@@ -85,7 +116,7 @@ bool Preprocessor::subsume_pass() {
                 if (hopeless) continue;
                 if (present == clen) {
                     remove(d);
-                    ++subsumed_;
+                    ++stats_.subsumed;
                 } else if (present + 1 == clen && negs > 0) {
                     // The one literal a of C missing from D occurs negated
                     // in D; D without ~a is implied.
@@ -94,7 +125,7 @@ bool Preprocessor::subsume_pass() {
                         if (mark_[neg(dl[i])] != s) lits_a_.push_back(dl[i]);
                     if (lits_a_.empty()) return set_unsat();
                     replace(d, lits_a_);
-                    ++strengthened_;
+                    ++stats_.strengthened;
                 }
             }
         }
@@ -106,15 +137,17 @@ bool Preprocessor::subsume_pass() {
 // which are kept for reconstruction.
 void Preprocessor::pure_pass() {
     for (Var v = 0; v < nvars_; ++v) {
+        if (poll(1)) return;
         if (assign_[v] != 0 || frozen_[v]) continue;
         size_t pos = occs_[2 * size_t{v}].size(), ng = occs_[2 * size_t{v} + 1].size();
         if ((pos == 0) == (ng == 0)) continue;
         Lit l = mk_lit(v, pos == 0);
         ids_a_ = occs_[l];
-        push_stack_entry(v, ids_a_);
+        poll(ids_a_.size());
+        save_entry(v, ids_a_, {});
         for (uint32_t id : ids_a_) remove(id);
-        ++pure_;
-        ++eliminated_vars_;
+        ++stats_.pure;
+        ++stats_.eliminated_vars;
     }
 }
 

@@ -1,5 +1,14 @@
 // Clause store of the preprocessor: slots, signatures, occurrence lists,
 // growth, insertion, removal, in-place replacement and unit propagation.
+//
+// Every change goes through insert / remove / replace, which keep the
+// occurrence lists (unordered: a removal moves the list's last entry into
+// the freed place, found through opos_ without a search) and log the change
+// when a proof is kept.  Propagation settles each new unit in one sweep:
+// clauses containing it go, its complement is cut out of the others, so
+// fixed variables occur nowhere afterwards.  The passes that use these
+// operations live in rounds.cpp and elimination.cpp; bringing eliminated
+// variables back, in reactivate.cpp.
 #include <algorithm>
 #include <limits>
 #include <new>
@@ -14,9 +23,9 @@ namespace nv {
 namespace {
 
 // Bytes the per-variable tables take for one variable: two occurrence lists,
-// two literal marks, the assignment and the frozen flag.
+// two literal marks, the assignment, the frozen flag and the stack entry.
 constexpr uint64_t kBytesPerVar =
-    2 * sizeof(std::vector<uint32_t>) + 2 * sizeof(uint32_t) + 2 * sizeof(uint8_t);
+    2 * sizeof(std::vector<uint32_t>) + 2 * sizeof(uint32_t) + 2 * sizeof(uint8_t) + sizeof(uint64_t);
 
 template <class T>
 void reserve_more(std::vector<T>& v, size_t extra) {
@@ -29,9 +38,12 @@ void reserve_more(std::vector<T>& v, size_t extra) {
 
 Preprocessor::Preprocessor(uint32_t nvars, bool do_bve, uint64_t max_resolvent_len,
                            bool with_proof)
-    : max_resolvent_len_(max_resolvent_len), with_proof_(with_proof), do_bve_(do_bve) {
+    : max_resolvent_len_(max_resolvent_len), do_bve_(do_bve) {
+    if (with_proof) proof_.keep_in_memory();
     grow(nvars);
 }
+
+void Preprocessor::log_to_file(const std::string& path, ProofFormat format) { proof_.open(path, format); }
 
 void Preprocessor::grow(uint32_t n) {
     if (n <= nvars_) return;
@@ -41,6 +53,7 @@ void Preprocessor::grow(uint32_t n) {
     mark_.resize(nl, 0);
     assign_.resize(n, 0);
     frozen_.resize(n, 0);
+    elim_entry_.resize(n, 0);
     nvars_ = n;  // only once every table covers n
 }
 
@@ -48,6 +61,7 @@ void Preprocessor::freeze(uint32_t v) {
     if (v == std::numeric_limits<uint32_t>::max())
         throw OverflowError("variable index out of range");
     grow(v + 1);
+    reactivate(v);
     frozen_[v] = 1;
 }
 
@@ -59,46 +73,64 @@ uint32_t Preprocessor::next_stamp() {
     return stamp_;
 }
 
-void Preprocessor::add_clause(const Lit* lits, size_t n) {
-    // Every literal is grown for in order until a tautology is detected, so
-    // the variable count needed is the largest one in that prefix.
+// Every literal is grown for in order until a tautology is detected, so the
+// variable count needed is the largest one in that prefix.
+uint64_t Preprocessor::grow_target(const Lit* lits, size_t n, uint64_t have) {
     uint64_t need = 0;
     for (size_t i = 0; i < n; ++i) need = std::max<uint64_t>(need, uint64_t{lits[i] >> 1} + 1);
-    if (need > nvars_) {
-        // Find where a tautology would stop the scan: the earliest index at
-        // which a literal meets its complement among earlier literals.
-        std::vector<std::pair<Lit, size_t>> byl(n);
-        for (size_t i = 0; i < n; ++i) byl[i] = {lits[i], i};
-        std::sort(byl.begin(), byl.end());
-        size_t stop = n;  // index of the literal that reveals the tautology
-        for (size_t i = 0; i < n;) {
-            Lit l = byl[i].first;
-            size_t first_l = byl[i].second;
-            size_t j = i;
-            while (j < n && byl[j].first == l) ++j;
-            // Positive literal followed by its negation in sorted order.
-            if ((l & 1u) == 0 && j < n && byl[j].first == (l | 1u))
-                stop = std::min(stop, std::max(first_l, byl[j].second));
-            i = j;
-        }
-        size_t end = stop == n ? n : stop + 1;
-        need = 0;
-        for (size_t i = 0; i < end; ++i) need = std::max<uint64_t>(need, uint64_t{lits[i] >> 1} + 1);
-        grow(static_cast<uint32_t>(need));
+    if (need <= have) return have;
+    // Find where a tautology would stop the scan: the earliest index at
+    // which a literal meets its complement among earlier literals.
+    std::vector<std::pair<Lit, size_t>> byl(n);
+    for (size_t i = 0; i < n; ++i) byl[i] = {lits[i], i};
+    std::sort(byl.begin(), byl.end());
+    size_t stop = n;  // index of the literal that reveals the tautology
+    for (size_t i = 0; i < n;) {
+        Lit l = byl[i].first;
+        size_t first_l = byl[i].second;
+        size_t j = i;
+        while (j < n && byl[j].first == l) ++j;
+        // Positive literal followed by its negation in sorted order.
+        if ((l & 1u) == 0 && j < n && byl[j].first == (l | 1u))
+            stop = std::min(stop, std::max(first_l, byl[j].second));
+        i = j;
     }
+    size_t end = stop == n ? n : stop + 1;
+    need = 0;
+    for (size_t i = 0; i < end; ++i) need = std::max<uint64_t>(need, uint64_t{lits[i] >> 1} + 1);
+    return std::max(need, have);
+}
+
+void Preprocessor::grow_to(uint64_t n) {
+    if (n > std::numeric_limits<uint32_t>::max()) throw std::bad_alloc();
+    grow(static_cast<uint32_t>(n));
+}
+
+bool Preprocessor::add_clause(const Lit* lits, size_t n) {
+    grow_to(grow_target(lits, n, nvars_));
     // All literals up to the tautology (if any) are now in range.
     uint32_t s = next_stamp();
     lits_a_.clear();
     for (size_t i = 0; i < n; ++i) {
         Lit l = lits[i];
         if (mark_[l] == s) continue;
-        if (mark_[neg(l)] == s) return;  // tautology: nothing stored
+        if (mark_[neg(l)] == s) return false;  // tautology: nothing stored
         mark_[l] = s;
         lits_a_.push_back(l);
+    }
+    // The clause may name variables that were eliminated: they come back
+    // with the clauses saved for them before the new clause joins them.
+    bool eliminated = false;
+    for (Lit l : lits_a_) eliminated |= elim_entry_[l >> 1] != 0;
+    if (eliminated) {
+        std::vector<Lit> c(lits_a_);
+        for (Lit l : c) reactivate(l >> 1);
+        lits_a_.swap(c);
     }
     insert(lits_a_, false);
     for (Lit l : lits_a_)
         if (assign_[l >> 1] != 0) refix_pending_ = true;
+    return true;
 }
 
 std::vector<uint32_t> Preprocessor::alive() const {
@@ -120,7 +152,6 @@ uint32_t Preprocessor::insert(std::span<const Lit> lits, bool log) {
     reserve_more(len_, 1);
     reserve_more(live_, 1);
     reserve_more(sigs_, 1);
-    if (log && with_proof_) proof_.push_back({false, std::vector<Lit>(lits.begin(), lits.end())});
     const uint64_t at = arena_.size();
     size_t pushed = 0;
     try {
@@ -129,10 +160,11 @@ uint32_t Preprocessor::insert(std::span<const Lit> lits, bool log) {
             opos_.push_back(static_cast<uint32_t>(o.size()));
             o.push_back(id);
         }
+        // Last of what can fail; a log step is written whole or not at all.
+        if (log) proof_.add(lits);
     } catch (...) {
         while (pushed > 0) occs_[lits[--pushed]].pop_back();
         opos_.resize(at);
-        if (log && with_proof_) proof_.pop_back();
         throw;
     }
     sigs_.push_back(signature(lits));
@@ -173,21 +205,19 @@ void Preprocessor::remove(uint32_t id) {
     const uint32_t n = len_[id];
     for (uint32_t k = 0; k < n; ++k) occ_remove(arena_[b + k], id, b + k);
     if (n == 0) --empty_live_;
-    if (with_proof_) {
-        std::span<const Lit> c = clause(id);
-        proof_.push_back({true, std::vector<Lit>(c.begin(), c.end())});
-    }
+    proof_.del(clause(id));
 }
 
 void Preprocessor::replace(uint32_t id, std::span<const Lit> lits) {
-    if (with_proof_) proof_.push_back({false, std::vector<Lit>(lits.begin(), lits.end())});
+    proof_.add(lits);
     bool was_live = live_[id] != 0;
-    ProofStep old{true, {}};
+    std::vector<Lit>& old = replaced_;
+    old.clear();
     if (was_live) {
         const uint64_t b = start_[id];
         const uint32_t n = len_[id];
-        if (with_proof_) old.lits.assign(arena_.begin() + static_cast<ptrdiff_t>(b),
-                                         arena_.begin() + static_cast<ptrdiff_t>(b + n));
+        if (proof_.on()) old.assign(arena_.begin() + static_cast<ptrdiff_t>(b),
+                                    arena_.begin() + static_cast<ptrdiff_t>(b + n));
         for (uint32_t k = 0; k < n; ++k) occ_remove(arena_[b + k], id, b + k);
         if (n == 0) --empty_live_;
     }
@@ -207,23 +237,29 @@ void Preprocessor::replace(uint32_t id, std::span<const Lit> lits) {
     len_[id] = static_cast<uint32_t>(lits.size());
     live_[id] = 1;
     if (lits.empty()) ++empty_live_;
-    if (with_proof_ && was_live) proof_.push_back(std::move(old));
+    if (was_live) proof_.del(old);
 }
 
 bool Preprocessor::set_unsat() {
     unsat_ = true;
-    if (with_proof_) proof_.push_back({false, {}});
+    proof_.add(nullptr, 0);
     return false;
 }
 
 // Clauses added after propagation may mention variables it already fixed.
 // Satisfied ones are removed and false literals cut out, exactly as when the
 // value was first found, so that fixed variables again occur nowhere.
+// An interruption leaves the rest for the next propagation.
 bool Preprocessor::reapply_fixed() {
     for (Var x = 0; x < nvars_; ++x) {
+        if (poll(1)) {
+            refix_pending_ = true;
+            return true;
+        }
         if (assign_[x] == 0) continue;
         Lit u = mk_lit(x, assign_[x] == 2);
         if (occs_[u].empty() && occs_[neg(u)].empty()) continue;
+        poll(occs_[u].size() + occs_[neg(u)].size());
         if (!apply_literal(u, nullptr)) return false;
     }
     return true;
@@ -248,17 +284,24 @@ bool Preprocessor::apply_literal(Lit u, std::vector<Lit>* units) {
     return true;
 }
 
+// An interruption stops between two units: every value set so far has been
+// applied in full, and the units still queued are unit clauses of the store
+// that the next propagation finds again.
 bool Preprocessor::propagate() {
     if (empty_live_ > 0) return set_unsat();
     if (refix_pending_) {
         refix_pending_ = false;
         if (!reapply_fixed()) return set_unsat();
+        if (stop_) return true;
     }
     std::vector<Lit>& queue = lits_b_;
     queue.clear();
-    for (size_t id = 0; id < len_.size(); ++id)
+    for (size_t id = 0; id < len_.size(); ++id) {
         if (live_[id] && len_[id] == 1) queue.push_back(arena_[start_[id]]);
+        if ((id & 1023) == 0 && poll(1024)) return true;
+    }
     while (!queue.empty()) {
+        if (poll(1)) return true;
         Lit u = queue.back();
         queue.pop_back();
         Var x = u >> 1;
@@ -266,7 +309,8 @@ bool Preprocessor::propagate() {
         if (assign_[x] == val) continue;
         if (assign_[x] != 0) return set_unsat();
         assign_[x] = val;
-        ++units_;
+        ++stats_.units;
+        poll(occs_[u].size() + occs_[neg(u)].size());
         if (!apply_literal(u, &queue)) return set_unsat();
     }
     return true;
@@ -294,7 +338,20 @@ bool Preprocessor::consistent() const {
             ++expected[id];
         }
     }
-    return listed == expected && empties == empty_live_;
+    if (listed != expected || empties != empty_live_) return false;
+    // An eliminated variable occurs nowhere and names its own live entry;
+    // every live entry is named by its variable.
+    size_t live_entries = 0;
+    for (size_t i = 0; i < stack_var_.size(); ++i) live_entries += stack_live_[i];
+    size_t named = 0;
+    for (Var v = 0; v < nvars_; ++v) {
+        if (elim_entry_[v] == 0) continue;
+        const uint64_t i = elim_entry_[v] - 1;
+        if (i >= stack_var_.size() || !stack_live_[i] || stack_var_[i] != v) return false;
+        if (!occs_[2 * size_t{v}].empty() || !occs_[2 * size_t{v} + 1].empty()) return false;
+        ++named;
+    }
+    return named == live_entries;
 }
 
 Cnf Preprocessor::reduced() const {
@@ -305,23 +362,6 @@ Cnf Preprocessor::reduced() const {
     }
     for (size_t id = 0; id < len_.size(); ++id)
         if (live_[id]) out.push(clause(static_cast<uint32_t>(id)));
-    return out;
-}
-
-void Preprocessor::push_stack_entry(Var v, const std::vector<uint32_t>& ids) {
-    stack_var_.push_back(v);
-    stack_first_.push_back(stack_cls_.size());
-    for (uint32_t id : ids) stack_cls_.push(clause(id));
-}
-
-std::vector<std::vector<Lit>> Preprocessor::stack_clauses(size_t i) const {
-    size_t b = stack_first_[i];
-    size_t e = i + 1 < stack_first_.size() ? stack_first_[i + 1] : stack_cls_.size();
-    std::vector<std::vector<Lit>> out;
-    for (size_t k = b; k < e; ++k) {
-        std::span<const Lit> c = stack_cls_[k];
-        out.emplace_back(c.begin(), c.end());
-    }
     return out;
 }
 

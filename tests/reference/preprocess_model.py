@@ -8,6 +8,12 @@ and the proof log records each change in the order it happens.  The model is
 compared counter by counter with `norvane_native.Preprocessor`, so it favours
 plainness over speed.
 
+A clause added (or a freeze) over an eliminated variable reactivates it: the
+entry of that variable and, transitively, the later entries of the eliminated
+variables its clauses name are taken off the stack, newest first, and their
+clauses go back into the store (settled against the fixed values, logged as
+additions).
+
 Literals are internal: 2*v for variable v, 2*v + 1 for its negation.
 """
 
@@ -40,7 +46,7 @@ class RefPreprocessor:
         self.occs = [[] for _ in range(2 * nvars)]
         self.assign = [0] * nvars
         self.frozen = [0] * nvars
-        self.stack = []  # (variable, [clause, ...])
+        self.stack = []  # (variable, [clause, ...]) of the variables eliminated now
         self.proof = []  # (is_deletion, [internal literals])
         self.unsat = False
         self.units = 0
@@ -49,6 +55,7 @@ class RefPreprocessor:
         self.eliminated_vars = 0
         self.resolvents = 0
         self.pure = 0
+        self.reactivated = 0
 
     # ------------------------------------------------------------------ store
 
@@ -283,25 +290,54 @@ class RefPreprocessor:
             self.eliminated_vars += 1
         return True
 
+    # ----------------------------------------------------------- reactivation
+
+    def _reactivate(self, v):
+        eliminated = [x for x, _ in self.stack]
+        if v not in eliminated:
+            return
+        wanted, undo = {v}, []
+        for i in range(eliminated.index(v), len(self.stack)):
+            x, saved = self.stack[i]
+            if x in wanted:
+                undo.append(i)
+                wanted |= {l >> 1 for c in saved for l in c if (l >> 1) in eliminated}
+        for i in reversed(undo):
+            _, saved = self.stack.pop(i)
+            for c in saved:
+                if any(self.assign[l >> 1] == (1 if l & 1 == 0 else 2) for l in c):
+                    continue
+                self.insert([l for l in c if self.assign[l >> 1] == 0], True)
+            self.reactivated += 1
+
     # ----------------------------------------------------------- Python face
 
     def freeze(self, v):
         if v >= U32_MAX:
             raise OverflowError("variable index out of range")
         self.grow(v + 1)
+        self._reactivate(v)
         self.frozen[v] = 1
 
     def add_clause(self, lits):
+        self._add(lits)
+
+    def add_clauses(self, clauses):
+        return sum(self._add(c) for c in clauses)
+
+    def _add(self, lits):
         out = []
         for l in lits:
             self.grow((l >> 1) + 1)
             if l in out:
                 continue
             if l ^ 1 in out:
-                return None
+                return False
             out.append(l)
+        for l in out:
+            self._reactivate(l >> 1)
         self.insert(out, False)
-        return None
+        return True
 
     def reduced(self):
         if self.unsat:
