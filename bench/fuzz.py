@@ -9,7 +9,9 @@ variable count below what the literals need) and sends it down every road the mo
     batches with a solve in between that a conflict budget or an expired time limit may cut short;
   * a second Solver with another random configuration;
   * Preprocessor (random options, random frozen variables) -> Solver on the reduced formula ->
-    reconstruct;
+    reconstruct, the clauses fed in up to five batches (one by one, as a list or as a ClauseDb) with
+    freezes and a run between them, and every batch checked on its own (answer, extended model,
+    proof, brute force);
   * solve_portfolio with one to three random workers, sometimes with the reduced formula as the
     alternative formula.
 
@@ -22,12 +24,14 @@ portfolio winner reports what its configuration gives when run alone; nothing ra
 
     python3 bench/fuzz.py --seed 1 --cases 100000 --jobs 2
     python3 bench/fuzz.py --seed 1 --case 4711 -v      # replay one case
+    python3 bench/fuzz.py --roads pre --max-vars 16 --large 0 --hard 0 --cases 10000   # batches only
 
 Prints the number of cases run and every disagreement (with the case number to replay it).
 """
 from __future__ import annotations
 
 import argparse
+import collections
 import multiprocessing
 import os
 import random
@@ -200,14 +204,16 @@ STATS = ["conflicts", "decisions", "propagations", "restarts", "learned", "learn
 
 
 class Case:
-    def __init__(self, seed, index, max_vars, brute_limit, shares=(0.25, 0.05, 0.003)):
+    def __init__(self, seed, index, max_vars, brute_limit, shares=(0.25, 0.05, 0.003), roads="all"):
         self.rng = random.Random(f"{seed}:{index}")
+        self.roads = roads
         self.shares = shares
         self.index = index
         self.max_vars = max_vars
         self.brute_limit = brute_limit
         self.faults: list[str] = []
         self.answers: list[tuple[str, bool]] = []
+        self.events: collections.Counter = collections.Counter()  # what the case went through
 
     def fault(self, what):
         self.faults.append(what)
@@ -287,6 +293,9 @@ class Case:
         n_all = num_vars(nvars, clauses)
         self.size = (n_all, len(clauses))
         self.tame = n_all > 60
+        if self.roads == "pre":
+            self.preprocess(nvars, clauses, n_all)
+            return
 
         # Solver A: proof logging, sometimes fed in batches with a limited solve after each
         opts_a = random_options(rng, self.tame)
@@ -324,46 +333,100 @@ class Case:
             self.fault("answers disagree: " + ", ".join(f"{k}={v}" for k, v in self.answers))
 
     def preprocess(self, nvars, clauses, n_all):
+        """Preprocessor -> Solver -> reconstruct, the clauses fed in one to five batches.  Before each
+        later batch some variables are frozen (an eliminated one comes back); every batch is added
+        clause by clause or in bulk (a list or a ClauseDb) and followed by a run.  After each run the
+        reduced formula is solved and the answer, the extended model and the proof (preprocessor's
+        steps, then the solver's) are checked against the clauses added so far, and against brute force
+        where the formula is small.  Returns the last reduced formula (None when refuted) and the
+        preprocessor's variable count."""
         rng = self.rng
         pre = nn.Preprocessor(nvars, do_bve=rng.random() < 0.8,
                               max_resolvent_len=rng.choice([0, 1, 2, 3, 5, 20, 2**64 - 1]), with_proof=True)
         frozen = [v for v in range(n_all) if rng.random() < rng.choice([0.0, 0.0, 0.1, 0.5])]
         for v in frozen:
             pre.freeze(v)
-        frozen_need = [v + 1 for v in frozen]
-        for c in clauses:
-            pre.add_clause(c)
-        ok = True
-        for rounds in [rng.choice([0, 1, 2, 3, 10])] + ([rng.randint(0, 3)] if rng.random() < 0.2 else []):
-            ok = pre.run(rounds) and ok
+        batches = 1 if rng.random() < 0.4 else rng.randint(2, 5)
+        bounds = [0, *sorted(rng.randrange(len(clauses) + 1) for _ in range(batches - 1)), len(clauses)]
+        need = max([nvars] + [v + 1 for v in frozen])
+        ok, reduced = True, None
+        for k in range(batches):
+            if k > 0:
+                for v in rng.sample(range(n_all + 3), rng.choice([0, 0, 1, 3])):
+                    pre.freeze(v)
+                    need = max(need, v + 1)
+            part = clauses[bounds[k]:bounds[k + 1]]
+            how = rng.random()
+            if how < 0.6:
+                for c in part:
+                    pre.add_clause(c)
+            elif how < 0.8:
+                stored = pre.add_clauses(part)
+                if stored != sum(1 for c in part if not any(l ^ 1 in c for l in c)):
+                    self.fault(f"preprocessor: add_clauses stored {stored} of {len(part)}")
+            else:
+                db = nn.ClauseDb()
+                for c in part:
+                    db.add_clause(c)
+                if pre.add_clauses(db) != len(db):
+                    self.fault("preprocessor: add_clauses(ClauseDb) did not store every clause")
+            # a round settles late clauses over variables fixed earlier; run(0) alone would not
+            for rounds in [rng.choice([1, 1, 2, 3, 10])] + ([rng.randint(0, 3)] if rng.random() < 0.2 else []):
+                ok = pre.run(rounds) and ok
+            seen = clauses[:bounds[k + 1]]
+            ans, reduced = self.check_preprocessed(pre, nvars, need, seen, ok, f"batch {k + 1} of {batches}")
+        self.answers.append(("preprocessor+solver", ans))
+        return reduced, pre.nvars
+
+    def check_preprocessed(self, pre, nvars, need, seen, ok, label):
+        rng = self.rng
         reduced = pre.reduced()
         pre_proof = to_steps(pre.proof_steps())
-        if pre.nvars < max([nvars] + frozen_need):
+        # Clauses put back for a reactivated variable are implied by what the checker has seen only
+        # while it keeps deleted clauses.
+        deletions = pre.reactivated == 0
+        self.events["batches checked"] += 1
+        if not deletions:
+            self.events["batches after a reactivation"] += 1
+        truth = brute_force(num_vars(nvars, seen), seen) if num_vars(nvars, seen) <= self.brute_limit else None
+        if pre.nvars < need:
             self.fault(f"preprocessor: nvars {pre.nvars} below the variables declared and frozen")
         if not ok:
             if not pre.unsat or reduced != [[]]:
                 self.fault(f"preprocessor: run() False but unsat={pre.unsat} reduced={reduced[:3]}")
-            self.answers.append(("preprocessor", False))
-            self.check_proof("preprocessor proof", nvars, clauses, pre_proof, want_ok=True)
-            return None, pre.nvars
+            if truth:
+                self.fault(f"preprocessor, {label}: refuted a satisfiable formula")
+            res = nn.check_proof(nvars, seen, pre_proof, check_rat=False, apply_deletions=deletions)
+            self.events["refutations checked" + ("" if deletions else " without deletions")] += 1
+            if not res[0]:
+                self.fault(f"preprocessor proof, {label}: rejected: {res[1]} at step {res[8]}")
+            return False, None
         if pre.unsat:
             self.fault("preprocessor: unsat set but run() returned True")
         if any(l >= 2 * pre.nvars for c in reduced for l in c):
             self.fault("preprocessor: reduced formula names variables beyond nvars")
         ans, s = self.solve("preprocessed solver", pre.nvars, reduced, random_options(rng, self.tame), True)
-        self.answers.append(("preprocessor+solver", ans))
+        if truth is not None and ans != truth:
+            self.fault(f"preprocessor+solver, {label}: answer {ans}, brute force {truth}")
         if ans is True:
             try:
                 full = pre.reconstruct(s.model)
             except ValueError as e:
-                self.fault(f"reconstruct refused a model of the reduced formula: {e}")
+                self.fault(f"reconstruct refused a model of the reduced formula ({label}): {e}")
             else:
-                if len(full) != pre.nvars or not satisfies(clauses, full):
-                    self.fault("reconstructed model does not satisfy the original formula")
+                # a tautology given through a ClauseDb never reaches the preprocessor, so it may name
+                # variables beyond nvars: any value satisfies it
+                padded = full + [False] * (num_vars(nvars, seen) - len(full))
+                self.events["models extended"] += 1
+                if len(full) != pre.nvars or not satisfies(seen, padded):
+                    self.fault(f"reconstructed model does not satisfy the formula ({label})")
         elif ans is False:
-            self.check_proof("preprocessor+solver proof", nvars, clauses,
-                             pre_proof + to_steps(s.proof_steps()), want_ok=True)
-        return reduced, pre.nvars
+            res = nn.check_proof(nvars, seen, pre_proof + to_steps(s.proof_steps()), check_rat=False,
+                                 apply_deletions=deletions)
+            self.events["refutations checked" + ("" if deletions else " without deletions")] += 1
+            if not res[0]:
+                self.fault(f"preprocessor+solver proof, {label}: rejected: {res[1]} at step {res[8]}")
+        return ans, reduced
 
     def portfolio(self, nvars, clauses, reduced, pre_nvars):
         rng = self.rng
@@ -405,22 +468,22 @@ class Case:
             self.fault(f"portfolio: winner {worker} differs from its configuration alone")
 
 
-def run_case(seed, index, max_vars, brute_limit, shares=(0.25, 0.05, 0.003)):
-    case = Case(seed, index, max_vars, brute_limit, shares)
+def run_case(seed, index, max_vars, brute_limit, shares=(0.25, 0.05, 0.003), roads="all"):
+    case = Case(seed, index, max_vars, brute_limit, shares, roads)
     try:
         case.run()
     except BaseException as e:  # noqa: BLE001 - any exception is a fault worth reporting
         case.fault("raised " + "".join(traceback.format_exception_only(type(e), e)).strip())
-    return index, getattr(case, "size", None), case.faults
+    return index, getattr(case, "size", None), case.faults, case.events
 
 
 def _worker(args):
-    seed, start, stop, max_vars, brute_limit, shares = args
+    seed, start, stop, max_vars, brute_limit, shares, roads = args
     out = []
     for i in range(start, stop):
         t0 = time.perf_counter()
-        _, size, faults = run_case(seed, i, max_vars, brute_limit, shares)
-        out.append((i, size, faults, time.perf_counter() - t0))
+        _, size, faults, events = run_case(seed, i, max_vars, brute_limit, shares, roads)
+        out.append((i, size, faults, events, time.perf_counter() - t0))
     return out
 
 
@@ -435,13 +498,15 @@ def main():
     ap.add_argument("--medium", type=float, default=0.25, help="share of formulas with 13 to 60 variables")
     ap.add_argument("--large", type=float, default=0.05, help="share of easy formulas with more than 60 variables")
     ap.add_argument("--hard", type=float, default=0.003, help="share of random 3-SAT near the threshold")
+    ap.add_argument("--roads", choices=["all", "pre"], default="all",
+                    help="every road, or only Preprocessor -> Solver -> reconstruct in batches")
     ap.add_argument("--jobs", type=int, default=1)
     ap.add_argument("-v", "--verbose", action="store_true")
     args = ap.parse_args()
 
     if args.case is not None:
-        _, size, faults = run_case(args.seed, args.case, args.max_vars, args.brute_limit,
-                                   (args.medium, args.large, args.hard))
+        _, size, faults, _ = run_case(args.seed, args.case, args.max_vars, args.brute_limit,
+                                   (args.medium, args.large, args.hard), args.roads)
         print(f"case {args.case}: {size[0] if size else '?'} variables, {size[1] if size else '?'} clauses")
         for f in faults:
             print("  FAULT", f)
@@ -450,7 +515,7 @@ def main():
     t0 = time.perf_counter()
     chunk = 500
     tasks = [(args.seed, s, min(s + chunk, args.start + args.cases), args.max_vars, args.brute_limit,
-              (args.medium, args.large, args.hard))
+              (args.medium, args.large, args.hard), args.roads)
              for s in range(args.start, args.start + args.cases, chunk)]
     ran = faulty = 0
     brute = 0
@@ -461,9 +526,11 @@ def main():
     else:
         results = map(_worker, tasks)
     slow = []
+    events = collections.Counter()
     for batch in results:
-        for i, size, faults, secs in batch:
+        for i, size, faults, evs, secs in batch:
             ran += 1
+            events.update(evs)
             slow = sorted(slow + [(secs, i, size)], reverse=True)[:5]
             if size:
                 largest = max(largest, size[0])
@@ -478,6 +545,8 @@ def main():
         pool.join()
     print(f"seed {args.seed}: {ran} cases run ({brute} checked against brute force, up to {largest} variables), "
           f"{faulty} with disagreements or faults, {time.perf_counter() - t0:.1f} s")
+    if events:
+        print("  " + ", ".join(f"{k}: {v}" for k, v in sorted(events.items())))
     if args.verbose:
         for secs, i, size in slow:
             print(f"  slowest: case {i}, {size[0] if size else '?'} variables, {secs:.2f} s")

@@ -91,10 +91,11 @@ public:
     }
 
     // Simplifies for at most `rounds` rounds; false when unsatisfiable.
-    // `hook` is polled every few thousand units of work; when it fires, the
-    // run stops at the next point where the store is consistent (a later
-    // run goes on from there) and interrupted() is true.
-    bool run(uint32_t rounds, Interrupt* hook = nullptr);
+    // `hook` is polled every `poll_every` units of work (propagated and
+    // compared literals, sorted and visited items); when it fires, the run
+    // stops at the next point where the store is consistent (a later run
+    // goes on from there) and interrupted() is true.
+    bool run(uint32_t rounds, Interrupt* hook = nullptr, unsigned poll_every = 4096);
     bool interrupted() const noexcept { return stop_; }
 
     // One empty clause when unsatisfiable, else the live clauses by id.

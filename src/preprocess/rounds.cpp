@@ -17,9 +17,9 @@
 
 namespace nv {
 
-bool Preprocessor::run(uint32_t rounds, Interrupt* hook) {
+bool Preprocessor::run(uint32_t rounds, Interrupt* hook, unsigned poll_every) {
     stop_ = false;
-    poll_ = PollCounter(hook);
+    poll_ = PollCounter(hook, poll_every);
     const bool ok = run_rounds(rounds);
     poll_ = PollCounter(nullptr);
     return ok;

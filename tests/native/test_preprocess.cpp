@@ -1,9 +1,11 @@
 // Preprocessor internals out of reach of the Python tests: growth refused
-// with nothing changed, and units of both signs met by the elimination pass
-// itself.
+// with nothing changed, units of both signs met by the elimination pass
+// itself, and runs interrupted at every point the hook is polled, fed in
+// batches that reactivate eliminated variables.
 #include <new>
 #include <utility>
 
+#include "../../src/checker/checker.hpp"
 #include "../../src/preprocess/preprocessor.hpp"
 #include "check.hpp"
 
@@ -14,6 +16,111 @@ using tl::Formula;
 namespace {
 
 void add(Preprocessor& p, const Clause& c) { p.add_clause(c.data(), c.size()); }
+
+// Fires at its n-th poll and from then on.
+struct FireAt final : nv::Interrupt {
+    explicit FireAt(long n) : left(n) {}
+    bool pending() noexcept override { return --left < 0; }
+    long left;
+};
+
+bool satisfies(const Formula& f, const std::vector<bool>& m) {
+    for (const Clause& c : f) {
+        bool sat = false;
+        for (nv::Lit l : c) sat |= (nv::var_of(l) < m.size() && m[nv::var_of(l)] != nv::is_neg(l));
+        if (!sat) return false;
+    }
+    return true;
+}
+
+// A model of f over n variables, or an empty vector.
+std::vector<bool> brute_model(const Formula& f, uint32_t n) {
+    for (uint64_t bits = 0; bits < (uint64_t{1} << n); ++bits) {
+        std::vector<bool> m(n);
+        for (uint32_t v = 0; v < n; ++v) m[v] = (bits >> v) & 1;
+        if (satisfies(f, m)) return m;
+    }
+    return {};
+}
+
+nv::StepList steps_of(const nv::ProofLog& log) {
+    nv::StepList out;
+    log.for_each([&](bool del, std::span<const nv::Lit> c) {
+        out.clauses.push(c);
+        out.is_deletion.push_back(del);
+    });
+    return out;
+}
+
+nv::Cnf cnf_of(const Formula& f) {
+    nv::Cnf out;
+    for (const Clause& c : f) out.push(c);
+    return out;
+}
+
+// Three batches with freezes between them; every run is interrupted at its
+// `fire`-th poll (polling every unit of work) and run again to the end.
+// After each batch: the store is consistent, the reduced formula is
+// satisfiable exactly when the input is, a model of it extends to one of
+// the input, and the proof so far checks (without applying deletions once a
+// variable was reactivated).  Returns whether any run was interrupted.
+bool interrupted_batches(uint64_t seed, long fire) {
+    tl::Rng r{seed};
+    const uint32_t n = 4 + r.below(9);
+    Preprocessor p(n, r.below(5) != 0, r.below(3) == 0 ? 2 : 20, true);
+    Formula input;
+    bool any = false;
+    for (int batch = 0; batch < 3; ++batch) {
+        if (batch > 0)
+            for (uint32_t k = r.below(3); k > 0; --k) p.freeze(r.below(n));
+        for (uint32_t k = 2 + r.below(4 * n); k > 0; --k) {
+            Clause c;
+            for (uint32_t len = 1 + r.below(4); len > 0; --len) c.push_back(r.below(2 * n));
+            add(p, c);
+            input.push_back(c);
+        }
+        FireAt hook(fire);
+        p.run(3, &hook, 1);
+        any |= p.interrupted();
+        p.run(3);
+        CHECK(p.consistent() && !p.interrupted());
+        nv::Cnf red = p.reduced();
+        Formula reduced;
+        for (size_t i = 0; i < red.size(); ++i) reduced.emplace_back(red[i].begin(), red[i].end());
+        const std::vector<bool> truth = brute_model(input, n), model = brute_model(reduced, n);
+        CHECK(truth.empty() == model.empty());
+        if (!model.empty()) CHECK(satisfies(input, p.reconstruct(model)));
+        nv::CheckReport rep = nv::check_proof(n, cnf_of(input), steps_of(p.proof()), false,
+                                              p.stats().reactivated == 0);
+        CHECK(rep.failed_step == -1 && rep.ok == p.unsat());
+    }
+    return any;
+}
+
+void test_interrupted_runs_stay_sound() {
+    for (uint64_t seed = 1; seed <= 300; ++seed)
+        for (long fire = 0; interrupted_batches(seed, fire); fire += 1 + fire / 8) {
+        }
+}
+
+// A hook that never fires changes nothing, however often it is polled.
+void test_polling_changes_nothing() {
+    for (uint64_t seed = 1; seed <= 50; ++seed) {
+        tl::Rng r{seed};
+        Formula f = tl::random_3sat(r, 30, 100 + r.below(60));
+        Preprocessor a(30, true, 20, true), b(30, true, 20, true);
+        for (const Clause& c : f) {
+            add(a, c);
+            add(b, c);
+        }
+        FireAt never(1L << 60);
+        a.run(5);
+        b.run(5, &never, 1);
+        CHECK(a.proof().encoded() == b.proof().encoded() && a.reduced().lits == b.reduced().lits);
+        CHECK(a.stats().units == b.stats().units && a.stats().eliminated_vars == b.stats().eliminated_vars &&
+              a.stats().subsumed == b.stats().subsumed && a.stats().strengthened == b.stats().strengthened);
+    }
+}
 
 void test_growth_refused_changes_nothing() {
     Preprocessor p(2, true, 20, false);
@@ -46,5 +153,7 @@ void test_units_met_by_elimination() {
 int main() {
     test_growth_refused_changes_nothing();
     test_units_met_by_elimination();
+    test_interrupted_runs_stay_sound();
+    test_polling_changes_nothing();
     return tl::finish("test_preprocess");
 }
