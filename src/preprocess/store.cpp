@@ -340,8 +340,8 @@ bool Preprocessor::consistent() const {
     }
     if (listed != expected || empties != empty_live_) return false;
     // Fixed variables leave the store, except for clauses added since the
-    // last propagation.
-    for (Var v = 0; v < nvars_ && !refix_pending_; ++v)
+    // last propagation (and once refuted, when the store no longer matters).
+    for (Var v = 0; v < nvars_ && !refix_pending_ && !unsat_; ++v)
         if (assign_[v] != 0 && (!occs_[2 * size_t{v}].empty() || !occs_[2 * size_t{v} + 1].empty())) return false;
     // An eliminated variable occurs nowhere and names its own live entry;
     // every live entry is named by its variable.
