@@ -1,0 +1,227 @@
+"""Preprocessor beyond the single batch: clauses and freezes after run() over eliminated variables
+(reactivation), Ctrl-C during run(), the proof written to a file, and bulk loading with add_clauses.
+
+The differential part is the batch road of bench/fuzz.py (one code path for the suite and the long
+run): formulas fed in batches with freezes and runs between them, each run's reduced formula solved,
+its model extended and its proof checked against the clauses added so far and brute force.
+"""
+import random
+import signal
+import subprocess
+import sys
+import textwrap
+import time
+from pathlib import Path
+
+import pytest
+
+import norvane_native as nn
+from conftest import expect_notes, notes, pigeonhole, satisfies, to_steps
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "bench"))
+import fuzz  # noqa: E402
+
+
+@pytest.mark.parametrize("block", range(4))
+def test_batches_against_brute_force(block):
+    bad = []
+    for i in range(block * 600, (block + 1) * 600):
+        _, _, faults, _ = fuzz.run_case(11, i, 16, 16, (0.3, 0.0, 0.0), roads="pre")
+        bad += [(i, f) for f in faults]
+    assert not bad
+
+
+def eliminated_x0(**kw):
+    """x0 eliminated from (x0 | x1), (-x0 | x2), x1 and x2 frozen: the store holds (x1 | x2)."""
+    p = nn.Preprocessor(3, with_proof=True, **kw)
+    p.freeze(1)
+    p.freeze(2)
+    p.add_clause([0, 2])
+    p.add_clause([1, 4])
+    assert p.run() and p.reduced() == [[2, 4]] and p.eliminated_vars == 1
+    return p
+
+
+@pytest.mark.parametrize("late", [[0], [1, 2]])
+def test_late_clause_reactivates_an_eliminated_variable(late):
+    # with x0 or (-x0 | x1) added and then -x2, the input is unsatisfiable while (x1 | x2), x0, -x2 alone
+    # would not be; and with x0 added, a model of (x1 | x2) must not keep x2 false
+    p = eliminated_x0()
+    p.add_clause(late)
+    assert p.reactivated == 1
+    assert p.reduced() == [[2, 4], [0, 2], [1, 4], late]
+    assert p.proof_steps()[-2:] == [("a", [1, 2]), ("a", [-1, 3])]
+    p.add_clause([5])
+    assert p.run() is (late != [0])
+    original = [[0, 2], [1, 4], late, [5]]
+    if late == [0]:
+        steps = to_steps(p.proof_steps())
+        # the clauses put back are implied by what the checker has seen while it keeps deleted clauses
+        assert nn.check_proof(3, original, steps, apply_deletions=False)[0]
+    else:
+        s = nn.Solver(p.nvars)
+        for c in p.reduced():
+            s.add_clause(c)
+        assert s.solve() and satisfies(original, p.reconstruct(s.model))
+
+
+def test_freeze_reactivates_and_keeps_the_variable():
+    p = eliminated_x0()
+    p.freeze(0)
+    assert p.reactivated == 1 and p.reduced() == [[2, 4], [0, 2], [1, 4]]
+    assert p.run() and p.eliminated_vars == 1 and 0 in {l >> 1 for c in p.reduced() for l in c}
+    p.freeze(0)  # nothing to bring back
+    assert p.reactivated == 1
+
+
+def test_clauses_put_back_are_settled_against_fixed_values():
+    # x1 becomes fixed true after x0 was eliminated: (x0 | x1) stays out, (-x0 | x2) comes back whole
+    p = eliminated_x0()
+    p.add_clause([2])
+    assert p.run() and p.units == 1 and p.reduced() == []
+    p.add_clause([1, 6])
+    assert p.reduced() == [[1, 4], [1, 6]]
+
+
+CHILD = textwrap.dedent("""
+    import sys, time, random
+    import norvane_native as nn
+    n = int(sys.argv[1])
+    rng = random.Random(5)
+    clauses = [[rng.randrange(2 * n) for _ in range(3)] for _ in range(int(3.2 * n))]
+    p = nn.Preprocessor(n, with_proof=True)
+    p.add_clauses(clauses)
+    print("ready", flush=True)
+    t0 = time.monotonic()
+    try:
+        p.run(3)
+        print("finished", time.monotonic() - t0, flush=True)
+    except KeyboardInterrupt:
+        print("interrupted", time.monotonic(), flush=True)
+        steps = len(p.proof_steps())
+        ok = p.run(3)
+        print("rerun", ok, len(p.proof_steps()) >= steps, len(p.reduced()) < len(clauses), flush=True)
+""")
+
+
+def test_sigint_during_run_raises_keyboard_interrupt_promptly():
+    child = subprocess.Popen([sys.executable, "-c", CHILD, "100000"], stdout=subprocess.PIPE, text=True)
+    try:
+        assert child.stdout.readline() == "ready\n"
+        time.sleep(0.5)
+        sent = time.monotonic()
+        child.send_signal(signal.SIGINT)
+        out, _ = child.communicate(timeout=120)
+    finally:
+        child.kill()
+    lines = out.splitlines()
+    assert lines[0].startswith("interrupted"), out
+    assert float(lines[0].split()[1]) - sent < 1.0  # measured: a few milliseconds
+    assert lines[1] == "rerun True True True"
+
+
+def read_drat(path, binary):
+    """(kind, DIMACS literals) steps of a DRAT file."""
+    data = Path(path).read_bytes()
+    steps = []
+    if not binary:
+        for line in data.decode().splitlines():
+            toks = line.split()
+            kind = "d" if toks[0] == "d" else "a"
+            lits = [int(t) for t in toks[1 if kind == "d" else 0:]]
+            assert lits[-1] == 0
+            steps.append((kind, lits[:-1]))
+        return steps
+    i = 0
+    while i < len(data):
+        kind, i = chr(data[i]), i + 1
+        lits = []
+        while True:
+            u = shift = 0
+            while True:
+                b, i = data[i], i + 1
+                u |= (b & 0x7F) << shift
+                shift += 7
+                if b < 0x80:
+                    break
+            if u == 0:
+                break
+            lits.append(-(u >> 1) if u & 1 else u >> 1)
+        steps.append((kind, lits))
+    return steps
+
+
+def scripted(p, clauses):
+    """A fixed script of adds, runs and a freeze over an eliminated variable."""
+    half = len(clauses) // 2
+    p.add_clauses(clauses[:half])
+    p.run()
+    p.freeze(0)
+    out = [p.add_clauses(clauses[half:]), p.run()]
+    return out + [p.units, p.eliminated_vars, p.reactivated, p.reduced()]
+
+
+@pytest.mark.parametrize("binary", [False, True])
+def test_proof_file_holds_the_steps_kept_in_memory(tmp_path, binary):
+    n, clauses = pigeonhole(4)
+    path = tmp_path / "pre.drat"
+    kept, streamed = nn.Preprocessor(n, with_proof=True), nn.Preprocessor(n, proof_path=path, proof_binary=binary)
+    assert scripted(kept, clauses) == scripted(streamed, clauses)
+    assert streamed.proof_steps() == []
+    assert read_drat(path, binary) == kept.proof_steps() and len(kept.proof_steps()) > 20
+    # the file is complete after each call: with the solver's steps it refutes the input
+    s = nn.Solver(kept.nvars)
+    s.enable_proof()
+    for c in kept.reduced():
+        s.add_clause(c)
+    assert s.solve() is False
+    steps = to_steps(read_drat(path, binary) + s.proof_steps())
+    assert nn.check_proof(n, clauses, steps, apply_deletions=kept.reactivated == 0)[0]
+
+
+def test_proof_file_errors_are_oserror():
+    with pytest.raises(FileNotFoundError):
+        nn.Preprocessor(proof_path="/nonexistent-dir/x.drat")
+    with pytest.raises(TypeError) as e:
+        nn.Preprocessor(proof_path=3)
+    assert notes(e.value) == expect_notes(["while processing 'proof_path'"])
+    with pytest.raises(ValueError):
+        nn.Preprocessor(proof_path="a\0b")
+    # /dev/full takes the open but fails every write: the call that flushes raises, and again later
+    p = nn.Preprocessor(3, proof_path="/dev/full")
+    p.freeze(1)
+    p.freeze(2)
+    p.add_clauses([[0, 2], [1, 4]])
+    with pytest.raises(OSError) as e:
+        p.run()
+    assert e.value.errno == 28 and e.value.filename == "/dev/full"
+    assert p.reduced() == [[2, 4]]  # the run itself was done
+    with pytest.raises(OSError):
+        p.add_clause([0])  # reactivation logs the clauses put back
+    assert p.reduced() == [[2, 4], [0, 2], [1, 4], [0]]
+
+
+@pytest.mark.parametrize("seed", range(5))
+def test_add_clauses_is_add_clause_on_each(seed):
+    n, clauses = fuzz.random_formula(random.Random(seed), 12, 0, 0, 0)
+    clauses += [[0, 1, 40], [6, 6, 2]]
+    (one, bulk, from_db), db = (nn.Preprocessor(n, with_proof=True) for _ in range(3)), nn.ClauseDb()
+    for c in clauses:
+        one.add_clause(c)
+        db.add_clause(c)
+    assert bulk.add_clauses(clauses) == sum(1 for c in clauses if not any(l ^ 1 in c for l in c))
+    assert from_db.add_clauses(db) == len(db) and one.nvars == bulk.nvars
+    for p in (one, bulk, from_db):
+        p.run()
+    assert one.reduced() == bulk.reduced() == from_db.reduced()
+    assert one.proof_steps() == bulk.proof_steps() == from_db.proof_steps()
+
+
+@pytest.mark.parametrize("bad,exc", [([[0, 2], [1, "x"]], TypeError), ([[0, 2], [2**32]], OverflowError),
+                                     ("ab", TypeError), ([[0, 2], [4294967294]], MemoryError)])
+def test_add_clauses_bad_input_changes_nothing(bad, exc):
+    p = eliminated_x0()
+    before = (p.nvars, p.reduced(), p.proof_steps(), p.reactivated)
+    with pytest.raises(exc):
+        p.add_clauses(bad)
+    assert (p.nvars, p.reduced(), p.proof_steps(), p.reactivated) == before
