@@ -47,6 +47,7 @@ def test_function_signatures(name, sig):
     ("Solver", "solve", "($self, max_conflicts=None, seconds=None, assumptions=None, release_gil=False)"),
     ("Preprocessor", "run", "($self, rounds=3)"),
     ("Preprocessor", "reconstruct", "($self, model)"),
+    ("Preprocessor", "add_clauses", "($self, clauses)"),
 ])
 def test_method_signatures(cls, method, sig):
     assert getattr(getattr(nn, cls), method).__text_signature__ == sig
@@ -55,7 +56,8 @@ def test_method_signatures(cls, method, sig):
 def test_class_docstrings():
     assert nn.ClauseDb.__doc__ == "A clause database living in native memory."
     assert nn.ClauseDb.__text_signature__ == "(nvars=0)"
-    assert nn.Preprocessor.__text_signature__ == "(nvars=0, do_bve=True, max_resolvent_len=20, with_proof=False)"
+    assert nn.Preprocessor.__text_signature__ == ("(nvars=0, do_bve=True, max_resolvent_len=20, with_proof=False, "
+                                                  "proof_path=None, proof_binary=False)")
     assert nn.Solver.__doc__.startswith("The native CDCL search core (Sprint 2).")
     assert nn.check_proof.__doc__.startswith("Check a DRAT proof against a formula.")
 

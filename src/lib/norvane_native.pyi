@@ -183,14 +183,33 @@ class Solver:
 
 class Preprocessor:
     """Native preprocessor: subsumption, self-subsuming resolution, pure literals
-    and bounded variable elimination."""
+    and bounded variable elimination.
+
+    With proof_path (str, bytes or os.PathLike) the proof log goes to that file
+    as it is produced, as DRAT text or, with proof_binary=True, binary DRAT,
+    instead of being kept (proof_steps() is then empty); it implies with_proof."""
 
     def __new__(
-        cls, nvars: int = 0, do_bve: bool = True, max_resolvent_len: int = 20, with_proof: bool = False
+        cls,
+        nvars: int = 0,
+        do_bve: bool = True,
+        max_resolvent_len: int = 20,
+        with_proof: bool = False,
+        proof_path: Optional[str | bytes | os.PathLike[str] | os.PathLike[bytes]] = None,
+        proof_binary: bool = False,
     ) -> Preprocessor: ...
-    def freeze(self, v: int) -> None: ...
-    def add_clause(self, lits: Sequence[int]) -> None: ...
-    def run(self, rounds: int = 3) -> bool: ...
+    def freeze(self, v: int) -> None:
+        """Keep variable `v` from being eliminated; if it already was, bring it back first."""
+    def add_clause(self, lits: Sequence[int]) -> None:
+        """Add a clause of internal literals (also after run(); eliminated variables it names are
+        brought back with the clauses saved for them)."""
+    def add_clauses(self, clauses: Sequence[Sequence[int]] | ClauseDb) -> int:
+        """Add every clause of `clauses` (a sequence of clauses, or a ClauseDb,
+        copied natively) as add_clause would, in order; return how many were
+        stored (tautologies are not).  Bad input raises before any is added."""
+    def run(self, rounds: int = 3) -> bool:
+        """Simplify; False when the formula is unsatisfiable.  Ctrl-C raises KeyboardInterrupt
+        promptly and leaves the object consistent (a later run goes on)."""
     def reduced(self) -> list[list[int]]: ...
     def reconstruct(self, model: Sequence[bool]) -> list[bool]: ...
     def proof_steps(self) -> list[tuple[str, list[int]]]: ...
@@ -210,6 +229,9 @@ class Preprocessor:
     def resolvents(self) -> int: ...
     @property
     def pure(self) -> int: ...
+    @property
+    def reactivated(self) -> int:
+        """Eliminated variables brought back by a later clause or freeze()."""
 
 _CheckResult = tuple[bool, str, int, int, int, int, int, int, int, bool]
 """(ok, message, steps, rup, rat, deleted, skipped, rat_checks, failed_step, empty_derived)"""

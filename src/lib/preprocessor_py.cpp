@@ -234,7 +234,10 @@ PyType_Slot slots[] = {
     {Py_tp_doc, const_cast<char*>("Preprocessor(nvars=0, do_bve=True, max_resolvent_len=20, with_proof=False, "
                                   "proof_path=None, proof_binary=False)\n--\n\n"
                                   "Native preprocessor: subsumption, self-subsuming resolution, pure literals\n"
-                                  "and bounded variable elimination.")},
+                                  "and bounded variable elimination.\n\n"
+                                  "With proof_path (str, bytes or os.PathLike) the proof log goes to that file\n"
+                                  "as it is produced, as DRAT text or, with proof_binary=True, binary DRAT,\n"
+                                  "instead of being kept (proof_steps() is then empty); it implies with_proof.")},
     {0, nullptr},
 };
 
