@@ -73,10 +73,13 @@ Preprocessor::Resolved Preprocessor::resolve_all(Var x, Cnf& res) {
 
     res.lits.clear();
     res.ends.clear();
-    uint64_t kept = 0;
+    uint64_t kept = 0, work = 0;
     for (uint32_t pid : pos_ids) {
         for (uint32_t nid : neg_ids) {
-            if (poll(uint64_t{len_[pid]} + len_[nid])) return Resolved::GiveUp;
+            if ((work += uint64_t{len_[pid]} + len_[nid]) >= 4096) {
+                if (poll(work)) return Resolved::GiveUp;
+                work = 0;
+            }
             const uint32_t s = next_stamp();
             const size_t base = res.lits.size();
             for (Lit l : clause(pid)) {

@@ -66,6 +66,7 @@ bool Preprocessor::subsume_pass() {
         return true;
 
     int64_t budget = kSubsumeBudget;
+    uint64_t work = 0;  // literals compared since the last poll
     std::vector<Lit>& cl = lits_b_;
     for (uint32_t c : order) {
         if (!live_[c]) continue;
@@ -93,8 +94,13 @@ bool Preprocessor::subsume_pass() {
                 const uint32_t dlen = len_[d];
                 if (dlen < clen) continue;
                 if (--budget < 0) return true;
-                if (poll(dlen)) return true;
                 if ((csig & ~sigs_[d]) != 0) continue;
+                // Pairs rejected so far cost little and are bounded by the
+                // budget; only literal comparisons count as work.
+                if ((work += dlen) >= 4096) {
+                    if (poll(work)) return true;
+                    work = 0;
+                }
                 // Count the literals of C present in D and the literals of D
                 // whose complement is in C; stop once two of C's are missing.
                 const Lit* dl = arena_.data() + start_[d];

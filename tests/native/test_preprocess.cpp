@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "../../src/checker/checker.hpp"
+#include "../../src/preprocess/order.hpp"
 #include "../../src/preprocess/preprocessor.hpp"
 #include "check.hpp"
 
@@ -103,6 +104,25 @@ void test_interrupted_runs_stay_sound() {
         }
 }
 
+// The pass orders equal std::stable_sort's, by counting and by merging, and
+// an interruption is reported.
+void test_stable_order() {
+    tl::Rng r{7};
+    for (uint32_t n : {0u, 1u, 5u, 4095u, 4096u, 4097u, 10000u, 70000u}) {
+        for (uint64_t range : {uint64_t{3}, uint64_t{1} << 20, uint64_t{1} << 40}) {
+            std::vector<uint64_t> key(n);
+            for (uint64_t& k : key) k = r.next() % range;
+            std::vector<uint32_t> ids, tmp;
+            for (uint32_t i = 0; i < n; ++i) ids.push_back(r.below(3) == 0 ? n - 1 - i : i);
+            std::vector<uint32_t> want = ids;
+            auto by_key = [&](uint32_t id) { return key[id]; };
+            std::stable_sort(want.begin(), want.end(), [&](uint32_t a, uint32_t b) { return key[a] < key[b]; });
+            CHECK(nv::stable_order(ids, tmp, by_key, [](uint64_t) { return false; }) && ids == want);
+            if (n > 4096) CHECK(!nv::stable_order(ids, tmp, by_key, [](uint64_t) { return true; }));
+        }
+    }
+}
+
 // A hook that never fires changes nothing, however often it is polled.
 void test_polling_changes_nothing() {
     for (uint64_t seed = 1; seed <= 50; ++seed) {
@@ -155,5 +175,6 @@ int main() {
     test_units_met_by_elimination();
     test_interrupted_runs_stay_sound();
     test_polling_changes_nothing();
+    test_stable_order();
     return tl::finish("test_preprocess");
 }
