@@ -94,7 +94,8 @@ public:
     // `hook` is polled every `poll_every` units of work (propagated and
     // compared literals, sorted and visited items); when it fires, the run
     // stops at the next point where the store is consistent (a later run
-    // goes on from there) and interrupted() is true.
+    // starts its rounds afresh on what this one left) and interrupted() is
+    // true.
     bool run(uint32_t rounds, Interrupt* hook = nullptr, unsigned poll_every = 4096);
     bool interrupted() const noexcept { return stop_; }
 
