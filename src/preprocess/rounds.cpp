@@ -66,7 +66,7 @@ bool Preprocessor::subsume_pass() {
         return true;
 
     int64_t budget = kSubsumeBudget;
-    uint64_t work = 0;  // literals compared since the last poll
+    uint64_t work = 0;  // candidates and literals met since the last poll
     std::vector<Lit>& cl = lits_b_;
     for (uint32_t c : order) {
         if (!live_[c]) continue;
@@ -82,6 +82,11 @@ bool Preprocessor::subsume_pass() {
                 p = cl[i];
             }
         }
+        // The walk below: one unit per candidate, one per literal compared.
+        if ((work += best + cl.size()) >= 4096) {
+            if (poll(work)) return true;
+            work = 0;
+        }
         const uint32_t s = next_stamp();
         for (Lit l : cl) mark_[l] = s;
         const uint32_t clen = static_cast<uint32_t>(cl.size());
@@ -95,8 +100,6 @@ bool Preprocessor::subsume_pass() {
                 if (dlen < clen) continue;
                 if (--budget < 0) return true;
                 if ((csig & ~sigs_[d]) != 0) continue;
-                // Pairs rejected so far cost little and are bounded by the
-                // budget; only literal comparisons count as work.
                 if ((work += dlen) >= 4096) {
                     if (poll(work)) return true;
                     work = 0;
