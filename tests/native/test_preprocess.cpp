@@ -123,25 +123,6 @@ void test_stable_order() {
     }
 }
 
-// A hook that never fires changes nothing, however often it is polled.
-void test_polling_changes_nothing() {
-    for (uint64_t seed = 1; seed <= 50; ++seed) {
-        tl::Rng r{seed};
-        Formula f = tl::random_3sat(r, 30, 100 + r.below(60));
-        Preprocessor a(30, true, 20, true), b(30, true, 20, true);
-        for (const Clause& c : f) {
-            add(a, c);
-            add(b, c);
-        }
-        FireAt never(1L << 60);
-        a.run(5);
-        b.run(5, &never, 1);
-        CHECK(a.proof().encoded() == b.proof().encoded() && a.reduced().lits == b.reduced().lits);
-        CHECK(a.stats().units == b.stats().units && a.stats().eliminated_vars == b.stats().eliminated_vars &&
-              a.stats().subsumed == b.stats().subsumed && a.stats().strengthened == b.stats().strengthened);
-    }
-}
-
 void test_growth_refused_changes_nothing() {
     Preprocessor p(2, true, 20, false);
     add(p, {0, 2});
@@ -174,7 +155,6 @@ int main() {
     test_growth_refused_changes_nothing();
     test_units_met_by_elimination();
     test_interrupted_runs_stay_sound();
-    test_polling_changes_nothing();
     test_stable_order();
     return tl::finish("test_preprocess");
 }
