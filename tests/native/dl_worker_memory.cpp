@@ -33,7 +33,7 @@ std::atomic<bool> drained{false};
 
 // The second worker to start takes every byte malloc can still give; the
 // first waits for that, so both threads exist before memory runs out.
-void exhaust_memory() {
+[[maybe_unused]] void exhaust_memory() {
     if (started.fetch_add(1) == 0) {
         while (!drained.load()) std::this_thread::yield();
         return;
@@ -50,7 +50,7 @@ void exhaust_memory() {
     drained.store(true);
 }
 
-uint64_t address_space_in_use() {
+[[maybe_unused]] uint64_t address_space_in_use() {
     std::FILE* f = std::fopen("/proc/self/statm", "r");
     unsigned long pages = 0;
     if (f) {
