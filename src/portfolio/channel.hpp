@@ -1,6 +1,8 @@
 // An unbounded multi-producer, single-consumer channel with a blocking
 // receive that also wakes up when every sender has gone, and a timed one for
-// a receiver that has other things to watch while it waits.
+// a receiver that has other things to watch while it waits.  A mutex and a
+// condition variable over a deque; the portfolio's workers send their
+// answers on it and the calling thread receives the first (portfolio.cpp).
 #pragma once
 
 #include <chrono>

@@ -1,3 +1,11 @@
+// The race of a portfolio: worker threads (pthreads, for a stack size of our
+// choosing and a start failure reported as an error code), one channel on
+// which the first answer arrives, a shared stop flag, and the calling
+// thread's wait.  A worker that throws keeps its exception, which the
+// calling thread raises again once every worker has ended; a worker that
+// ends without an answer leaves its counters for the total of a run without
+// one.  Each worker builds and runs its solver through run_one; the search
+// itself is src/solver's, the channel is channel.hpp's.
 #include "portfolio.hpp"
 
 #include <pthread.h>
@@ -6,6 +14,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <new>
 #include <string>
@@ -28,6 +37,8 @@ constexpr uint64_t kLoadPollEvery = uint64_t{1} << 16;
 
 // The calling thread's wait for the first answer, in slices.
 constexpr std::chrono::milliseconds kWaitSlice{5};
+
+constexpr size_t kNoFault = SIZE_MAX;
 
 bool limits_hit(const StopFlag& stop, const RunLimits& limits) noexcept {
     return (stop && stop->load(std::memory_order_relaxed)) ||
@@ -97,8 +108,6 @@ PortfolioOutcome run_one(uint64_t worker, uint32_t nvars, const Cnf& formula, co
 
 namespace {
 
-enum class Fault : uint8_t { None, Panic, NoMemory };
-
 struct Race {
     uint32_t nvars;
     const Cnf& main;
@@ -109,21 +118,22 @@ struct Race {
     RunLimits limits;  // without the hook: workers never touch it
     StopFlag stop;
     Channel<PortfolioOutcome> chan;
-    std::unique_ptr<std::atomic<Fault>[]> faults;
+    // A failed worker's exception, kept to be raised again on the calling
+    // thread; the first worker to fail is the one reported.
+    std::unique_ptr<std::exception_ptr[]> faults;
+    std::atomic<size_t> first_fault{kNoFault};
     std::unique_ptr<Stats[]> spent;  // each worker's counters when it sent nothing
 
     Race(uint32_t n, const Cnf& m, const Cnf* a, const std::vector<Config>& c, size_t fa, bool wp,
          const RunLimits& l)
         : nvars(n), main(m), alt(a), configs(c), first_alt(fa), want_proof(wp),
           limits{l.max_conflicts, l.deadline, nullptr}, stop(std::make_shared<std::atomic<bool>>(false)),
-          chan(c.size() + 1), faults(new std::atomic<Fault>[c.size()]), spent(new Stats[c.size()]) {
-        for (size_t i = 0; i < c.size(); ++i) faults[i].store(Fault::None);
-    }
+          chan(c.size() + 1), faults(new std::exception_ptr[c.size()]), spent(new Stats[c.size()]) {}
 
     void work(size_t i) {
         prime_thread_storage();
-        if (testing::on_worker_start) testing::on_worker_start();
         try {
+            if (testing::on_worker_start) testing::on_worker_start();
             bool on_alt = i >= first_alt;
             PortfolioOutcome o = run_one(i, nvars, on_alt ? *alt : main, configs[i], stop, want_proof, limits);
             o.formula = on_alt ? 1 : 0;
@@ -135,20 +145,15 @@ struct Race {
             } else {
                 spent[i] = o.stats;
             }
-        } catch (const std::bad_alloc&) {
-            fail(i, Fault::NoMemory);
-        } catch (const std::length_error&) {
-            fail(i, Fault::NoMemory);
         } catch (...) {
-            fail(i, Fault::Panic);
+            // The run fails whatever the others find: stop them now.  Taking
+            // the exception allocates nothing, so this works when memory ran out.
+            faults[i] = std::current_exception();
+            size_t none = kNoFault;
+            first_fault.compare_exchange_strong(none, i);
+            stop->store(true, std::memory_order_relaxed);
         }
         chan.drop_sender();
-    }
-
-    // The run fails whatever the others find: stop them now.
-    void fail(size_t i, Fault f) noexcept {
-        faults[i].store(f);
-        stop->store(true, std::memory_order_relaxed);
     }
 };
 
@@ -248,14 +253,9 @@ std::optional<PortfolioOutcome> solve_portfolio(uint32_t nvars, const Cnf& main,
         throw Panic(std::string("failed to spawn thread: ") + std::strerror(spawn_error) + " (os error " +
                     std::to_string(spawn_error) + ")");
     }
-    bool panicked = false, no_memory = false;
-    for (size_t i = 0; i < n; ++i) {
-        Fault f = race.faults[i].load();
-        panicked |= f == Fault::Panic;
-        no_memory |= f == Fault::NoMemory;
-    }
-    if (panicked) throw Panic("a scoped thread panicked");
-    if (no_memory) throw std::bad_alloc();
+    // Every worker has been joined: its exception is safe to read here.
+    const size_t failed = race.first_fault.load();
+    if (failed != kNoFault) std::rethrow_exception(race.faults[failed]);
     if (first) return first;
     Stats total;
     for (size_t i = 0; i < n; ++i) add_up(total, race.spent[i]);

@@ -55,9 +55,10 @@ PortfolioOutcome run_one(uint64_t worker, uint32_t nvars, const Cnf& formula, co
                          const StopFlag& stop, bool want_proof, const RunLimits& limits = {});
 
 // No outcome when `configs` is empty.  Returns only after every started
-// worker has ended.  Throws nv::Panic "a scoped thread panicked" when a
-// worker failed, "failed to spawn thread: ..." when a thread could not be
-// started, std::bad_alloc when a worker ran out of memory.
+// worker has ended.  Throws nv::Panic "failed to spawn thread: ..." when a
+// thread could not be started; when a worker failed, the exception it threw
+// (the first worker to fail: std::bad_alloc when it ran out of memory,
+// nv::Panic with its message on a broken invariant, and so on).
 std::optional<PortfolioOutcome> solve_portfolio(uint32_t nvars, const Cnf& main, const Cnf* alt,
                                                 const std::vector<Config>& configs, uint64_t alt_threads,
                                                 bool want_proof, const RunLimits& limits = {});
@@ -67,7 +68,8 @@ namespace testing {
 // EAGAIN; lets tests exercise that path.  -1 disables.
 extern int fail_spawn_at;
 // When set, called by each worker thread as it starts (once its per-thread
-// storage is set up); lets tests exhaust memory inside a worker.
+// storage is set up); lets tests exhaust memory inside a worker or make it
+// fail with an exception of their choice.
 extern void (*on_worker_start)();
 }  // namespace testing
 
