@@ -60,27 +60,14 @@ def make_proofs(rows, workdir):
 
 
 def _read_cnf(path):
-    """(nvars, clauses) with repeated literals dropped and tautologies left out, as a ClauseDb stores
-    them, so that every form of a check sees the same formula."""
-    nvars, clauses, cur = 0, [], []
-    for line in open(path):
-        if not line.strip() or line[0] in "c%":
-            if line.startswith("%"):
-                break
-            continue
-        if line[0] == "p":
-            nvars = int(line.split()[2])
-            continue
-        for tok in line.split():
-            d = int(tok)
-            if d:
-                cur.append(2 * (abs(d) - 1) + (d < 0))
-            else:
-                kept = list(dict.fromkeys(cur))
-                if not any(l ^ 1 in kept for l in kept):
-                    clauses.append(kept)
-                cur = []
-    return nvars, clauses
+    """(nvars, clauses of internal literals) as the engine's reader stores them in a ClauseDb
+    (repeated literals dropped, tautologies left out), so that every form of a check sees the same
+    formula."""
+    import norvane_native as nn
+
+    db = nn.ClauseDb()
+    db.read_dimacs(path)
+    return db.num_vars, db.clauses()
 
 
 def _read_steps(path):

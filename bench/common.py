@@ -30,26 +30,12 @@ def instances(names=None):
 
 
 def read_dimacs(path: Path):
-    """(nvars, clauses as lists of DIMACS ints)."""
-    opener = lzma.open if path.suffix == ".xz" else open
-    nvars, clauses, cur = 0, [], []
-    with opener(path, "rt") as f:
-        for line in f:
-            if not line or line[0] in "c%":
-                if line.startswith("%"):
-                    break
-                continue
-            if line[0] == "p":
-                nvars = int(line.split()[2])
-                continue
-            for tok in line.split():
-                d = int(tok)
-                if d:
-                    cur.append(d)
-                else:
-                    clauses.append(cur)
-                    cur = []
-    return nvars, clauses
+    """(nvars, clauses as lists of DIMACS ints), read as the package reads a file: by the engine's
+    DIMACS reader, so a repeated literal is kept once and a tautology is left out."""
+    from norvane import CNF
+
+    cnf = CNF.from_file(path)
+    return cnf.nvars, cnf.clauses
 
 
 def internal(clauses):

@@ -119,22 +119,26 @@ def drat_steps(data: bytes, binary: bool):
 
 
 def read_dimacs_xz(path):
-    nvars = 0
-    clauses, cur = [], []
-    with lzma.open(path, "rt") as f:
-        for line in f:
-            if line.startswith(("c", "%")):
-                continue
-            if line.startswith("p"):
-                nvars = int(line.split()[2])
-                continue
-            for tok in line.split():
-                d = int(tok)
-                if d == 0:
+    """(nvars, clauses of internal literals) of an xz-compressed DIMACS file, read by the engine's
+    reader (as the package reads files)."""
+    db = nn.ClauseDb()
+    db.parse_dimacs(lzma.decompress(Path(path).read_bytes()), name=str(path))
+    return db.num_vars, db.clauses()
+
+
+def reference_dimacs_xz(path):
+    """The same by a plain independent parse: only the oracle of the reader's own test."""
+    nvars, clauses, cur = 0, [], []
+    for line in lzma.open(path, "rt"):
+        if line.startswith("p"):
+            nvars = int(line.split()[2])
+        elif not line.startswith(("c", "%")):
+            for d in map(int, line.split()):
+                if d:
+                    cur.append(nn.from_dimacs(d))
+                else:
                     clauses.append(cur)
                     cur = []
-                else:
-                    cur.append(nn.from_dimacs(d))
     return nvars, clauses
 
 

@@ -15,7 +15,7 @@ import sys
 import pytest
 
 import norvane_native as nn
-from conftest import BENCH, bench_instances, expect_notes, notes, read_dimacs_xz
+from conftest import BENCH, bench_instances, expect_notes, notes, reference_dimacs_xz
 
 N = "f.cnf"
 
@@ -137,7 +137,7 @@ def test_bench_set_round_trip(tmp_path):
         pytest.skip("benchmark instances not available")
     for row in rows:
         path = BENCH / "cnf" / row["file"]
-        nvars, clauses = read_dimacs_xz(path)
+        nvars, clauses = reference_dimacs_xz(path)
         ref = nn.ClauseDb(nvars)
         for c in clauses:
             ref.add_clause(c)
