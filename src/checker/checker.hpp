@@ -19,17 +19,18 @@
 // order, and a later deletion step can see it (a clause that is the only
 // support of a true literal is kept).  The fast mode visits clauses in
 // whatever order is quickest (watches carry a blocking literal, binary
-// clauses are answered from the watch).  The exact mode visits them in the
-// documented order (watch lists in order, compacted in place, no blocking
-// literals).  A check runs in the fast mode and, should a deletion follow
+// clauses are answered from the watch).  The exact mode visits them in one
+// fixed order (watch lists in order, compacted in place, no blocking
+// literals) that results may rely on.  A check runs in the fast mode and, should a deletion follow
 // such a conflict, starts over from the first step in the exact mode, so
 // that the results are those of the exact mode in every case.
 //
-// PUBLIC API CONTRACT (used by src/lib): `CheckReport`, `CheckOptions`,
-// `StepSource`, `StepListSource` and `check_proof`.  `Prop` and `Checker` are
-// exposed for tests; their layout may change.
+// src/lib uses `CheckReport`, `CheckOptions`, `StepSource`, `StepListSource`
+// and `check_proof`; `Prop` and `Checker` are visible for the native tests
+// and may change freely.
 #pragma once
 
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -137,11 +138,22 @@ struct Prop {
     std::vector<Lit> unit_lits;               // literals of the unit clauses, in insertion order
     std::vector<uint32_t> mem;                // clause store
     uint64_t garbage = 0;                     // words of deleted clauses in `mem`
-    bool exact = false;                       // visit clauses in the documented order
+    bool exact = false;                       // visit clauses in the exact mode's fixed order
     PollCounter* poll = nullptr;              // ticked once per literal propagated
 
-    uint32_t size_of(uint32_t ref) const noexcept { return mem[ref] & ~kDeletedBit; }
-    bool live(uint32_t ref) const noexcept { return !(mem[ref] & kDeletedBit); }
+    // A reference names a whole clause inside the store.
+    bool in_store(uint32_t ref) const noexcept {
+        return uint64_t{ref} + kHeader <= mem.size() &&
+               uint64_t{ref} + kHeader + (mem[ref] & ~kDeletedBit) <= mem.size();
+    }
+    uint32_t size_of(uint32_t ref) const noexcept {
+        assert(in_store(ref));
+        return mem[ref] & ~kDeletedBit;
+    }
+    bool live(uint32_t ref) const noexcept {
+        assert(in_store(ref));
+        return !(mem[ref] & kDeletedBit);
+    }
     std::span<Lit> lits(uint32_t ref) noexcept { return {mem.data() + ref + kHeader, size_of(ref)}; }
     std::span<const Lit> lits(uint32_t ref) const noexcept { return {mem.data() + ref + kHeader, size_of(ref)}; }
     bool is_true(Lit l) const noexcept { return vals[l] == kTrue; }

@@ -1,3 +1,9 @@
+// The proof reader's two scanners: text DRAT token by token (comments,
+// "d", signed literals, whitespace of any kind, line numbers kept for
+// messages) and binary DRAT step by step through get_varint.  Each returns
+// one step into a reused literal vector and fails with a ValueError naming
+// the byte offset; the rules of the two encodings and how they are told
+// apart are in proof_reader.hpp.  What a step means is check.cpp's affair.
 #include "proof_reader.hpp"
 
 #include <cstring>

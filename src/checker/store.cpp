@@ -87,9 +87,9 @@ bool Prop::propagate_in(size_t start) {
             // Most visits that read a clause miss the cache: start loading
             // the next one meanwhile.
             if (!Exact && i < n) __builtin_prefetch(m + (w[i].ref & ~CheckWatch::kBinary));
-            // The exact mode reads every clause as the documented order has
-            // it: a blocking literal other than the second watch would skip
-            // a visit that moves a watch.
+            // The exact mode reads every clause its fixed order reaches: a
+            // blocking literal other than the second watch would skip a
+            // visit that moves a watch.
             if (!Exact && val[cur.blocker] == kTrue) {
                 w[j++] = cur;
                 continue;
@@ -113,6 +113,7 @@ bool Prop::propagate_in(size_t start) {
             uint32_t* const hdr = m + cur.ref;
             const uint32_t size = *hdr;  // live: no deleted bit
             Lit* const c = hdr + Prop::kHeader;
+            assert(in_store(cur.ref) && size >= 2 && (c[0] == F || c[1] == F));
             if (c[0] == F) {
                 c[0] = c[1];
                 c[1] = F;

@@ -1,3 +1,8 @@
+// Adding clauses to a ClauseArena (arena.hpp): duplicate literals dropped
+// and tautologies refused by a scan of the clause stored so far, which is
+// short; near the size limit the kept literals are counted first, so that an
+// overflow leaves the arena unchanged.  add_distinct and append skip the scan
+// for clauses already known to be clean.
 #include "arena.hpp"
 
 #include <string>

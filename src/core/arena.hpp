@@ -4,7 +4,9 @@
 // index them.  Duplicate literals are dropped and tautologies rejected as
 // clauses arrive.  Each vector grows by the rule capacity := max(4, 2 * cap)
 // when an append finds it full, and never shrinks; memory_bytes() reports
-// those capacities, so the rule is observable.
+// those capacities, so the rule is observable.  The DIMACS reader
+// (dimacs.hpp) fills one; ClauseDb (src/lib/clausedb.cpp) is its Python
+// face; the solver, the checker and the preprocessor load from one in place.
 #pragma once
 
 #include <cstddef>

@@ -1,3 +1,5 @@
+// Reading CLOCK_MONOTONIC, and deadline arithmetic that saturates instead
+// of overflowing (clock.hpp).
 #include "clock.hpp"
 
 #include <ctime>

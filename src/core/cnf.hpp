@@ -1,6 +1,8 @@
 // A list of clauses stored flat: one literal vector and the end offset of
-// every clause.  This is the converted form of Python clause lists, built in
-// one pass without an allocation per clause.
+// every clause.  This is the converted form of Python clause lists
+// (src/lib/binding.cpp builds it in one pass without an allocation per
+// clause) that the solver, the checker and the portfolio take as input; the
+// arena of arena.hpp is the form that also drops duplicates and tautologies.
 #pragma once
 
 #include <cstddef>

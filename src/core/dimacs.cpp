@@ -1,3 +1,9 @@
+// The DIMACS reader of dimacs.hpp: a Parser that takes blocks of whole lines
+// and keeps its position (line, column) for messages, fed either from a
+// file read through a growing buffer (an unfinished line is carried over)
+// or from text already in memory.  Tokens are scanned by hand against the
+// strict rules; clauses go into a ClauseArena (arena.hpp) as they end, and
+// the interrupt hook is polled between blocks.
 #include "dimacs.hpp"
 
 #include <cerrno>

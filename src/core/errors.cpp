@@ -1,3 +1,5 @@
+// The one error kind of errors.hpp that carries more than its message:
+// IoError keeps errno and the file name for the Python layer's OSError.
 #include "errors.hpp"
 
 #include <cstring>

@@ -1,3 +1,6 @@
+// The physical memory (once, from sysconf) and the memory available now
+// (MemAvailable + SwapFree from /proc/meminfo, read only for large growths)
+// that memory.hpp's checks compare a growth with.
 #include "memory.hpp"
 
 #include <cstdio>

@@ -1,3 +1,8 @@
+// ProofLog (proof_log.hpp): each step is encoded once, as binary DRAT into
+// the memory log or into the file buffer, or as DRAT text into the file
+// buffer; the buffer goes to the file in large writes.  A failed write is
+// remembered and reported as IoError by the next flush() or check(), so the
+// search that produced the step never sees an error mid-way.
 #include "proof_log.hpp"
 
 #include <cerrno>

@@ -1,3 +1,10 @@
+// The binding conventions of binding.hpp: argument binding with the
+// interpreter's messages, the converters from Python objects to native
+// values (long ones let signal handlers run), access states, the mapping of
+// native exceptions to Python ones, and the conversions of results (models,
+// proofs, statistics) back to Python objects.  The classes and functions
+// that use them live in clausedb.cpp, solver_py.cpp, preprocessor_py.cpp,
+// check_proof.cpp, portfolio_py.cpp and literals.cpp.
 #include "binding.hpp"
 
 #include <algorithm>

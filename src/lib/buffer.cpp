@@ -1,3 +1,6 @@
+// ByteBuffer (buffer.hpp): a one-byte-item buffer export is held for the
+// object's lifetime; anything else (lists, tuples, wider items, objects
+// without the buffer protocol) is left for the caller's other conversions.
 #include "buffer.hpp"
 
 namespace nvpy {

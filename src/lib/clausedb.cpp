@@ -1,4 +1,10 @@
-// ClauseDb: a clause database living in native memory (one ClauseArena).
+// ClauseDb: the Python face of a ClauseArena (src/core/arena.hpp), a clause
+// database living in native memory.  Clauses come in one at a time (internal
+// or DIMACS literals) or from a DIMACS file or buffer through the one DIMACS
+// reader (src/core/dimacs.hpp), read with the lock released and Ctrl-C
+// polled; they go out as lists.  Other entries (Solver.add_clauses,
+// check_proof, the Preprocessor) read a ClauseDb in place through
+// ClauseDbView (module.hpp) under a shared borrow.
 #include <memory>
 
 #include "../core/arena.hpp"

@@ -1,3 +1,6 @@
+// Seconds as a float to a Duration, rounded to the nearest nanosecond with
+// exact integer arithmetic on the float's mantissa, and deadlines that
+// refuse to overflow (duration.hpp).
 #include "duration.hpp"
 
 #include <cmath>

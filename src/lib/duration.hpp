@@ -1,4 +1,7 @@
-// Turning a float number of seconds into a deadline on the monotonic clock.
+// Turning a float number of seconds into a deadline on the monotonic clock
+// (src/core/clock.hpp), with the messages Python callers see for negative,
+// NaN, infinite and overflowing values.  The entries with a `seconds` or
+// time-limit argument (solver_py.cpp, portfolio_py.cpp) call deadline_in.
 #pragma once
 
 #include <cstdint>

@@ -1,4 +1,7 @@
-// The six literal functions: neg, var_of, is_neg, mk_lit, from_dimacs, to_dimacs.
+// The six literal functions of the module: neg, var_of, is_neg, mk_lit,
+// from_dimacs, to_dimacs.  Each binds its arguments like every other entry
+// (binding.hpp) and computes with the encoding of src/core/lit.hpp, so
+// Python and the native cores agree on every literal, edges included.
 #include "binding.hpp"
 #include "module.hpp"
 

@@ -1,4 +1,7 @@
-// Module definition and initialisation (multi-phase).
+// The module's definition and its multi-phase initialisation: every class
+// and function declared in module.hpp is added in order, each listed in
+// __all__, together with the version and PanicException.  The classes and
+// functions themselves live in a file each.
 #include "module.hpp"
 
 namespace nvpy {

@@ -1,6 +1,7 @@
-// What the module's initialisation adds, in order.  Each class or function
-// lives in a file of its own and hands out its type object or method
-// definition here.
+// What the module's initialisation (module.cpp) adds, in order.  Each class
+// or function lives in a file of its own and hands out its type object or
+// method definition here.  Also ClauseDbView, through which an entry reads a
+// ClauseDb passed as an argument in place, under a shared borrow.
 #pragma once
 
 #include <optional>

@@ -1,3 +1,5 @@
+// The names of the two enumerated search options, as Python passes them,
+// to their native values (options.hpp).
 #include "options.hpp"
 
 #include "../core/errors.hpp"

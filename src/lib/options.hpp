@@ -1,4 +1,7 @@
-// Search options shared by the Solver constructor and portfolio workers.
+// Search options shared by the Solver constructor (solver_py.cpp) and the
+// portfolio's worker mappings (portfolio_py.cpp): the two enumerated
+// options are passed as names and parsed here into src/solver/config.hpp's
+// values.
 #pragma once
 
 #include <string>

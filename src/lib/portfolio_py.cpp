@@ -1,6 +1,9 @@
-// solve_portfolio: worker configurations read from Python mappings, then a
-// threaded race with the interpreter lock released, within the call's limits
-// and stopped by Ctrl-C (the wait for the first answer polls for signals).
+// solve_portfolio: worker configurations read from Python mappings (the
+// option names and parsing of options.hpp), the formulas converted, then
+// the threaded race of src/portfolio with the interpreter lock released,
+// within the call's limits and stopped by Ctrl-C (the wait for the first
+// answer polls for signals).  A failed worker's exception reaches the
+// caller as the Python exception it maps to (binding.hpp).
 #include "../portfolio/portfolio.hpp"
 #include "binding.hpp"
 #include "duration.hpp"

@@ -28,17 +28,6 @@ constexpr FunctionDescription kAddClauses("add_clauses", "Preprocessor", {"claus
 constexpr FunctionDescription kRun("run", "Preprocessor", {"rounds"}, 0);
 constexpr FunctionDescription kReconstruct("reconstruct", "Preprocessor", {"model"}, 1);
 
-// A file system path: str, bytes or os.PathLike, as open() takes it.
-std::string fs_path(PyObject* o) {
-    PyObject* bytes = nullptr;
-    if (!PyUnicode_FSConverter(o, &bytes)) throw_py();
-    Ref hold(bytes);
-    char* p = nullptr;
-    Py_ssize_t n = 0;
-    if (PyBytes_AsStringAndSize(bytes, &p, &n) < 0) throw_py();
-    return std::string(p, static_cast<size_t>(n));
-}
-
 // Surfaces a failed write of a file log; `before` is the step count when
 // the call began (nothing to do when the call logged nothing).
 void flush_if_logged(Preprocessor& p, size_t before) {
@@ -54,7 +43,7 @@ PyObject* pre_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
         uint64_t max_len = a.get_or(2, conv::u64, uint64_t{20});
         bool with_proof = a.get_or(3, conv::boolean, false);
         std::optional<std::string> path;
-        if (a.given(4) && a[4] != Py_None) path = a.get(4, fs_path);
+        if (a.given(4) && a[4] != Py_None) path = a.get(4, conv::fs_path);
         bool binary = a.get_or(5, conv::boolean, false);
         auto native = std::make_unique<Preprocessor>(nvars, do_bve, max_len, with_proof);
         if (path) native->log_to_file(*path, binary ? nv::ProofFormat::Binary : nv::ProofFormat::Text);

@@ -1,3 +1,6 @@
+// The exception plumbing of py.hpp: raising a Python exception from inside
+// an entry, the module's PanicException class (created once), and type
+// names for messages.
 #include "py.hpp"
 
 namespace nvpy {

@@ -1,6 +1,8 @@
 // Python-facing plumbing shared by every entry of the module: owning
 // references, the "Python error is set" signal, exception helpers and the
-// process-wide PanicException.
+// process-wide PanicException.  This header is where Python.h comes in, on
+// the limited API; only src/lib includes it.  The binding conventions built
+// on it are binding.hpp's.
 #pragma once
 
 #ifndef Py_LIMITED_API

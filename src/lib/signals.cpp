@@ -1,3 +1,8 @@
+// SignalCheck::pending (signals.hpp): throttled by the monotonic clock,
+// with the interpreter lock taken back for the moment of a check when the
+// entry released it; with the lock released, a thread found not to be the
+// main one (where the interpreter never runs signal handlers) stops
+// checking for good.
 #include "signals.hpp"
 
 namespace nvpy {

@@ -1,4 +1,10 @@
-// Solver: the Python face of one CDCL search core.
+// Solver: the Python face of one CDCL search core (src/solver).  The
+// constructor reads the search options into a Config; clauses arrive one at
+// a time, as lists or from a ClauseDb in place; solve() runs with or
+// without the interpreter lock, within its conflict budget and deadline,
+// and is stopped by Ctrl-C (a SignalCheck) or by interrupt() from another
+// thread; proofs are kept in memory or written to a file whose write errors
+// surface as OSError.  Conversions and exception mapping are binding.hpp's.
 #include <atomic>
 #include <memory>
 

@@ -17,6 +17,7 @@
 // reduced formula and the proof log depend on it.
 #pragma once
 
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -132,6 +133,7 @@ public:
     size_t num_slots() const noexcept { return len_.size(); }
     bool is_live(uint32_t id) const noexcept { return live_[id] != 0; }
     std::span<const Lit> clause(uint32_t id) const noexcept {
+        assert(id < len_.size() && start_[id] + len_[id] <= arena_.size());
         return {arena_.data() + start_[id], len_[id]};
     }
     uint64_t sig(uint32_t id) const noexcept { return sigs_[id]; }

@@ -16,6 +16,7 @@
 
 #include "../core/errors.hpp"
 #include "../core/memory.hpp"
+#include "../core/tautology.hpp"
 #include "preprocessor.hpp"
 
 namespace nv {
@@ -79,22 +80,9 @@ uint64_t Preprocessor::grow_target(const Lit* lits, size_t n, uint64_t have) {
     uint64_t need = 0;
     for (size_t i = 0; i < n; ++i) need = std::max<uint64_t>(need, uint64_t{lits[i] >> 1} + 1);
     if (need <= have) return have;
-    // Find where a tautology would stop the scan: the earliest index at
-    // which a literal meets its complement among earlier literals.
-    std::vector<std::pair<Lit, size_t>> byl(n);
-    for (size_t i = 0; i < n; ++i) byl[i] = {lits[i], i};
-    std::sort(byl.begin(), byl.end());
-    size_t stop = n;  // index of the literal that reveals the tautology
-    for (size_t i = 0; i < n;) {
-        Lit l = byl[i].first;
-        size_t first_l = byl[i].second;
-        size_t j = i;
-        while (j < n && byl[j].first == l) ++j;
-        // Positive literal followed by its negation in sorted order.
-        if ((l & 1u) == 0 && j < n && byl[j].first == (l | 1u))
-            stop = std::min(stop, std::max(first_l, byl[j].second));
-        i = j;
-    }
+    // The scan stops at the literal that reveals a tautology, if any.
+    std::vector<uint64_t> scratch;
+    const size_t stop = tautology_position(lits, n, scratch);
     size_t end = stop == n ? n : stop + 1;
     need = 0;
     for (size_t i = 0; i < end; ++i) need = std::max<uint64_t>(need, uint64_t{lits[i] >> 1} + 1);

@@ -1,6 +1,19 @@
-// First-UIP conflict analysis, learned-clause minimization, glue and
-// backjumping.
+// Conflict analysis: from a conflicting clause to the learned clause that
+// is added and asserted after backjumping.
+//
+// analyze() runs the steps in order: the first-UIP derivation walks the
+// trail back from the conflict, resolving on the reasons of the current
+// level's literals and bumping every variable it meets; minimization drops
+// literals implied by the rest of the clause (recursively through the
+// implication graph, or by their reason alone); the backjump level is the
+// highest level left in the clause, whose literal moves to the second
+// position; the glue is the clause's number of distinct levels.  Then the
+// restart averages take the conflict in (search.cpp, beside the restart
+// policy), the solver backjumps (propagate.cpp), and the clause is logged,
+// stored, watched and asserted; activities decay and the learned-clause
+// reduction (reduce.cpp) runs when its turn has come.
 #include <new>
+#include <utility>
 
 #include "state.hpp"
 
@@ -51,6 +64,27 @@ bool Solver::State::lit_redundant(Lit l, uint32_t abstract_levels) {
 
 void Solver::State::analyze(uint32_t confl) {
     std::vector<Lit>& L = learnt_buf;
+    derive_first_uip(confl);
+    // Every literal of the clause is to be unmarked at the end.
+    toclear.assign(L.begin(), L.end());
+    minimize();
+    const uint32_t bt = backjump_level();
+    const uint32_t glue = count_glue(L.data(), L.size());
+    for (Lit l : toclear) seen[var_of(l)] = 0;
+    toclear.clear();
+    update_restart_averages(glue);
+    cancel_until(bt);
+    learn(glue);
+    decay_activities();
+    if (stats.conflicts >= next_reduce) reduce_db();
+}
+
+// The first-UIP clause of a conflict into learnt_buf: the asserting literal
+// first, then the literals of lower levels in the order met, each marked in
+// `seen`.  The glue of a clause that has one of 3 or more is recounted (over
+// all its literals) in the same pass that marks them.
+void Solver::State::derive_first_uip(uint32_t confl) {
+    std::vector<Lit>& L = learnt_buf;
     L.clear();
     L.push_back(0);
     uint32_t pathC = 0;
@@ -59,9 +93,6 @@ void Solver::State::analyze(uint32_t confl) {
     Lit p = 0;
     CRef ci = confl;
     uint32_t from = 0;
-
-    // First-UIP derivation.  The glue of a clause that has one of 3 or more
-    // is recounted (over all its literals) in the same pass that marks them.
     uint8_t* const mark = seen.data();
     const uint32_t* const lvl = level.data();
     uint64_t* const lstamp = level_stamp.data();
@@ -84,6 +115,7 @@ void Solver::State::analyze(uint32_t confl) {
             const Lit q = cl[k];
             const uint32_t v = var_of(q);
             const uint32_t lv = lvl[v];
+            assert(lv <= cur);
             if (recount && lstamp[lv] != stamp) {
                 lstamp[lv] = stamp;
                 g += 1;
@@ -109,12 +141,14 @@ void Solver::State::analyze(uint32_t confl) {
         if (pathC == 0) break;
     }
     L[0] = neg(p);
+}
 
-    // Every literal of the clause is to be unmarked at the end.
-    toclear.assign(L.begin(), L.end());
-
-    // Minimization.
-    size_t before = L.size();
+// Drops the literals of the learned clause (past the first) that the others
+// imply: deep minimization follows the implication graph (lit_redundant),
+// basic minimization looks at each literal's reason only.
+void Solver::State::minimize() {
+    std::vector<Lit>& L = learnt_buf;
+    const size_t before = L.size();
     size_t j = 1;
     switch (cfg.ccmin) {
     case Ccmin::Deep: {
@@ -126,85 +160,61 @@ void Solver::State::analyze(uint32_t confl) {
         }
         break;
     }
-    case Ccmin::Basic: {
+    case Ccmin::Basic:
         for (size_t k = 1; k < L.size(); ++k) {
             Lit l = L[k];
-            uint32_t r = reason[var_of(l)];
-            bool keep;
-            if (r == NO_REASON) {
-                keep = true;
-            } else {
-                keep = false;
-                uint32_t len = len_of(r);
-                const Lit* cl = lits_of(r);
-                {
-                    for (uint32_t m = 1; m < len; ++m) {
-                        uint32_t v = var_of(cl[m]);
-                        if (!seen[v] && level[v] != 0) {
-                            keep = true;
-                            break;
-                        }
-                    }
-                }
-            }
-            if (keep) L[j++] = l;
+            if (!reason_in_clause(l)) L[j++] = l;
         }
         break;
-    }
     default:
         j = L.size();
         break;
     }
     L.resize(j);
     stats.minimized_lits += before - j;
+}
 
-    // Backjump level; the first literal of the highest level goes to position 1.
-    uint32_t bt = 0;
-    if (L.size() > 1) {
-        size_t max_i = 1;
-        uint32_t max_lv = level[var_of(L[1])];
-        for (size_t k = 2; k < L.size(); ++k) {
-            uint32_t lv = level[var_of(L[k])];
-            if (lv > max_lv) {
-                max_lv = lv;
-                max_i = k;
-            }
+// Is every other literal of l's reason in the learned clause (marked) or
+// fixed at level 0?  False for a decision.
+bool Solver::State::reason_in_clause(Lit l) const noexcept {
+    const uint32_t r = reason[var_of(l)];
+    if (r == NO_REASON) return false;
+    const uint32_t len = len_of(r);
+    const Lit* cl = lits_of(r);
+    for (uint32_t m = 1; m < len; ++m) {
+        const uint32_t v = var_of(cl[m]);
+        if (!seen[v] && level[v] != 0) return false;
+    }
+    return true;
+}
+
+// The level to backjump to: the highest level among the literals past the
+// first, whose first such literal moves to position 1 (the second watch).
+uint32_t Solver::State::backjump_level() noexcept {
+    std::vector<Lit>& L = learnt_buf;
+    if (L.size() < 2) return 0;
+    size_t max_i = 1;
+    uint32_t max_lv = level[var_of(L[1])];
+    for (size_t k = 2; k < L.size(); ++k) {
+        uint32_t lv = level[var_of(L[k])];
+        if (lv > max_lv) {
+            max_lv = lv;
+            max_i = k;
         }
-        Lit t = L[1];
-        L[1] = L[max_i];
-        L[max_i] = t;
-        bt = max_lv;
     }
+    std::swap(L[1], L[max_i]);
+    return max_lv;
+}
 
-    // Glue.
-    uint32_t glue = count_glue(L.data(), L.size());
-
-    // Marks off.
-    for (Lit l : toclear) seen[var_of(l)] = 0;
-    toclear.clear();
-
-    // Averages, then restart blocking.
-    ema_fast.update(static_cast<double>(glue));
-    ema_slow.update(static_cast<double>(glue));
-    ema_trail.update(static_cast<double>(trail.size()));
-    if (cfg.block_restart && stats.conflicts >= 10000 &&
-        ema_trail.value * 1.4 < static_cast<double>(trail.size())) {
-        stats.blocked_restarts += 1;
-        last_restart = stats.conflicts;
-    }
-
-    // Backjump.
-    cancel_until(bt);
-
+// Counts, logs, stores and asserts the learned clause (a unit is asserted at
+// level 0 without being stored).
+void Solver::State::learn(uint32_t glue) {
+    std::vector<Lit>& L = learnt_buf;
     // Clause references are arena positions below MAX_ARENA.
     if (L.size() > 1 && !arena_fits(L.size(), true)) throw std::bad_alloc();
-
-    // Count and log the learned clause.
     stats.learned += 1;
     stats.learned_lits += L.size();
     log_add(L.data(), L.size());
-
-    // Store and assert.
     if (L.size() > 1) {
         CRef c = store_clause(L.data(), L.size(), true, glue, cla_inc);
         learnts.push_back(c);
@@ -213,15 +223,17 @@ void Solver::State::analyze(uint32_t confl) {
     } else {
         enqueue(L[0], NO_REASON);
     }
+}
 
-    // Decay and the decay ramp, then the reduction schedule.
+// Variable and clause activities decay (the increments grow); the variable
+// decay factor ramps up towards its maximum.
+void Solver::State::decay_activities() noexcept {
     var_inc /= var_decay_now;
     cla_inc /= cfg.cla_decay;
     if (var_decay_now < cfg.var_decay_max) {
         double d = var_decay_now + 0.01;
         var_decay_now = d < cfg.var_decay_max ? d : cfg.var_decay_max;
     }
-    if (stats.conflicts >= next_reduce) reduce_db();
 }
 
 }  // namespace nv

@@ -1,5 +1,7 @@
 // Search options of one solver.  Copied into the solver at construction and
-// never changed afterwards.  No range validation happens here.
+// never changed afterwards.  No range validation happens here: the Python
+// layer (src/lib) checks ranges and parses the names of the enumerated
+// options before a Config reaches a solver.
 #pragma once
 
 #include <cstdint>

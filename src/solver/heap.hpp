@@ -1,4 +1,8 @@
-// Binary max-heap of variables ordered by activity, ties to the lower index.
+// Binary max-heap of variables ordered by activity, ties to the lower index:
+// the decision order of the search (search.cpp takes the best unassigned
+// variable; backtracking in propagate.cpp puts variables back; activity
+// bumps (state.hpp) move them up).  Positions are kept per
+// variable, so membership tests and updates take no search.
 #pragma once
 
 #include <cstdint>

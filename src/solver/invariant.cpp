@@ -1,5 +1,9 @@
-// Consistency report of the watch lists against the clause store.  Clauses
-// are named by their reference (arena position).
+// Consistency report of the watch lists against the clause store, for tests
+// and diagnostics: every live clause is watched twice, by its first two
+// literals, with the two-literal mark exactly on clauses of two, and no
+// watch names a deleted clause.  A reference outside the arena is a Panic.  Clauses are named by their reference (arena
+// position).  The search itself only asserts these properties in debug
+// builds (propagate.cpp).
 #include <string>
 
 #include "state.hpp"
@@ -9,11 +13,10 @@ namespace nv {
 std::vector<std::string> Solver::State::check_watch_invariant() const {
     std::vector<uint32_t> counts(arena.size(), 0);
     std::vector<std::string> problems;
-    auto fits = [this](CRef c) { return uint64_t{c} + HEADER <= arena.size() && uint64_t{c} + HEADER + arena[c] <= arena.size(); };
     for (size_t w = 0; w < watches.size(); ++w) {
         for (const Watch& wt : watches[w]) {
             CRef c = wt.cref();
-            if (!fits(c))
+            if (!in_arena(c))
                 throw Panic("watch list " + std::to_string(w) + " names clause " + std::to_string(c) +
                             " but the clause arena ends at " + std::to_string(arena.size()));
             if (is_deleted(c)) problems.push_back("deleted clause still watched by " + std::to_string(w));
@@ -34,7 +37,7 @@ std::vector<std::string> Solver::State::check_watch_invariant() const {
     }
     for (const std::vector<CRef>* list : {&problem, &learnts}) {
         for (CRef c : *list) {
-            if (!fits(c))
+            if (!in_arena(c))
                 throw Panic("clause list names clause " + std::to_string(c) + " but the clause arena ends at " +
                             std::to_string(arena.size()));
             if (!is_deleted(c) && counts[c] != 2)

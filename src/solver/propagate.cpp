@@ -1,8 +1,21 @@
 // Watches, unit propagation, backtracking and problem-clause input.
+//
+// Propagation uses two watched literals per clause with a blocking literal
+// in each watch; a two-literal clause is answered from its watch alone.
+// Visits reorder the clause so that the watched literals stay in front,
+// and move watches between lists as new ones are found.  Backtracking saves
+// phases and puts variables back into the decision heap.  add_clause takes
+// a problem clause as given: it first makes room for everything the clause
+// can need (variables, arena, watch lists), so a refusal changes nothing,
+// then drops duplicates, false literals at level 0 and satisfied or
+// tautological clauses.  Bulk loading (bulk.cpp) calls it clause by clause;
+// conflicts found by propagate() go to analyze.cpp.
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 #include <new>
 
+#include "../core/tautology.hpp"
 #include "state.hpp"
 
 namespace nv {
@@ -113,6 +126,8 @@ uint32_t Solver::State::propagate() {
                 // The other literal is the blocker.  The clause is put in the
                 // order a visit leaves it in, (blocker, f), without reading it.
                 Lit* c = mem + w.cref() + HEADER;
+                assert(in_arena(w.cref()) && mem[w.cref()] == 2);
+                assert((c[0] == f && c[1] == w.blocker) || (c[1] == f && c[0] == w.blocker));
                 c[0] = w.blocker;
                 c[1] = f;
                 *j++ = w;
@@ -130,6 +145,7 @@ uint32_t Solver::State::propagate() {
             }
             CRef cr = w.ref;
             Lit* c = mem + cr + HEADER;
+            assert(in_arena(cr) && mem[cr] >= 2 && (c[0] == f || c[1] == f));
             // One of the first two literals is f; it goes to position 1 (a
             // swap exactly when it was at position 0, written without a branch).
             Lit first = c[0] ^ c[1] ^ f;
@@ -182,6 +198,7 @@ void Solver::State::cancel_until(uint32_t lvl) {
     for (size_t i = trail.size(); i-- > lim;) {
         Lit l = trail[i];
         uint32_t v = var_of(l);
+        assert(vals[l] == 1 && level[v] > lvl);
         vals[l] = 0;
         vals[neg(l)] = 0;
         reason[v] = NO_REASON;
@@ -208,7 +225,7 @@ uint64_t Solver::State::vars_needed(const Lit* lits, size_t n) {
     if (!any || maxv < nvars) return nvars;
 
     // Where does the walk stop?  At the first literal true at level 0, or at
-    // the first literal whose complement occurred earlier.
+    // the first literal whose complement occurred earlier (src/core/tautology.hpp).
     size_t stop = n;
     for (size_t i = 0; i < n; ++i) {
         Lit l = lits[i];
@@ -217,24 +234,7 @@ uint64_t Solver::State::vars_needed(const Lit* lits, size_t n) {
             break;
         }
     }
-    sort_buf.clear();
-    sort_buf.reserve(n);
-    for (size_t i = 0; i < n; ++i) sort_buf.push_back((uint64_t{lits[i]} << 32) | i);
-    std::sort(sort_buf.begin(), sort_buf.end());
-    // Entries are grouped by literal, each group by position; a variable's
-    // positive group directly precedes its negative group.
-    for (size_t a = 0; a < sort_buf.size();) {
-        Lit l = static_cast<Lit>(sort_buf[a] >> 32);
-        size_t first_l = static_cast<uint32_t>(sort_buf[a]);
-        size_t b = a;
-        while (b < sort_buf.size() && static_cast<Lit>(sort_buf[b] >> 32) == l) ++b;
-        if (!is_neg(l) && b < sort_buf.size() && static_cast<Lit>(sort_buf[b] >> 32) == neg(l)) {
-            size_t first_n = static_cast<uint32_t>(sort_buf[b]);
-            size_t t = std::max(first_l, first_n);
-            if (t < stop) stop = t;
-        }
-        a = b;
-    }
+    stop = std::min(stop, tautology_position(lits, n, sort_buf));
     size_t end = stop < n ? stop + 1 : n;
     uint64_t need = nvars;
     for (size_t i = 0; i < end; ++i) {

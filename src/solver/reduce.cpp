@@ -1,4 +1,14 @@
-// Learned-clause database reduction.
+// Learned-clause database reduction and arena collection.
+//
+// On a schedule that grows quadratically in the number of reductions, the
+// learned clauses of three or more literals that are not reasons and whose
+// glue is above glue_keep are ranked, higher glue first, then lower
+// activity, and the first half goes; their watches are dropped in one sweep
+// over the lists they were in.  When
+// deleted and shortened clauses make up half of the arena, the live clauses
+// are moved together in creation order and every reference is rewritten.
+// analyze.cpp calls reduce_db after a conflict; simplify.cpp uses the same
+// sweep and collection.
 #include "state.hpp"
 
 namespace nv {

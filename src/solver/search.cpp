@@ -37,6 +37,21 @@ bool Solver::State::restart_due() const noexcept {
     }
 }
 
+// Every conflict feeds the averages the restart policy compares: the glue
+// of the learned clause, fast and slow, and the trail length at the
+// conflict.  A trail much longer than usual suggests the search is near a
+// model, so that conflict blocks a restart: it counts as the last restart.
+void Solver::State::update_restart_averages(uint32_t glue) noexcept {
+    ema_fast.update(static_cast<double>(glue));
+    ema_slow.update(static_cast<double>(glue));
+    ema_trail.update(static_cast<double>(trail.size()));
+    if (cfg.block_restart && stats.conflicts >= 10000 &&
+        ema_trail.value * 1.4 < static_cast<double>(trail.size())) {
+        stats.blocked_restarts += 1;
+        last_restart = stats.conflicts;
+    }
+}
+
 void Solver::State::restart() {
     // Restarts keep the assumption levels.
     const uint32_t floor = static_cast<uint32_t>(std::min<size_t>(assumptions.size(), UINT32_MAX));
@@ -113,20 +128,29 @@ struct Searching {
 
 }  // namespace
 
+// Room for the assumptions' variables and decision levels, made before
+// anything changes, so that a refusal changes nothing.  Every assumption,
+// empty levels included, may take a decision level besides one per
+// variable; returns that number of levels (0 without assumptions).
+size_t Solver::State::reserve_for_assumptions(std::span<const Lit> assume) {
+    if (!ok || assume.empty()) return 0;
+    uint64_t need = nvars;
+    for (Lit a : assume) need = std::max<uint64_t>(need, uint64_t{var_of(a)} + 1);
+    reserve_vars(need);
+    if (assume.size() > UINT32_MAX - need) throw std::bad_alloc();
+    const size_t levels = static_cast<size_t>(need + assume.size());
+    level_stamp.reserve(levels + 1);
+    trail_lim.reserve(levels);
+    return levels;
+}
+
+void Solver::State::save_model() {
+    model.resize(nvars);
+    for (uint32_t v = 0; v < nvars; ++v) model[v] = vals[2 * static_cast<size_t>(v)] == 1;
+}
+
 SolveResult Solver::State::solve(std::optional<uint64_t> max_conflicts, std::span<const Lit> assume) {
-    // Room for the assumptions' variables and decision levels comes first, so
-    // that a refusal changes nothing.  Every assumption, empty levels included,
-    // may take a decision level besides one per variable.
-    size_t levels = 0;
-    if (ok && !assume.empty()) {
-        uint64_t need = nvars;
-        for (Lit a : assume) need = std::max<uint64_t>(need, uint64_t{var_of(a)} + 1);
-        reserve_vars(need);
-        if (assume.size() > UINT32_MAX - need) throw std::bad_alloc();
-        levels = static_cast<size_t>(need + assume.size());
-        level_stamp.reserve(levels + 1);
-        trail_lim.reserve(levels);
-    }
+    const size_t levels = reserve_for_assumptions(assume);
     // Then the model goes, so that no earlier Sat model survives a call that runs.
     model.clear();
     core.clear();
@@ -200,8 +224,7 @@ SolveResult Solver::State::solve(std::optional<uint64_t> max_conflicts, std::spa
                     continue;
                 }
                 if (!decide()) {
-                    model.resize(nvars);
-                    for (uint32_t v = 0; v < nvars; ++v) model[v] = vals[2 * static_cast<size_t>(v)] == 1;
+                    save_model();
                     return SolveResult::Sat;
                 }
             }

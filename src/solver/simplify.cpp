@@ -1,5 +1,11 @@
-// Top-level simplification: clauses are cleaned against the level-0
-// assignment.
+// Top-level simplification: once the search is back at level 0 with new
+// fixed literals, clauses satisfied at level 0 are deleted and false
+// literals cut out of the rest, in place in the arena (the proof records the
+// shorter clause, then the deletion of the longer); reasons are left alone.
+// Each clause list is cleaned in one pass, which polls like the other long
+// passes and, when halted, leaves the clauses it has not reached as they
+// were.  The search loop (search.cpp) decides when to run it; the arena
+// collection it ends with is reduce.cpp's.
 #include "state.hpp"
 
 namespace nv {

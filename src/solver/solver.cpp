@@ -1,4 +1,11 @@
 // Solver construction, variable growth, activities and the public wrappers.
+//
+// Variables are added one at a time, but the room for them is reserved in
+// advance (reserve_vars), checked against the memory the machine has, so a
+// refusal happens before anything changes.  The public methods of
+// solver.hpp wrap the private state: they set up and clear limits, proof
+// logging and results around the work done in the other files of this
+// folder.
 #include "solver.hpp"
 
 #include <cmath>

@@ -1,7 +1,10 @@
-// CDCL search core: public interface.
-//
-// PUBLIC API CONTRACT (used by src/lib and src/portfolio) -- keep these
-// signatures; everything private is free to change.
+// CDCL search core: the public face of one solver, used by the Python
+// binding (src/lib/solver_py.cpp) and the portfolio (src/portfolio).  The
+// work is done by the private State (state.hpp), split by concern:
+// propagate.cpp (watches, propagation, backtracking, clause input),
+// analyze.cpp (conflict analysis and learning), search.cpp (the loop,
+// decisions, restarts, limits), reduce.cpp, simplify.cpp, walk.cpp,
+// probe.cpp, final_conflict.cpp, bulk.cpp and solver.cpp.
 #pragma once
 
 #include <atomic>
@@ -26,7 +29,7 @@ struct Cnf;
 
 enum class SolveResult : uint8_t { Unsat = 0, Sat = 1, Unknown = 2 };
 
-// Cumulative statistics, in their documented order.
+// Cumulative statistics, in the order they are reported.
 struct Stats {
     uint64_t decisions = 0;
     uint64_t propagations = 0;

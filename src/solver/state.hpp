@@ -1,8 +1,13 @@
-// Private state of the CDCL search core, shared by the solver's .cpp files.
-// Nothing outside src/solver (and its tests) includes this header.
+// Private state of the CDCL search core, shared by the solver's .cpp files:
+// the clause arena and its layout, the assignment and trail, the watch
+// lists, activities, phases, restart and reduction state, polling, and the
+// declarations of the work each file does (named beside each group below).
+// Nothing outside src/solver (and its tests) includes this header; the
+// public interface is solver.hpp.
 #pragma once
 
 #include <atomic>
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -238,6 +243,7 @@ struct Solver::State {
     // ---- propagation (propagate.cpp)
     uint32_t decision_level() const noexcept { return static_cast<uint32_t>(trail_lim.size()); }
     void enqueue(Lit l, uint32_t r) noexcept {
+        assert(vals[l] == 0 && vals[neg(l)] == 0);
         vals[l] = 1;
         vals[neg(l)] = 2;
         uint32_t v = var_of(l);
@@ -255,8 +261,18 @@ struct Solver::State {
     }
     // Appends a clause (arena_fits must hold: callers check) and returns its reference.
     CRef store_clause(const Lit* lits, size_t n, bool learnt, uint32_t glue, double activity);
-    Lit* lits_of(CRef c) noexcept { return arena.data() + c + HEADER; }
-    const Lit* lits_of(CRef c) const noexcept { return arena.data() + c + HEADER; }
+    // A reference names a whole clause inside the arena.
+    bool in_arena(CRef c) const noexcept {
+        return uint64_t{c} + HEADER <= arena.size() && uint64_t{c} + HEADER + arena[c] <= arena.size();
+    }
+    Lit* lits_of(CRef c) noexcept {
+        assert(in_arena(c));
+        return arena.data() + c + HEADER;
+    }
+    const Lit* lits_of(CRef c) const noexcept {
+        assert(in_arena(c));
+        return arena.data() + c + HEADER;
+    }
     uint32_t len_of(CRef c) const noexcept { return arena[c]; }
     void set_len(CRef c, uint32_t n) noexcept { arena[c] = n; }
     bool is_learnt(CRef c) const noexcept { return (arena[c + 1] & 1u) != 0; }
@@ -292,7 +308,13 @@ struct Solver::State {
     // ---- analysis (analyze.cpp)
     uint32_t count_glue(const Lit* lits, size_t n) noexcept;
     bool lit_redundant(Lit l, uint32_t abstract_levels);
+    bool reason_in_clause(Lit l) const noexcept;
     void analyze(uint32_t confl);
+    void derive_first_uip(uint32_t confl);  // into learnt_buf
+    void minimize();
+    uint32_t backjump_level() noexcept;
+    void learn(uint32_t glue);
+    void decay_activities() noexcept;
 
     // ---- search (search.cpp)
     double draw() noexcept {
@@ -311,9 +333,12 @@ struct Solver::State {
     bool poll_now() noexcept;
     void update_target() noexcept;
     bool restart_due() const noexcept;
+    void update_restart_averages(uint32_t glue) noexcept;
     void restart();
     bool decide();
     SolveResult solve(std::optional<uint64_t> max_conflicts, std::span<const Lit> assume);
+    size_t reserve_for_assumptions(std::span<const Lit> assume);
+    void save_model();
 
     // ---- assumptions (final_conflict.cpp, probe.cpp)
     void analyze_final(Lit p);
