@@ -13,14 +13,11 @@ using namespace nv;
 
 namespace {
 
+// The second worker to start fails with the exception `fault` throws.
 std::atomic<int> starts{0};
-
-// The second worker to start fails with the exception of the current round.
-int round_kind = 0;
+void (*fault)() = nullptr;
 void fail_second() {
-    if (starts.fetch_add(1) != 1) return;
-    if (round_kind == 0) throw IoError(ENOSPC, "proof.drat");
-    throw Panic("worker invariant broken");
+    if (starts.fetch_add(1) == 1) fault();
 }
 
 }  // namespace
@@ -30,12 +27,13 @@ int main() {
     Cnf f;
     for (const auto& c : tl::random_3sat(r, 60, 260)) f.push(c);
     const Config base;
+    auto race = [&] { solve_portfolio(60, f, nullptr, {base, base, base}, 0, false); };
     // The started workers finish first, then the failure is reported.
     for (int at : {1, 0}) {
         testing::fail_spawn_at = at;
         std::string msg;
         try {
-            solve_portfolio(60, f, nullptr, {base, base, base}, 0, false);
+            race();
         } catch (const Panic& e) {
             msg = e.what();
         }
@@ -44,20 +42,21 @@ int main() {
     testing::fail_spawn_at = -1;
 
     testing::on_worker_start = fail_second;
-    for (round_kind = 0; round_kind < 2; ++round_kind) {
-        starts = 0;
-        std::string what;
-        int err = 0;
-        try {
-            solve_portfolio(60, f, nullptr, {base, base, base}, 0, false);
-        } catch (const IoError& e) {
-            what = e.path;
-            err = e.err;
-        } catch (const Panic& e) {
-            what = e.what();
-        }
-        CHECK(round_kind == 0 ? what == "proof.drat" && err == ENOSPC : what == "worker invariant broken");
+    int caught = 0;
+    fault = [] { throw IoError(ENOSPC, "proof.drat"); };
+    try {
+        race();
+    } catch (const IoError& e) {
+        caught += e.err == ENOSPC && e.path == "proof.drat";
     }
+    fault = [] { throw Panic("worker invariant broken"); };
+    starts = 0;
+    try {
+        race();
+    } catch (const Panic& e) {
+        caught += std::string(e.what()) == "worker invariant broken";
+    }
+    CHECK(caught == 2);
     testing::on_worker_start = nullptr;
     auto again = solve_portfolio(60, f, nullptr, {base, base}, 0, true);
     CHECK(again.has_value() && again->worker < 2);
