@@ -151,7 +151,8 @@ def preprocessor(nvars: int, options: dict[str, Any], path: str | None, binary: 
 def parse_drat(data: bytes, name: str) -> list[tuple[bool, list[int]]]:
     """Stand-in proof reader: DRAT text or binary (told apart by content) -> internal steps."""
     steps: list[tuple[bool, list[int]]] = []
-    if data[:1] == b"a" or (data[:1] == b"d" and data[1:2] not in (b" ", b"\t")):
+    # Text proofs never start with 'a' and never hold a zero byte; binary steps end with one.
+    if data[:1] == b"a" or (data[:1] == b"d" and b"\0" in data):
         i, n = 0, len(data)
         while i < n:
             head = data[i]

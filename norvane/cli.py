@@ -31,9 +31,9 @@ from typing import Any, NoReturn, TextIO
 
 import norvane_native as _nn
 
-from . import _native
+from . import _native, pipeline
 from .cnf import CNF, to_dimacs, to_internal
-from .options import CHOICES, DEFAULTS, HELP, portfolio_configs
+from .options import CHOICES, DEFAULTS, HELP, config_name, portfolio_configs
 from .portfolio import solve_portfolio
 from .preprocess import OPTIONS as PRE_OPTIONS
 from .preprocess import Preprocessed, load_map, preprocess
@@ -244,15 +244,15 @@ class Deadline:
 
 
 class Progress:
-    """Search progress on standard error: one line kept up to date on a terminal (the elapsed
-    time ticks between updates), plain lines at most once a second otherwise."""
+    """Progress on standard error: one line kept up to date on a terminal (the elapsed time
+    ticks between updates), plain lines at most once a second otherwise."""
 
-    def __init__(self, enabled: bool, stream: TextIO = sys.stderr) -> None:
+    def __init__(self, enabled: bool, text: str = "", stream: TextIO = sys.stderr) -> None:
         self.stream, self.enabled = stream, enabled
         self.live = enabled and stream.isatty()
         self.start = time.monotonic()
         self.last_plain = self.start
-        self.counters: dict[str, int] | None = None
+        self.text = text
         self.lock = threading.Lock()
         self.stop = threading.Event()
         self.thread: threading.Thread | None = None
@@ -261,9 +261,7 @@ class Progress:
             self.thread.start()
 
     def _line(self) -> str:
-        c = self.counters or {}
-        return (f"c conflicts {c.get('conflicts', 0):,}  restarts {c.get('restarts', 0):,}  "
-                f"learned {c.get('learned', 0):,}  elapsed {time.monotonic() - self.start:.1f}s")
+        return f"c {self.text}  elapsed {time.monotonic() - self.start:.1f}s"
 
     def _tick(self) -> None:
         while not self.stop.wait(0.25):
@@ -276,9 +274,14 @@ class Progress:
                 self.stream.flush()
 
     def update(self, counters: dict[str, int]) -> None:
+        """The search's counters."""
+        self.show(f"conflicts {counters.get('conflicts', 0):,}  restarts {counters.get('restarts', 0):,}  "
+                  f"learned {counters.get('learned', 0):,}")
+
+    def show(self, text: str) -> None:
         if not self.enabled:
             return
-        self.counters = counters
+        self.text = text
         if self.live:
             self._paint()
         elif time.monotonic() - self.last_plain >= 1.0:
@@ -368,7 +371,7 @@ def _print_model(model: Sequence[int]) -> None:
 def _solve_sliced(run: Run, s: _nn.Solver, args: argparse.Namespace, assumptions: list[int],
                   deadline: Deadline, proof: Any) -> bool | None:
     """Solve with one engine: in conflict slices with progress, or in one call with --quiet."""
-    progress = Progress(not args.quiet)
+    progress = Progress(not args.quiet, "conflicts 0  restarts 0  learned 0")
     budget = args.conflicts
     kw: dict[str, Any] = {}
     if assumptions:
@@ -399,19 +402,55 @@ def _solve_sliced(run: Run, s: _nn.Solver, args: argparse.Namespace, assumptions
     return answer
 
 
+@contextmanager
+def _fits(name: str, cnf: CNF) -> Iterator[None]:
+    """MemoryError as a usage error naming the formula."""
+    try:
+        yield
+    except MemoryError:
+        raise UsageError(f"{name}: the formula does not fit in memory ({cnf.nvars} variables)") from None
+
+
+def _simplify(args: argparse.Namespace, cnf: CNF, assumptions: list[int], proof_path: str | None,
+              deadline: Deadline) -> Preprocessed:
+    """Preprocessing round after round, with its progress shown, within its share of the time."""
+    left = deadline.left()
+    budget = pipeline.UNLIMITED_SECONDS if left is None else pipeline.TIME_SHARE * left
+    progress = Progress(not args.quiet, "preprocessing")
+
+    def show(rounds: int, c: dict[str, int], elapsed: float) -> None:
+        progress.show(f"preprocess round {rounds}: {c['eliminated_vars']:,} variables eliminated, "
+                      f"{c['subsumed']:,} subsumed, {c['strengthened']:,} strengthened, {c['units']:,} units")
+
+    try:
+        with deadline.phase():
+            return pipeline.simplify(cnf, seconds=budget, freeze=[abs(d) for d in assumptions], proof=proof_path,
+                                     proof_format=args.proof_format, progress=show)
+    finally:
+        progress.close()
+
+
 def cmd_solve(args: argparse.Namespace, run: Run) -> int:
     start = args.start
     opts = {name: getattr(args, name) for name in DEFAULTS}
     _check_solver_options(opts)
     assumptions = run.assumptions = args.assume or []
-    if args.portfolio and args.portfolio > 1 and assumptions:
-        raise UsageError("--assume: not with --portfolio (the portfolio solves without assumptions)")
+    if args.jobs and args.jobs > 1 and assumptions:
+        raise UsageError("--assume: not with --jobs above 1 (the portfolio solves without assumptions)")
     if assumptions and (args.proof or args.check):
         raise UsageError("--assume: not with --proof or --check (a proof under assumptions refutes only them)")
     if args.reconstruct and args.preprocess:
         raise UsageError("--reconstruct: not with --preprocess (the map already says how to preprocess)")
-    if args.portfolio and args.portfolio > 1 and (args.time_limit is not None or args.conflicts is not None):
-        _native.require(_native.HAS_PORTFOLIO_LIMITS, "--time-limit and --conflicts with --portfolio")
+    if args.jobs and args.jobs > 1 and (args.time_limit is not None or args.conflicts is not None):
+        _native.require(_native.HAS_PORTFOLIO_LIMITS, "--time-limit and --conflicts with --jobs above 1")
+    # The defaults: preprocessing unless a map is given; a portfolio over the cores unless the
+    # search runs under assumptions, or under limits this engine build cannot put on a portfolio.
+    if args.preprocess is None:
+        args.preprocess = not args.reconstruct
+    if args.jobs is None:
+        limited = args.time_limit is not None or args.conflicts is not None
+        portable = not assumptions and (_native.HAS_PORTFOLIO_LIMITS or not limited)
+        args.jobs = pipeline.cores() if portable else 1
     binary = args.proof_format == "binary"
 
     # Every file to write is opened before the work starts, so a bad path costs nothing.
@@ -472,17 +511,16 @@ def _solve(args: argparse.Namespace, run: Run, path: str, opts: dict[str, Any], 
         original = pre.original
         print(f"c map {args.reconstruct}: reduced from {original.nvars} variables, {len(original)} clauses")
     elif args.preprocess:
-        with deadline.phase():
-            pre = preprocess(cnf, freeze=[abs(d) for d in assumptions], proof=proof_path,
-                             proof_format=args.proof_format)
+        with _fits(name, cnf):
+            pre = _simplify(args, cnf, assumptions, proof_path, deadline)
         work = pre.cnf
-        print(f"c preprocess: {len(work)} clauses left, {pre.eliminated_vars} variables eliminated, "
-              f"{pre.subsumed} subsumed, {pre.strengthened} strengthened, {pre.units} units "
+        print(f"c preprocess: {pre.settings['rounds']} rounds, {len(work)} clauses left, {pre.eliminated_vars} "
+              f"variables eliminated, {pre.subsumed} subsumed, {pre.strengthened} strengthened, {pre.units} units "
               f"({time.monotonic() - t1:.3f}s)")
     run.original, run.pre = original, pre
     if pre is not None:
         run.times["preprocess"] = time.monotonic() - t1
-        run.stats["preprocess"] = pre.stats
+        run.stats["preprocess"] = {**pre.stats, "rounds": pre.settings.get("rounds")}
     # The solver's proof follows the preprocessor's: written apart, appended at the end.
     search_proof = proof_path
     if proof_path and pre is not None:
@@ -490,24 +528,32 @@ def _solve(args: argparse.Namespace, run: Run, path: str, opts: dict[str, Any], 
         run.scratch.append(search_proof)
 
     t2 = time.monotonic()
-    if args.portfolio and args.portfolio > 1:
-        configs = portfolio_configs(args.portfolio, opts)
+    if pre is not None and pre.unsat:
+        run.answer = False  # the preprocessor's proof ends with the empty clause
+        print("c preprocessing refuted the formula")
+    elif args.jobs > 1:
         if deadline.over():
             raise TimeUp()
-        res = solve_portfolio(work, configs, time_limit=deadline.left(), conflict_limit=args.conflicts,
-                              proof=search_proof, proof_format=args.proof_format)
+        configs = portfolio_configs(args.jobs, {k: v for k, v in opts.items() if v != DEFAULTS[k]})
+        progress = Progress(not args.quiet, f"portfolio of {args.jobs} running")
+        try:
+            with _fits(name, work):
+                res = solve_portfolio(work, configs, time_limit=deadline.left(), conflict_limit=args.conflicts,
+                                      proof=search_proof, proof_format=args.proof_format)
+        finally:
+            progress.close()
         run.answer, run.model = res.sat, res.model
-        run.stats["portfolio"] = {"workers": args.portfolio, "winner": res.worker, **res.stats}
-        print(f"c portfolio of {args.portfolio}: worker {res.worker} won; "
+        won = config_name(res.worker) if res.worker >= 0 else None
+        run.stats["portfolio"] = {"workers": args.jobs, "configs": [config_name(i) for i in range(args.jobs)],
+                                  "winner": res.worker, "config": won}
+        run.stats["search"] = res.stats
+        print(f"c portfolio of {args.jobs}: " + (f"worker {res.worker} ({won}) won; " if won else "no answer; ")
               + " ".join(f"{k} {v}" for k, v in res.stats.items()))
     else:
-        try:
-            with deadline.phase():
-                s = _nn.Solver(work.nvars, **opts)
-                proof = _native.solver_proof(s, search_proof, binary) if search_proof else None
-                _native.add_clauses(s, work.db)
-        except MemoryError:
-            raise UsageError(f"{name}: the formula does not fit in memory ({work.nvars} variables)") from None
+        with _fits(name, work), deadline.phase():
+            s = _nn.Solver(work.nvars, **opts)
+            proof = _native.solver_proof(s, search_proof, binary) if search_proof else None
+            _native.add_clauses(s, work.db)
         run.times["load"] = time.monotonic() - t2
         run.engine = s
         answer = _solve_sliced(run, s, args, to_internal(assumptions), deadline, proof)
@@ -586,7 +632,7 @@ def _original_model(run: Run) -> list[int] | None:
     if run.pre is not None:
         model = run.pre.reconstruct(model)
     model = model[:run.original.nvars] if run.original is not None else model
-    if run.original is not None and not _satisfies(run.original, model):
+    if run.original is not None and not pipeline.satisfies(run.original, model):
         return None
     return model
 
@@ -603,11 +649,6 @@ def _print_answer(run: Run) -> int:
         return EXIT_SAT
     print("s UNKNOWN")
     return EXIT_UNKNOWN
-
-
-def _satisfies(cnf: CNF, model: Sequence[int]) -> bool:
-    true = set(model)
-    return all(any(d in true for d in c) for c in cnf)
 
 
 def interrupted(args: argparse.Namespace, run: Run) -> int:
@@ -706,14 +747,18 @@ def build_parser() -> argparse.ArgumentParser:
     s.add_argument("file", nargs="?", metavar="FILE", help="DIMACS CNF file")
     s.add_argument("--assume", type=_literals, metavar="LITS", help="solve under these assumptions "
                    "(signed literals such as '1,-3,5'); an UNSAT answer prints the failed ones ('c core')")
-    s.add_argument("--preprocess", action="store_true", help="simplify first, solve the reduced formula, "
-                   "extend its model and check it against the original formula")
+    s.add_argument("--preprocess", action=argparse.BooleanOptionalAction, default=None,
+                   help="simplify first, round after round until a round changes almost nothing (at most a "
+                   f"fifth of --time-limit, or {pipeline.UNLIMITED_SECONDS:.0f} s), solve the reduced formula, "
+                   "extend its model and check it against the original formula (default: on, unless --reconstruct)")
     s.add_argument("--reconstruct", metavar="MAP", help="FILE is a formula reduced by 'norvane preprocess "
                    "--map MAP': print a model of the original formula")
     s.add_argument("--proof", metavar="FILE", help="write a DRAT proof of unsatisfiability to FILE")
     s.add_argument("--proof-format", choices=["text", "binary"], default="text", help="DRAT text or binary")
     s.add_argument("--check", action="store_true", help="verify the proof before answering UNSAT")
-    s.add_argument("--portfolio", type=_workers, metavar="N", help="race N diversified solvers in threads")
+    s.add_argument("-j", "--jobs", type=_workers, metavar="N", help="race N solvers of the measured configurations "
+                   "in threads (default: one per core; 1 without a portfolio, as with --assume)")
+    s.add_argument("--portfolio", type=_workers, dest="jobs", metavar="N", help="the same as --jobs N")
     s.add_argument("--time-limit", type=_finite, metavar="S", help="give up with UNKNOWN after S seconds "
                    "(reading and loading included)")
     s.add_argument("--conflicts", type=_count, metavar="N", help="give up with UNKNOWN after N conflicts")

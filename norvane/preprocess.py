@@ -94,9 +94,23 @@ def preprocess(formula: CNF | Iterable[Sequence[int]], *, rounds: int = 3, freez
     leaves the reduced formula all the same, and reconstruct() gives it that value.  `proof`: a file for the DRAT steps of the
     simplification; a proof of the reduced formula appended to it proves the input formula
     unsatisfiable.  Options: {options}."""
+    cnf, pre, proof_file, settings = start(formula, freeze, proof, proof_format, options, "preprocess()")
+    settings["rounds"] = rounds
+    try:
+        pre.run(rounds)
+    finally:
+        if proof_file is not None:
+            proof_file.flush()
+    return Preprocessed(cnf, pre, settings)
+
+
+def start(formula: CNF | Iterable[Sequence[int]], freeze: Iterable[int], proof: PathLike | None, proof_format: str,
+          options: dict[str, Any], where: str) -> tuple[CNF, Any, Any, dict[str, Any]]:
+    """A native preprocessor loaded with `formula`, before any round: (formula, preprocessor,
+    proof file or None, settings)."""
     for name in options:
         if name not in OPTIONS:
-            raise TypeError(f"preprocess() got an unexpected keyword argument {name!r}")
+            raise TypeError(f"{where} got an unexpected keyword argument {name!r}")
     if proof_format not in ("text", "binary"):
         raise ValueError(f"proof_format must be 'text' or 'binary', not {proof_format!r}")
     cnf = formula if isinstance(formula, CNF) else CNF(formula)
@@ -104,18 +118,13 @@ def preprocess(formula: CNF | Iterable[Sequence[int]], *, rounds: int = 3, freez
     for v in frozen:
         if v < 1:
             raise ValueError(f"cannot freeze {v}: variables are numbered from 1")
-    settings = {"rounds": rounds, "freeze": frozen, **OPTIONS, **options}
+    settings = {"rounds": 0, "freeze": frozen, **OPTIONS, **options}
     pre, proof_file = _native.preprocessor(cnf.nvars, {k: settings[k] for k in OPTIONS},
                                            None if proof is None else os.fspath(proof), proof_format == "binary")
     for v in frozen:
         pre.freeze(v - 1)
     _native.add_clauses(pre, cnf.db)
-    try:
-        pre.run(rounds)
-    finally:
-        if proof_file is not None:
-            proof_file.flush()
-    return Preprocessed(cnf, pre, settings)
+    return cnf, pre, proof_file, settings
 
 
 if preprocess.__doc__:

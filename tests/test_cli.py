@@ -256,11 +256,13 @@ def test_help(sub):
         assert "restart of the search" in " ".join(r.stdout.split())
 
 
-def test_progress_line_on_a_terminal(tmp_path):
+@pytest.mark.parametrize("extra,lines", [(["--jobs", "1", "--slice", "500"], [b"\rc preprocess round 1: ", b"\rc conflicts "]),
+                                         ([], [b"\rc preprocess round 2: ", b"\rc portfolio of "])])
+def test_progress_line_on_a_terminal(extra, lines, tmp_path):
     primary, secondary = pty.openpty()
     try:
-        p = subprocess.Popen([sys.executable, "-m", "norvane", "solve", str(pigeonhole_file(tmp_path, 8)),
-                              "--slice", "500"], stdout=subprocess.PIPE, stderr=secondary, stdin=subprocess.DEVNULL)
+        p = subprocess.Popen([sys.executable, "-m", "norvane", "solve", str(pigeonhole_file(tmp_path, 8)), *extra],
+                             stdout=subprocess.PIPE, stderr=secondary, stdin=subprocess.DEVNULL)
         p.wait(timeout=300)
         os.close(secondary)
         seen = b""
@@ -275,14 +277,15 @@ def test_progress_line_on_a_terminal(tmp_path):
     finally:
         os.close(primary)
     assert p.returncode == 20
-    assert b"\rc conflicts " in seen and b"elapsed" in seen, seen[:300]
+    assert all(line in seen for line in lines) and b"elapsed" in seen, seen[:300]
 
 
 def test_interrupt(tmp_path):
     """Ctrl-C: exit 130 with s UNKNOWN, no proof file, no temporary file left."""
     proof = tmp_path / "p.drat"
     p = subprocess.Popen([sys.executable, "-m", "norvane", "solve", str(pigeonhole_file(tmp_path, 11)),
-                          "--proof", str(proof)], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+                          "--proof", str(proof), "--jobs", "1"], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                         text=True)
     started = p.stdout.readline() + p.stdout.readline()  # the formula is read: the search starts
     assert started.startswith("c norvane"), started
     time.sleep(1.0)
@@ -295,7 +298,7 @@ def test_interrupt(tmp_path):
     print(f"solve interrupt latency {time.monotonic() - t0:.2f}s")
 
 
-@pytest.mark.parametrize("extra", [[], ["--preprocess"]])
+@pytest.mark.parametrize("extra", [["--no-preprocess"], []])
 def test_answer_found_before_the_interruption_is_printed(extra, monkeypatch, capsys):
     """Ctrl-C just after the search answered: the answer (the original formula's model) is printed."""
     from norvane import cli
@@ -306,7 +309,7 @@ def test_answer_found_before_the_interruption_is_printed(extra, monkeypatch, cap
         raise KeyboardInterrupt
 
     monkeypatch.setattr(cli, "_solve_sliced", answer_then_interrupt)
-    assert cli.main(["solve", str(QUEENS), "-q", *extra]) == 130
+    assert cli.main(["solve", str(QUEENS), "-q", "--jobs", "1", *extra]) == 130
     status, model = answer(capsys.readouterr().out)
     assert status == "s SATISFIABLE" and satisfied(QUEENS, model) and len(model) == 64
 

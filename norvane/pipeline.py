@@ -1,0 +1,221 @@
+"""The default way to decide a formula: `norvane.solve()` and `norvane solve FILE`.
+
+Three stages.  Preprocessing runs one round at a time until a round changes almost nothing (fewer
+than QUIET_SHARE of the input's clauses, at least one change) or its share of the time limit is
+spent; an elimination often opens the next, so on some formulas hundreds of rounds pay off.  Then
+a portfolio of configurations chosen by measurement (PORTFOLIO, below) races on the reduced
+formula, one thread per core.  A model is extended to the input formula and checked against it; a
+proof of unsatisfiability is the preprocessor's steps followed by the winner's refutation of the
+reduced formula, so it refutes the input.
+
+`deterministic=True` (the command's `--jobs 1 --no-preprocess`) is one solver with the default
+options on the input formula, as `Solver(formula).solve()`: answers, models, counters and proofs
+are the same on every run.  With one job and preprocessing the run is also repeatable as long as
+preprocessing ends on its own rather than on its time share.  With two or more jobs the answer is
+the same but which worker wins, its model and its proof may differ from run to run.
+"""
+from __future__ import annotations
+
+import os
+import shutil
+import tempfile
+import time
+from collections.abc import Callable, Iterable, Mapping, Sequence
+from typing import Any, NamedTuple
+
+from . import _native
+from .cnf import CNF, PathLike
+from .options import check_names, config_name, portfolio_configs
+from .portfolio import solve_portfolio
+from .preprocess import COUNTERS, Preprocessed, start
+from .solver import Solver
+
+#: A round that changes fewer than this share of the input's clauses ends preprocessing.
+QUIET_SHARE = 0.001
+#: Share of the time limit preprocessing may take.
+TIME_SHARE = 0.2
+#: Preprocessing time without a time limit.
+UNLIMITED_SECONDS = 60.0
+
+Progress = Callable[[int, dict[str, int], float], None]
+
+
+def _changes(stats: Mapping[str, int]) -> int:
+    return sum(stats[k] for k in ("units", "subsumed", "strengthened", "eliminated_vars"))
+
+
+def simplify(formula: CNF | Iterable[Sequence[int]], *, seconds: float | None = UNLIMITED_SECONDS,
+             freeze: Iterable[int] = (), proof: PathLike | None = None, proof_format: str = "text",
+             progress: Progress | None = None, max_rounds: int | None = None) -> Preprocessed:
+    """Preprocess `formula` round after round until a round changes almost nothing, the
+    formula is refuted, `max_rounds` have run, or `seconds` have passed (checked between
+    rounds).  `progress(rounds, counters, elapsed)` is called after every round.  The result's
+    `settings["rounds"]` is the number of rounds run, so `write_map` records a reduction that
+    `load_map` repeats exactly."""
+    t0 = time.monotonic()
+    cnf, pre, proof_file, settings = start(formula, freeze, proof, proof_format, {}, "simplify()")
+    quiet = max(1, int(QUIET_SHARE * len(cnf)))
+    rounds = 0
+    try:
+        before = _changes({k: getattr(pre, k) for k in COUNTERS})
+        while max_rounds is None or rounds < max_rounds:
+            ok = pre.run(1)
+            rounds += 1
+            stats = {k: getattr(pre, k) for k in COUNTERS}
+            if progress is not None:
+                progress(rounds, stats, time.monotonic() - t0)
+            after = _changes(stats)
+            if not ok or after - before < quiet:
+                break
+            before = after
+            if seconds is not None and time.monotonic() - t0 >= seconds:
+                break
+    finally:
+        if proof_file is not None:
+            proof_file.flush()
+    settings["rounds"] = rounds
+    return Preprocessed(cnf, pre, settings)
+
+
+def cores() -> int:
+    """The cores this process may run on."""
+    try:
+        return len(os.sched_getaffinity(0))
+    except (AttributeError, OSError):
+        return os.cpu_count() or 1
+
+
+# ---------------------------------------------------------------------------------------------
+# One call
+
+
+class SolveResult(NamedTuple):
+    """What `solve()` found."""
+
+    sat: bool | None
+    """True, False, or None when a limit ran out."""
+    model: list[int] | None
+    """A model of the input formula, one signed literal per variable, when satisfiable."""
+    proof: str | None
+    """The DRAT proof of the input formula written when unsatisfiable and a proof was asked for."""
+    worker: int
+    """The winning worker (0 for a single solver; -1 when no search answered: a limit ran out,
+    or preprocessing alone refuted the formula)."""
+    config: str | None
+    """The winning configuration's name."""
+    stats: dict[str, int]
+    """The winner's search counters."""
+    preprocess: dict[str, int] | None
+    """The preprocessor's counters and its number of rounds (None without preprocessing)."""
+    times: dict[str, float]
+    """Seconds spent reading, preprocessing, searching, and in all."""
+
+
+def satisfies(cnf: CNF, model: Sequence[int]) -> bool:
+    """Whether `model` (signed literals) satisfies every clause of `cnf`."""
+    n = cnf.nvars
+    value = [False] * (2 * n)
+    for lit in model:  # indexed by the internal literal: 2(v-1) for v, 2(v-1)+1 for -v
+        if 0 < abs(lit) <= n:
+            value[2 * lit - 2 if lit > 0 else -2 * lit - 1] = True
+    return all(any(value[l] for l in c) for c in cnf.db.clauses())
+
+
+def solve(formula: CNF | PathLike | Iterable[Sequence[int]], *, time_limit: float | None = None,
+          conflict_limit: int | None = None, jobs: int | None = None, preprocess: bool = True,
+          deterministic: bool = False, proof: PathLike | None = None, proof_format: str = "text",
+          **options: Any) -> SolveResult:
+    """Decide `formula` (a `CNF`, clauses of signed literals, or a DIMACS file) the fastest
+    way the engine knows: preprocessing until it stops paying, then a portfolio of `jobs`
+    measured configurations (one per core by default), the model checked against the input.
+
+    `time_limit` (seconds, the whole call) and `conflict_limit` (per worker) give sat None when
+    they run out.  `proof`: a file for a DRAT proof of the input, written when the answer is
+    unsatisfiable (otherwise it is not touched).  `deterministic=True` is one solver with the
+    default options on the input formula, exactly `Solver(formula).solve()`: the same answer,
+    model, counters and proof on every run (so are `jobs=1` runs whose preprocessing ends on its
+    own).  With two or more jobs the winner, its model and its proof may differ between runs.
+    `options` (search options by name) replace the defaults of the first worker."""
+    t0 = time.monotonic()
+    if time_limit is not None and not (time_limit >= 0 and time_limit != float("inf")):
+        raise ValueError(f"time_limit must be a finite number of at least 0, not {time_limit!r}")
+    if proof_format not in ("text", "binary"):
+        raise ValueError(f"proof_format must be 'text' or 'binary', not {proof_format!r}")
+    check_names(options, "solve()")
+    if deterministic:
+        jobs, preprocess = 1, False
+    elif jobs is None:
+        jobs = cores()
+    elif jobs < 1:
+        raise ValueError(f"jobs must be at least 1, not {jobs}")
+    if isinstance(formula, (str, os.PathLike)):
+        cnf = CNF.from_file(formula)
+    else:
+        cnf = formula if isinstance(formula, CNF) else CNF(formula)
+    times = {"read": time.monotonic() - t0}
+
+    def left() -> float | None:
+        return None if time_limit is None else max(0.0, time_limit - (time.monotonic() - t0))
+
+    target = None if proof is None else os.fspath(proof)
+    scratch: list[str] = []
+
+    def part() -> str:
+        fd, path = tempfile.mkstemp(prefix=".norvane-", suffix=".tmp", dir=os.path.dirname(target or "") or ".")
+        os.close(fd)
+        scratch.append(path)
+        return path
+
+    try:
+        pre, work, pre_stats = None, cnf, None
+        # A proof is the preprocessor's steps, then the search's: written apart, joined at the end.
+        pre_proof = part() if target is not None and preprocess else None
+        search_proof = part() if target is not None else None
+        if preprocess:
+            t1 = time.monotonic()
+            budget = UNLIMITED_SECONDS if time_limit is None else TIME_SHARE * time_limit
+            pre = simplify(cnf, seconds=budget, proof=pre_proof, proof_format=proof_format)
+            work = pre.cnf
+            pre_stats = {**pre.stats, "rounds": pre.settings["rounds"]}
+            times["preprocess"] = time.monotonic() - t1
+        t2 = time.monotonic()
+        if pre is not None and pre.unsat:
+            sat, model, worker, stats = False, None, -1, {}
+        else:
+            sat, model, worker, stats = _search(work, jobs, options, left(), conflict_limit, search_proof,
+                                                proof_format)
+        times["search"] = time.monotonic() - t2
+        if sat:
+            if pre is not None:
+                model = pre.reconstruct(model or ())
+            if not satisfies(cnf, model or ()):
+                raise RuntimeError("the model found does not satisfy the formula (an internal fault)")
+        written = None
+        if sat is False and search_proof is not None:
+            if pre_proof is not None:
+                with open(pre_proof, "ab") as f, open(search_proof, "rb") as g:
+                    shutil.copyfileobj(g, f, 1 << 20)
+            os.replace(pre_proof or search_proof, target)  # type: ignore[arg-type]
+            written = target
+    finally:
+        for path in scratch:
+            try:
+                os.unlink(path)
+            except FileNotFoundError:
+                pass
+    times["total"] = time.monotonic() - t0
+    return SolveResult(sat, model, written, worker, None if worker < 0 else config_name(worker), stats, pre_stats,
+                       times)
+
+
+def _search(cnf: CNF, jobs: int, options: Mapping[str, Any], seconds: float | None, conflicts: int | None,
+            proof: str | None, proof_format: str) -> tuple[bool | None, list[int] | None, int, dict[str, int]]:
+    """(sat, model, worker, counters) of a search of `cnf`: the portfolio, or one solver."""
+    limited = seconds is not None or conflicts is not None
+    if jobs > 1 and (not limited or _native.HAS_PORTFOLIO_LIMITS):
+        r = solve_portfolio(cnf, portfolio_configs(jobs, options), time_limit=seconds, conflict_limit=conflicts, proof=proof,
+                            proof_format=proof_format)
+        return r.sat, r.model, r.worker, r.stats
+    with Solver(cnf, proof=proof, proof_format=proof_format, **options) as s:
+        sat = s.solve(conflict_limit=conflicts, time_limit=seconds)
+        return sat, s.model, 0 if sat is not None else -1, s.stats

@@ -1,0 +1,107 @@
+"""The default pipeline (norvane.solve, norvane.pipeline.simplify) in each of its modes, on small
+formulas: answers against brute force, models against the input formula, proofs through
+check_proof, the deterministic mode against the single solver."""
+import lzma
+import random
+
+import pytest
+
+import norvane
+from conftest import brute_force_sat, pigeonhole, random_cnf
+from norvane import CNF, Solver, check_proof, preprocess
+from norvane.cnf import to_dimacs
+from norvane.pipeline import simplify
+
+EXAMPLES = norvane.__file__.rsplit("/", 1)[0] + "/examples/"
+MODES = {"default": {}, "one job": {"jobs": 1}, "deterministic": {"deterministic": True},
+         "three jobs, no preprocessing": {"jobs": 3, "preprocess": False}, "binary proof": {"proof_format": "binary"}}
+# 8 variables: short clauses (preprocessing eliminates most variables, so models need
+# reconstruction), and 3-literal ones near the threshold (unsatisfiable ones need search)
+FORMULAS = [random_cnf(random.Random(seed), 8, random.Random(-seed).randint(5, 40), maxlen=3) for seed in range(15)]
+FORMULAS += [random_cnf(random.Random(seed), 8, random.Random(-seed).randint(30, 60), minlen=3, maxlen=3)
+             for seed in range(15, 30)]
+
+
+def satisfies(clauses, model):
+    true = set(model)
+    return all(any(d in true for d in c) for c in clauses)
+
+
+@pytest.mark.parametrize("mode", MODES)
+def test_answers_models_and_proofs(mode, tmp_path):
+    proof = tmp_path / "p.drat"
+    for internal in FORMULAS + [pigeonhole(4)[1]]:
+        clauses = [to_dimacs(c) for c in internal]
+        cnf = CNF(clauses, nvars=max(8, max((abs(d) for c in clauses for d in c), default=0)))
+        r = norvane.solve(cnf, proof=proof, **MODES[mode])
+        assert r.sat == brute_force_sat(cnf.nvars, internal) if cnf.nvars <= 8 else r.sat is False
+        if r.sat:
+            assert satisfies(clauses, r.model) and [abs(d) for d in r.model] == list(range(1, cnf.nvars + 1))
+            assert r.proof is None and not proof.exists()
+        else:
+            assert r.proof == str(proof) and check_proof(cnf, proof).ok, (mode, clauses)
+            proof.unlink()
+        assert (r.preprocess is None) == (mode in ("deterministic", "three jobs, no preprocessing"))
+
+
+def test_deterministic_is_the_single_solver(tmp_path):
+    for name in ("queens8", "pigeons7"):
+        cnf = CNF.from_file(EXAMPLES + name + ".cnf")
+        r = norvane.solve(cnf, deterministic=True, proof=tmp_path / "a.drat", restart="glucose")
+        with Solver(cnf, proof=tmp_path / "b.drat", restart="glucose") as s:
+            assert s.solve() == r.sat and s.model == r.model and s.stats == r.stats
+        if r.sat is False:
+            assert (tmp_path / "a.drat").read_bytes() == (tmp_path / "b.drat").read_bytes()
+        # one job with preprocessing: repeatable as well
+        runs = [norvane.solve(cnf, jobs=1) for _ in range(2)]
+        assert runs[0][:6] == runs[1][:6] and runs[0].worker == 0 and runs[0].config == "default"
+
+
+def test_refuted_by_preprocessing_alone(tmp_path):
+    cnf = CNF([[1, 2], [-1, 2], [1, -2], [-1, -2, 3], [-3, -2]])
+    r = norvane.solve(cnf, proof=tmp_path / "p.drat", proof_format="binary")
+    assert (r.sat, r.worker, r.config, r.stats) == (False, -1, None, {})
+    assert check_proof(cnf, r.proof).ok
+
+
+def test_formula_from_a_file_and_limits(tmp_path):
+    path = tmp_path / "php.cnf.xz"
+    with lzma.open(path, "wt") as f:
+        CNF([to_dimacs(c) for c in pigeonhole(7)[1]]).write(f)
+    proof = tmp_path / "p.drat"
+    proof.write_text("kept\n")
+    for limits in ({"time_limit": 0}, {"conflict_limit": 5}):
+        r = norvane.solve(path, proof=proof, **limits)
+        assert (r.sat, r.model, r.proof, r.worker) == (None, None, None, -1)
+    assert proof.read_text() == "kept\n" and sorted(p.name for p in tmp_path.iterdir()) == ["p.drat", "php.cnf.xz"]
+    assert norvane.solve(str(path), jobs=2).sat is False
+
+
+@pytest.mark.parametrize("kw,error,message", [
+    ({"jobs": 0}, ValueError, "jobs must be at least 1, not 0"),
+    ({"time_limit": -1.0}, ValueError, "time_limit must be a finite number of at least 0, not -1.0"),
+    ({"time_limit": float("nan")}, ValueError, "time_limit must be a finite number of at least 0, not nan"),
+    ({"proof_format": "drat"}, ValueError, "proof_format must be 'text' or 'binary', not 'drat'"),
+    ({"restarts": "luby"}, TypeError, "solve() got an unexpected keyword argument 'restarts'"),
+])
+def test_bad_arguments(kw, error, message):
+    with pytest.raises(error) as e:
+        norvane.solve([[1]], **kw)
+    assert str(e.value) == message
+
+
+def test_simplify_rounds_until_quiet(tmp_path):
+    for internal in FORMULAS[:20]:
+        cnf = CNF([to_dimacs(c) for c in internal], nvars=8)
+        seen = []
+        res = simplify(cnf, progress=lambda rounds, counters, elapsed: seen.append((rounds, dict(counters))))
+        rounds = res.settings["rounds"]
+        assert [r for r, _ in seen] == list(range(1, rounds + 1))
+        # the last round changed nothing (below the threshold on a formula this small) or refuted it
+        changes = [sum(c[k] for k in ("units", "subsumed", "strengthened", "eliminated_vars")) for _, c in seen]
+        assert res.unsat or changes[-1] == (changes[-2] if rounds > 1 else 0)
+        # the same reduction as that many rounds in one call, and a map that repeats it
+        assert preprocess(cnf, rounds=rounds).cnf == res.cnf
+        res.write_map(tmp_path / "m.map")
+        assert norvane.load_map(tmp_path / "m.map").cnf == res.cnf
+        assert simplify(cnf, max_rounds=1).settings["rounds"] == 1 == simplify(cnf, seconds=0).settings["rounds"]
