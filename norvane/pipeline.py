@@ -23,6 +23,8 @@ import time
 from collections.abc import Callable, Iterable, Mapping, Sequence
 from typing import Any, NamedTuple
 
+import norvane_native as _nn
+
 from . import _native
 from .cnf import CNF, PathLike
 from .options import check_names, config_name, portfolio_configs
@@ -112,13 +114,18 @@ class SolveResult(NamedTuple):
 
 
 def satisfies(cnf: CNF, model: Sequence[int]) -> bool:
-    """Whether `model` (signed literals) satisfies every clause of `cnf`."""
+    """Whether `model` (signed literals; a variable it leaves out is false) satisfies every
+    clause of `cnf`.  A fresh native solver reads the clauses where they lie and takes the model
+    as assumptions, one per variable: with every variable decided, its search only propagates, so
+    it answers True exactly when no clause is left false."""
     n = cnf.nvars
-    value = [False] * (2 * n)
-    for lit in model:  # indexed by the internal literal: 2(v-1) for v, 2(v-1)+1 for -v
-        if 0 < abs(lit) <= n:
-            value[2 * lit - 2 if lit > 0 else -2 * lit - 1] = True
-    return all(any(value[l] for l in c) for c in cnf.db.clauses())
+    value = bytearray(n + 1)
+    for lit in model:
+        if 0 < lit <= n:
+            value[lit] = 1
+    checker = _nn.Solver(n)
+    checker.add_clauses(cnf.db)
+    return checker.solve(assumptions=[2 * v - 2 if value[v] else 2 * v - 1 for v in range(1, n + 1)]) is True
 
 
 def solve(formula: CNF | PathLike | Iterable[Sequence[int]], *, time_limit: float | None = None,
