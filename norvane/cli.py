@@ -441,16 +441,12 @@ def cmd_solve(args: argparse.Namespace, run: Run) -> int:
         raise UsageError("--assume: not with --proof or --check (a proof under assumptions refutes only them)")
     if args.reconstruct and args.preprocess:
         raise UsageError("--reconstruct: not with --preprocess (the map already says how to preprocess)")
-    if args.jobs and args.jobs > 1 and (args.time_limit is not None or args.conflicts is not None):
-        _native.require(_native.HAS_PORTFOLIO_LIMITS, "--time-limit and --conflicts with --jobs above 1")
     # The defaults: preprocessing unless a map is given; a portfolio over the cores unless the
-    # search runs under assumptions, or under limits this engine build cannot put on a portfolio.
+    # search runs under assumptions.
     if args.preprocess is None:
         args.preprocess = not args.reconstruct
     if args.jobs is None:
-        limited = args.time_limit is not None or args.conflicts is not None
-        portable = not assumptions and (_native.HAS_PORTFOLIO_LIMITS or not limited)
-        args.jobs = pipeline.cores() if portable else 1
+        args.jobs = 1 if assumptions else pipeline.cores()
     binary = args.proof_format == "binary"
 
     # Every file to write is opened before the work starts, so a bad path costs nothing.

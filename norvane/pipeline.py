@@ -25,7 +25,6 @@ from typing import Any, NamedTuple
 
 import norvane_native as _nn
 
-from . import _native
 from .cnf import CNF, PathLike
 from .options import check_names, config_name, portfolio_configs
 from .portfolio import solve_portfolio
@@ -218,8 +217,7 @@ def solve(formula: CNF | PathLike | Iterable[Sequence[int]], *, time_limit: floa
 def _search(cnf: CNF, jobs: int, options: Mapping[str, Any], seconds: float | None, conflicts: int | None,
             proof: str | None, proof_format: str) -> tuple[bool | None, list[int] | None, int, dict[str, int]]:
     """(sat, model, worker, counters) of a search of `cnf`: the portfolio, or one solver."""
-    limited = seconds is not None or conflicts is not None
-    if jobs > 1 and (not limited or _native.HAS_PORTFOLIO_LIMITS):
+    if jobs > 1:
         r = solve_portfolio(cnf, portfolio_configs(jobs, options), time_limit=seconds, conflict_limit=conflicts, proof=proof,
                             proof_format=proof_format)
         return r.sat, r.model, r.worker, r.stats
