@@ -141,8 +141,8 @@ def solver_proof(solver: _nn.Solver, path: str, binary: bool) -> ProofFile:
 def preprocessor(nvars: int, options: dict[str, Any], path: str | None, binary: bool) -> tuple[Any, ProofFile | None]:
     if path is None:
         return _nn.Preprocessor(nvars, **options), None
-    if HAS_PRE_PROOF_FILE and not binary:  # the engine writes a preprocessor's proof as text
-        pre = _nn.Preprocessor(nvars, **options, with_proof=True, proof_path=path)  # type: ignore[call-arg]
+    if HAS_PRE_PROOF_FILE:
+        pre = _nn.Preprocessor(nvars, **options, proof_path=path, proof_binary=binary)
         return pre, ProofFile(pre, path, binary, True)
     pre = _nn.Preprocessor(nvars, **options, with_proof=True)
     return pre, ProofFile(pre, path, binary, False)

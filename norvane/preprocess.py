@@ -26,7 +26,7 @@ from .cnf import CNF, PathLike, decompress, model_literals
 #: The preprocessor's options and defaults, read from the engine.
 OPTIONS: dict[str, Any] = {
     name: v for name, v in _native.signature_defaults(_nn.Preprocessor).items()
-    if name not in ("nvars", "with_proof", "proof_path")
+    if name not in ("nvars", "with_proof", "proof_path", "proof_binary")
 }
 COUNTERS = ("units", "subsumed", "strengthened", "eliminated_vars", "resolvents", "pure")
 _MAP_MAGIC = "norvane preprocessing map 1"
