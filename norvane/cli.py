@@ -33,7 +33,7 @@ import norvane_native as _nn
 
 from . import _native, pipeline
 from .cnf import CNF, to_dimacs, to_internal
-from .options import CHOICES, DEFAULTS, HELP, config_name, portfolio_configs
+from .options import CHOICES, DEFAULTS, HELP
 from .portfolio import solve_portfolio
 from .preprocess import OPTIONS as PRE_OPTIONS
 from .preprocess import Preprocessed, load_map, preprocess
@@ -530,7 +530,7 @@ def _solve(args: argparse.Namespace, run: Run, path: str, opts: dict[str, Any], 
     elif args.jobs > 1:
         if deadline.over():
             raise TimeUp()
-        configs = portfolio_configs(args.jobs, {k: v for k, v in opts.items() if v != DEFAULTS[k]})
+        configs = pipeline.configs(args.jobs, {k: v for k, v in opts.items() if v != DEFAULTS[k]})
         progress = Progress(not args.quiet, f"portfolio of {args.jobs} running")
         try:
             with _fits(name, work):
@@ -539,8 +539,8 @@ def _solve(args: argparse.Namespace, run: Run, path: str, opts: dict[str, Any], 
         finally:
             progress.close()
         run.answer, run.model = res.sat, res.model
-        won = config_name(res.worker) if res.worker >= 0 else None
-        run.stats["portfolio"] = {"workers": args.jobs, "configs": [config_name(i) for i in range(args.jobs)],
+        won = pipeline.config_name(res.worker) if res.worker >= 0 else None
+        run.stats["portfolio"] = {"workers": args.jobs, "configs": [pipeline.config_name(i) for i in range(args.jobs)],
                                   "winner": res.worker, "config": won}
         run.stats["search"] = res.stats
         print(f"c portfolio of {args.jobs}: " + (f"worker {res.worker} ({won}) won; " if won else "no answer; ")

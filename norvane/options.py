@@ -2,13 +2,12 @@
 
 The option names and defaults come from the signature of `norvane_native.Solver`, so this
 module never holds a copy that could drift; it adds a one-line description per option and the
-configurations a portfolio races (those of `norvane.solve()` and the command line), with the
-reasons each one is there.
+diversified configurations a portfolio races (the same ones the command line uses).
 """
 from __future__ import annotations
 
 from collections.abc import Mapping
-from typing import Any, NamedTuple
+from typing import Any
 
 import norvane_native as _nn
 
@@ -47,6 +46,20 @@ HELP: dict[str, str] = {
     "rnd_seed": "seed of the random generator",
 }
 
+# What each portfolio worker changes over the base configuration; beyond the list, workers
+# repeat it with other seeds and some random decisions.
+_VARIANTS: list[dict[str, Any]] = [
+    {},
+    {"restart": "glucose", "target_phase": False},
+    {"restart": "luby", "luby_base": 512.0, "ccmin": "basic"},
+    {"rnd_freq": 0.01, "rnd_seed": 7, "init_phase": True},
+    {"restart": "glucose", "walk_min_conflicts": 1000},
+    {"target_phase": False, "phase_saving": True, "var_decay_max": 0.99},
+    {"restart": "luby", "luby_base": 50.0, "rnd_freq": 0.02, "rnd_seed": 12345},
+    {"restart": "glucose", "ccmin": "none", "init_phase": True},
+]
+
+
 def check_names(options: Mapping[str, Any], where: str) -> None:
     """TypeError for a name that is not a search option."""
     for name in options:
@@ -60,43 +73,14 @@ def complete(options: Mapping[str, Any], where: str = "options") -> dict[str, An
     return {**DEFAULTS, **options}
 
 
-class Config(NamedTuple):
-    """A portfolio configuration."""
-
-    name: str
-    options: dict[str, Any]
-    """What it changes over the engine's defaults."""
-    why: str
-    """What it solves that the others do not."""
-
-
-#: The portfolio's configurations, in the order workers take them: with N workers, the first N
-#: race.  Chosen and ordered by measurement (bench/config_survey.py: each configuration alone on
-#: both shared instance sets after preprocessing; the table is in README): each entry is the
-#: one that adds the most instances solved within the survey's budget to those before it.
-PORTFOLIO: list[Config] = [
-    Config("default", {}, "the engine's defaults: the single solver's own run, so no instance is slower "
-           "than with one solver by more than the start-up cost"),
-    Config("glucose", {"restart": "glucose"}, "to be measured"),
-]
-
-
 def portfolio_configs(n: int, base: Mapping[str, Any] | None = None) -> list[dict[str, Any]]:
-    """The complete options of `n` workers: the first `n` PORTFOLIO entries, `base` merged over
-    the first one; beyond the list, its entries again with other seeds and a few random decisions."""
-    if base:
-        check_names(base, "options")
+    """`n` diversified worker configurations; the first one is `base` (the defaults if omitted)."""
+    first = complete(base or {})
     out = []
     for i in range(n):
-        cfg = {**DEFAULTS, **PORTFOLIO[i % len(PORTFOLIO)].options, **((base or {}) if i == 0 else {})}
-        if i >= len(PORTFOLIO):
+        cfg = {**first, **_VARIANTS[i % len(_VARIANTS)]}
+        if i >= len(_VARIANTS):
             cfg["rnd_seed"] = (cfg["rnd_seed"] + 7919 * i) % 2**32
             cfg["rnd_freq"] = max(cfg["rnd_freq"], 0.005)
         out.append(cfg)
     return out
-
-
-def config_name(worker: int) -> str:
-    """The name of the configuration portfolio_configs gives worker `worker`."""
-    name = PORTFOLIO[worker % len(PORTFOLIO)].name
-    return name if worker < len(PORTFOLIO) else f"{name}/{worker // len(PORTFOLIO) + 1}"

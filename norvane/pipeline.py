@@ -3,7 +3,7 @@
 Three stages.  Preprocessing runs one round at a time until a round changes almost nothing (fewer
 than QUIET_SHARE of the input's clauses, at least one change) or its share of the time limit is
 spent; an elimination often opens the next, so on some formulas hundreds of rounds pay off.  Then
-a portfolio of configurations chosen by measurement (PORTFOLIO, below) races on the reduced
+a portfolio of configurations chosen by measurement (PORTFOLIO, below, with the reasons for each) races on the reduced
 formula, one thread per core.  A model is extended to the input formula and checked against it; a
 proof of unsatisfiability is the preprocessor's steps followed by the winner's refutation of the
 reduced formula, so it refutes the input.
@@ -18,6 +18,7 @@ from __future__ import annotations
 
 import os
 import shutil
+import sys
 import tempfile
 import time
 from collections.abc import Callable, Iterable, Mapping, Sequence
@@ -26,7 +27,7 @@ from typing import Any, NamedTuple
 import norvane_native as _nn
 
 from .cnf import CNF, PathLike
-from .options import check_names, config_name, portfolio_configs
+from .options import DEFAULTS, check_names
 from .portfolio import solve_portfolio
 from .preprocess import COUNTERS, Preprocessed, start
 from .solver import Solver
@@ -76,6 +77,65 @@ def simplify(formula: CNF | Iterable[Sequence[int]], *, seconds: float | None = 
             proof_file.flush()
     settings["rounds"] = rounds
     return Preprocessed(cnf, pre, settings)
+
+
+def _round_line(rounds: int, c: Mapping[str, int], elapsed: float) -> str:
+    return (f"preprocess round {rounds}: {c['eliminated_vars']:,} variables eliminated, {c['subsumed']:,} subsumed, "
+            f"{c['strengthened']:,} strengthened, {c['units']:,} units ({elapsed:.2f}s)")
+
+
+class Config(NamedTuple):
+    """A portfolio configuration of the pipeline."""
+
+    name: str
+    options: dict[str, Any]
+    """What it changes over the engine's defaults."""
+    why: str
+    """What it solves that the others do not."""
+
+
+#: The pipeline's portfolio, in the order workers take them: with N workers, the first N race.
+#: Chosen and ordered by measurement (bench/config_survey.py: each candidate alone, after the
+#: pipeline's preprocessing, on both shared instance sets; CPU seconds of the search below, the
+#: table in README): each entry is the one that adds most to those before it.
+PORTFOLIO: list[Config] = [
+    Config("default", {}, "the engine's defaults, the single solver's own run: no instance is slower than with "
+           "one solver by more than the start-up cost, and it is the fastest on scheduling and some circuits "
+           "(sched_sat_tot 0.11 s, fact20 0.87 s against 4.57 s with glucose, 3bitadd_31 0.04 s against 1.67 s)"),
+    Config("glucose", {"restart": "glucose"}, "restarts by glue averages: the only candidate that refutes the "
+           "ordering principle (op70 0.17 s, every other one out of 30 s), and the fastest on Tseitin grids "
+           "(1.5 s against 12.7 s), pigeonhole (0.8 s against 3.9 s), token rings (0.45 s against 4.7 s) and "
+           "random 3-SAT at the threshold (r3_400_426_d 0.29 s, the defaults out of time)"),
+    Config("walk", {"walk_min_conflicts": 0, "walk_patience": 1000000, "walk_flips": 100000},
+           "local search from the first restart on, never given up: random satisfiable formulas fall to it "
+           "(r3_400_426_d 0.02 s; rand3-n250-s1, uf250-01 and rand3-n200-s1 without search)"),
+    Config("luby512-basic", {"luby_base": 512.0, "ccmin": "basic"}, "long Luby restarts and cheap "
+           "minimisation: factoring (fact20 0.58 s) and second on random 3-SAT (r3_400_426_d 0.07 s)"),
+    Config("glucose-saved", {"restart": "glucose", "target_phase": False}, "glucose restarts deciding by "
+           "saved phases rather than the target phase: factoring (fact18 0.15 s against 0.8 s or more)"),
+]
+
+
+def configs(n: int, base: Mapping[str, Any] | None = None) -> list[dict[str, Any]]:
+    """The complete options of `n` pipeline workers: the first `n` PORTFOLIO entries, `base`
+    merged over the first one; beyond the list, its entries again with other seeds and a few
+    random decisions."""
+    if base:
+        check_names(base, "options")
+    out = []
+    for i in range(n):
+        cfg = {**DEFAULTS, **PORTFOLIO[i % len(PORTFOLIO)].options, **((base or {}) if i == 0 else {})}
+        if i >= len(PORTFOLIO):
+            cfg["rnd_seed"] = (cfg["rnd_seed"] + 7919 * i) % 2**32
+            cfg["rnd_freq"] = max(cfg["rnd_freq"], 0.005)
+        out.append(cfg)
+    return out
+
+
+def config_name(worker: int) -> str:
+    """The name of the configuration `configs` gives worker `worker`."""
+    name = PORTFOLIO[worker % len(PORTFOLIO)].name
+    return name if worker < len(PORTFOLIO) else f"{name}/{worker // len(PORTFOLIO) + 1}"
 
 
 def cores() -> int:
@@ -130,7 +190,7 @@ def satisfies(cnf: CNF, model: Sequence[int]) -> bool:
 def solve(formula: CNF | PathLike | Iterable[Sequence[int]], *, time_limit: float | None = None,
           conflict_limit: int | None = None, jobs: int | None = None, preprocess: bool = True,
           deterministic: bool = False, proof: PathLike | None = None, proof_format: str = "text",
-          **options: Any) -> SolveResult:
+          progress: Callable[[str], None] | None = None, verbose: bool = False, **options: Any) -> SolveResult:
     """Decide `formula` (a `CNF`, clauses of signed literals, or a DIMACS file) the fastest
     way the engine knows: preprocessing until it stops paying, then a portfolio of `jobs`
     measured configurations (one per core by default), the model checked against the input.
@@ -141,19 +201,30 @@ def solve(formula: CNF | PathLike | Iterable[Sequence[int]], *, time_limit: floa
     default options on the input formula, exactly `Solver(formula).solve()`: the same answer,
     model, counters and proof on every run (so are `jobs=1` runs whose preprocessing ends on its
     own).  With two or more jobs the winner, its model and its proof may differ between runs.
-    `options` (search options by name) replace the defaults of the first worker."""
+    `options` (search options by name) replace the defaults of the first worker.
+    `progress(line)` is called with a line of text after every preprocessing round, when the
+    search starts and when it ends; `verbose=True` prints those lines to standard error."""
     t0 = time.monotonic()
     if time_limit is not None and not (time_limit >= 0 and time_limit != float("inf")):
         raise ValueError(f"time_limit must be a finite number of at least 0, not {time_limit!r}")
     if proof_format not in ("text", "binary"):
         raise ValueError(f"proof_format must be 'text' or 'binary', not {proof_format!r}")
     check_names(options, "solve()")
+    if jobs is not None and (not isinstance(jobs, int) or isinstance(jobs, bool)):
+        raise TypeError(f"jobs must be an int or None, not {type(jobs).__name__}")
+    if jobs is not None and jobs < 1:
+        raise ValueError(f"jobs must be at least 1, not {jobs}")
+    if progress is not None and not callable(progress):
+        raise TypeError(f"progress must be callable or None, not {type(progress).__name__}")
     if deterministic:
+        if jobs not in (None, 1):
+            raise ValueError(f"deterministic=True runs one solver: jobs must be 1 or None, not {jobs}")
         jobs, preprocess = 1, False
     elif jobs is None:
         jobs = cores()
-    elif jobs < 1:
-        raise ValueError(f"jobs must be at least 1, not {jobs}")
+    if verbose and progress is None:
+        def progress(line: str) -> None:
+            print(f"c {line}", file=sys.stderr, flush=True)
     if isinstance(formula, (str, os.PathLike)):
         cnf = CNF.from_file(formula)
     else:
@@ -180,7 +251,8 @@ def solve(formula: CNF | PathLike | Iterable[Sequence[int]], *, time_limit: floa
         if preprocess:
             t1 = time.monotonic()
             budget = UNLIMITED_SECONDS if time_limit is None else TIME_SHARE * time_limit
-            pre = simplify(cnf, seconds=budget, proof=pre_proof, proof_format=proof_format)
+            shown = None if progress is None else (lambda rounds, c, elapsed: progress(_round_line(rounds, c, elapsed)))
+            pre = simplify(cnf, seconds=budget, proof=pre_proof, proof_format=proof_format, progress=shown)
             work = pre.cnf
             pre_stats = {**pre.stats, "rounds": pre.settings["rounds"]}
             times["preprocess"] = time.monotonic() - t1
@@ -188,9 +260,16 @@ def solve(formula: CNF | PathLike | Iterable[Sequence[int]], *, time_limit: floa
         if pre is not None and pre.unsat:
             sat, model, worker, stats = False, None, -1, {}
         else:
+            if progress is not None:
+                racing = ", ".join(config_name(i) for i in range(jobs)) if jobs > 1 else "one solver"
+                progress(f"search: {racing} on {work.nvars:,} variables, {len(work):,} clauses")
             sat, model, worker, stats = _search(work, jobs, options, left(), conflict_limit, search_proof,
                                                 proof_format)
         times["search"] = time.monotonic() - t2
+        if progress is not None:
+            answer = {True: "satisfiable", False: "unsatisfiable", None: "no answer within the limits"}[sat]
+            by = "preprocessing" if worker < 0 and sat is False else (config_name(worker) if worker >= 0 else "")
+            progress(f"{answer}" + (f" ({by})" if by else "") + f" after {time.monotonic() - t0:.2f}s")
         if sat:
             if pre is not None:
                 model = pre.reconstruct(model or ())
@@ -218,7 +297,7 @@ def _search(cnf: CNF, jobs: int, options: Mapping[str, Any], seconds: float | No
             proof: str | None, proof_format: str) -> tuple[bool | None, list[int] | None, int, dict[str, int]]:
     """(sat, model, worker, counters) of a search of `cnf`: the portfolio, or one solver."""
     if jobs > 1:
-        r = solve_portfolio(cnf, portfolio_configs(jobs, options), time_limit=seconds, conflict_limit=conflicts, proof=proof,
+        r = solve_portfolio(cnf, configs(jobs, options), time_limit=seconds, conflict_limit=conflicts, proof=proof,
                             proof_format=proof_format)
         return r.sat, r.model, r.worker, r.stats
     with Solver(cnf, proof=proof, proof_format=proof_format, **options) as s:

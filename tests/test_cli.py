@@ -160,6 +160,8 @@ def test_proof_file_rules(tmp_path):
     (["solve", PIGEONS, "--conflicts", "-5"], "--conflicts: '-5' is not a whole number"),
     (["solve", PIGEONS, "--slice", "0"], "--slice: '0' is not a whole number of at least 1"),
     (["solve", PIGEONS, "--portfolio", "100000"], "100000 workers is too many"),
+    (["solve", PIGEONS, "--jobs", "0"], "--jobs: '0' is not a whole number of at least 1"),
+    (["solve", PIGEONS, "--jobs", "2", "--assume", "1"], "--assume: not with --jobs above 1"),
     (["solve", PIGEONS, "--glue-keep", str(2**32)], "--glue-keep 4294967296: out of range"),
     (["solve", PIGEONS, "--var-decay", "nan"], "--var-decay: 'nan' is not a finite number"),
     (["solve", PIGEONS, "--proof", "-"], "--proof -: standard output is not supported"),

@@ -1,6 +1,7 @@
 """The default pipeline (norvane.solve, norvane.pipeline.simplify) in each of its modes, on small
 formulas: answers against brute force, models against the input formula, proofs through
 check_proof, the deterministic mode against the single solver."""
+import json
 import lzma
 import random
 
@@ -8,7 +9,7 @@ import pytest
 
 import norvane
 from conftest import brute_force_sat, pigeonhole, random_cnf
-from norvane import CNF, Solver, check_proof, preprocess
+from norvane import CNF, Solver, check_proof, cli, preprocess
 from norvane.cnf import to_dimacs
 from norvane.pipeline import simplify
 
@@ -52,16 +53,27 @@ def test_deterministic_is_the_single_solver(tmp_path):
             assert s.solve() == r.sat and s.model == r.model and s.stats == r.stats
         if r.sat is False:
             assert (tmp_path / "a.drat").read_bytes() == (tmp_path / "b.drat").read_bytes()
+        # the command's --jobs 1 --no-preprocess, in one call: the same counters as a plain Solver
+        assert cli.main(["solve", EXAMPLES + name + ".cnf", "-q", "--jobs", "1", "--no-preprocess",
+                         "--stats-json", str(tmp_path / "s.json")]) == (10 if r.sat else 20)
+        with Solver(cnf) as s:
+            s.solve()
+            assert json.loads((tmp_path / "s.json").read_text())["search"] == s.stats
         # one job with preprocessing: repeatable as well
         runs = [norvane.solve(cnf, jobs=1) for _ in range(2)]
         assert runs[0][:6] == runs[1][:6] and runs[0].worker == 0 and runs[0].config == "default"
 
 
-def test_refuted_by_preprocessing_alone(tmp_path):
+def test_refuted_by_preprocessing_alone_with_progress(tmp_path):
     cnf = CNF([[1, 2], [-1, 2], [1, -2], [-1, -2, 3], [-3, -2]])
-    r = norvane.solve(cnf, proof=tmp_path / "p.drat", proof_format="binary")
+    lines = []
+    r = norvane.solve(cnf, proof=tmp_path / "p.drat", proof_format="binary", progress=lines.append)
     assert (r.sat, r.worker, r.config, r.stats) == (False, -1, None, {})
     assert check_proof(cnf, r.proof).ok
+    assert lines[0].startswith("preprocess round 1: ") and lines[-1].startswith("unsatisfiable (preprocessing) after")
+    lines.clear()
+    assert norvane.solve(EXAMPLES + "queens8.cnf", jobs=2, progress=lines.append).sat
+    assert lines[-2].startswith("search: default, glucose on ") and lines[-1].startswith("satisfiable (")
 
 
 def test_formula_from_a_file_and_limits(tmp_path):
@@ -70,9 +82,10 @@ def test_formula_from_a_file_and_limits(tmp_path):
         CNF([to_dimacs(c) for c in pigeonhole(7)[1]]).write(f)
     proof = tmp_path / "p.drat"
     proof.write_text("kept\n")
-    for limits in ({"time_limit": 0}, {"conflict_limit": 5}):
-        r = norvane.solve(path, proof=proof, **limits)
-        assert (r.sat, r.model, r.proof, r.worker) == (None, None, None, -1)
+    for limits in ({"time_limit": 0}, {"conflict_limit": 5}, {"time_limit": 0.3, "jobs": 2}, {"time_limit": 0.3, "jobs": 1}):
+        r = norvane.solve(path if "jobs" not in limits else CNF([to_dimacs(c) for c in pigeonhole(11)[1]]),
+                          proof=proof, **limits)
+        assert (r.sat, r.model, r.proof, r.worker) == (None, None, None, -1), limits
     assert proof.read_text() == "kept\n" and sorted(p.name for p in tmp_path.iterdir()) == ["p.drat", "php.cnf.xz"]
     assert norvane.solve(str(path), jobs=2).sat is False
 
@@ -83,6 +96,9 @@ def test_formula_from_a_file_and_limits(tmp_path):
     ({"time_limit": float("nan")}, ValueError, "time_limit must be a finite number of at least 0, not nan"),
     ({"proof_format": "drat"}, ValueError, "proof_format must be 'text' or 'binary', not 'drat'"),
     ({"restarts": "luby"}, TypeError, "solve() got an unexpected keyword argument 'restarts'"),
+    ({"jobs": 2.0}, TypeError, "jobs must be an int or None, not float"),
+    ({"jobs": 2, "deterministic": True}, ValueError, "deterministic=True runs one solver: jobs must be 1 or None, not 2"),
+    ({"progress": "stderr"}, TypeError, "progress must be callable or None, not str"),
 ])
 def test_bad_arguments(kw, error, message):
     with pytest.raises(error) as e:
