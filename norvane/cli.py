@@ -34,7 +34,7 @@ import norvane_native as _nn
 from . import _native, pipeline
 from .cnf import CNF, to_dimacs, to_internal
 from .options import CHOICES, DEFAULTS, HELP
-from .portfolio import solve_portfolio
+from .portfolio import race
 from .preprocess import OPTIONS as PRE_OPTIONS
 from .preprocess import Preprocessed, load_map, preprocess
 from .proof import check_proof
@@ -509,8 +509,7 @@ def _solve(args: argparse.Namespace, run: Run, path: str, opts: dict[str, Any], 
     elif args.preprocess:
         with _fits(name, cnf):
             pre = _simplify(args, cnf, assumptions, proof_path, deadline)
-        work = pre.cnf
-        print(f"c preprocess: {pre.settings['rounds']} rounds, {len(work)} clauses left, {pre.eliminated_vars} "
+        print(f"c preprocess: {pre.settings['rounds']} rounds, {len(pre.reduced())} clauses left, {pre.eliminated_vars} "
               f"variables eliminated, {pre.subsumed} subsumed, {pre.strengthened} strengthened, {pre.units} units "
               f"({time.monotonic() - t1:.3f}s)")
     run.original, run.pre = original, pre
@@ -534,8 +533,10 @@ def _solve(args: argparse.Namespace, run: Run, path: str, opts: dict[str, Any], 
         progress = Progress(not args.quiet, f"portfolio of {args.jobs} running")
         try:
             with _fits(name, work):
-                res = solve_portfolio(work, configs, time_limit=deadline.left(), conflict_limit=args.conflicts,
-                                      proof=search_proof, proof_format=args.proof_format)
+                # the reduced clauses go to the race as the preprocessor gives them
+                clauses = pre.reduced() if pre is not None and not args.reconstruct else work.db.clauses()
+                res = race(work.nvars, clauses, configs, time_limit=deadline.left(), conflict_limit=args.conflicts,
+                           proof=search_proof, proof_format=args.proof_format)
         finally:
             progress.close()
         run.answer, run.model = res.sat, res.model
@@ -546,6 +547,8 @@ def _solve(args: argparse.Namespace, run: Run, path: str, opts: dict[str, Any], 
         print(f"c portfolio of {args.jobs}: " + (f"worker {res.worker} ({won}) won; " if won else "no answer; ")
               + " ".join(f"{k} {v}" for k, v in res.stats.items()))
     else:
+        if pre is not None and not args.reconstruct:
+            work = pre.cnf
         with _fits(name, work), deadline.phase():
             s = _nn.Solver(work.nvars, **opts)
             proof = _native.solver_proof(s, search_proof, binary) if search_proof else None

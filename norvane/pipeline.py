@@ -28,7 +28,7 @@ import norvane_native as _nn
 
 from .cnf import CNF, PathLike
 from .options import DEFAULTS, check_names
-from .portfolio import solve_portfolio
+from .portfolio import race
 from .preprocess import COUNTERS, Preprocessed, start
 from .solver import Solver
 
@@ -174,17 +174,17 @@ class SolveResult(NamedTuple):
 
 def satisfies(cnf: CNF, model: Sequence[int]) -> bool:
     """Whether `model` (signed literals; a variable it leaves out is false) satisfies every
-    clause of `cnf`.  A fresh native solver reads the clauses where they lie and takes the model
-    as assumptions, one per variable: with every variable decided, its search only propagates, so
-    it answers True exactly when no clause is left false."""
+    clause of `cnf`.  A fresh native solver takes the model as unit clauses, then reads the
+    clauses where they lie: each one is dropped as satisfied or, when every literal is false,
+    leaves the solver refuted.  No watches are built and no Python object is made per clause."""
     n = cnf.nvars
     value = bytearray(n + 1)
     for lit in model:
         if 0 < lit <= n:
             value[lit] = 1
     checker = _nn.Solver(n)
-    checker.add_clauses(cnf.db)
-    return checker.solve(assumptions=[2 * v - 2 if value[v] else 2 * v - 1 for v in range(1, n + 1)]) is True
+    checker.add_clauses([[2 * v - 2 if value[v] else 2 * v - 1] for v in range(1, n + 1)])
+    return checker.add_clauses(cnf.db) == 0 and checker.ok
 
 
 def solve(formula: CNF | PathLike | Iterable[Sequence[int]], *, time_limit: float | None = None,
@@ -244,7 +244,7 @@ def solve(formula: CNF | PathLike | Iterable[Sequence[int]], *, time_limit: floa
         return path
 
     try:
-        pre, work, pre_stats = None, cnf, None
+        pre, pre_stats = None, None
         # A proof is the preprocessor's steps, then the search's: written apart, joined at the end.
         pre_proof = part() if target is not None and preprocess else None
         search_proof = part() if target is not None else None
@@ -253,7 +253,6 @@ def solve(formula: CNF | PathLike | Iterable[Sequence[int]], *, time_limit: floa
             budget = UNLIMITED_SECONDS if time_limit is None else TIME_SHARE * time_limit
             shown = None if progress is None else (lambda rounds, c, elapsed: progress(_round_line(rounds, c, elapsed)))
             pre = simplify(cnf, seconds=budget, proof=pre_proof, proof_format=proof_format, progress=shown)
-            work = pre.cnf
             pre_stats = {**pre.stats, "rounds": pre.settings["rounds"]}
             times["preprocess"] = time.monotonic() - t1
         t2 = time.monotonic()
@@ -262,9 +261,10 @@ def solve(formula: CNF | PathLike | Iterable[Sequence[int]], *, time_limit: floa
         else:
             if progress is not None:
                 racing = ", ".join(config_name(i) for i in range(jobs)) if jobs > 1 else "one solver"
-                progress(f"search: {racing} on {work.nvars:,} variables, {len(work):,} clauses")
-            sat, model, worker, stats = _search(work, jobs, options, left(), conflict_limit, search_proof,
-                                                proof_format)
+                size = len(cnf) if pre is None else len(pre.reduced())
+                progress(f"search: {racing} on {cnf.nvars:,} variables, {size:,} clauses")
+            sat, model, worker, stats = search(cnf, pre, jobs, options, left(), conflict_limit, search_proof,
+                                               proof_format)
         times["search"] = time.monotonic() - t2
         if progress is not None:
             answer = {True: "satisfiable", False: "unsatisfiable", None: "no answer within the limits"}[sat]
@@ -293,13 +293,17 @@ def solve(formula: CNF | PathLike | Iterable[Sequence[int]], *, time_limit: floa
                        times)
 
 
-def _search(cnf: CNF, jobs: int, options: Mapping[str, Any], seconds: float | None, conflicts: int | None,
-            proof: str | None, proof_format: str) -> tuple[bool | None, list[int] | None, int, dict[str, int]]:
-    """(sat, model, worker, counters) of a search of `cnf`: the portfolio, or one solver."""
+def search(cnf: CNF, pre: Preprocessed | None, jobs: int, options: Mapping[str, Any], seconds: float | None,
+           conflicts: int | None, proof: str | None,
+           proof_format: str) -> tuple[bool | None, list[int] | None, int, dict[str, int]]:
+    """(sat, model, worker, counters) of a search of `cnf`, or of its reduction `pre`: the
+    portfolio, or one solver.  The portfolio takes the reduced clauses as the preprocessor gives
+    them, without a clause store in between."""
     if jobs > 1:
-        r = solve_portfolio(cnf, configs(jobs, options), time_limit=seconds, conflict_limit=conflicts, proof=proof,
-                            proof_format=proof_format)
+        clauses = cnf.db.clauses() if pre is None else pre.reduced()
+        r = race(cnf.nvars, clauses, configs(jobs, options), time_limit=seconds, conflict_limit=conflicts,
+                 proof=proof, proof_format=proof_format)
         return r.sat, r.model, r.worker, r.stats
-    with Solver(cnf, proof=proof, proof_format=proof_format, **options) as s:
+    with Solver(cnf if pre is None else pre.cnf, proof=proof, proof_format=proof_format, **options) as s:
         sat = s.solve(conflict_limit=conflicts, time_limit=seconds)
         return sat, s.model, 0 if sat is not None else -1, s.stats

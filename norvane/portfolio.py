@@ -52,11 +52,18 @@ def solve_portfolio(formula: CNF | Iterable[Sequence[int]], workers: int | Seque
             raise ValueError("workers must name at least one configuration")
     if proof_format not in ("text", "binary"):
         raise ValueError(f"proof_format must be 'text' or 'binary', not {proof_format!r}")
+    return race(cnf.nvars, cnf.db.clauses(), configs, time_limit=time_limit, conflict_limit=conflict_limit,
+                proof=proof, proof_format=proof_format)
+
+
+def race(nvars: int, clauses: Sequence[Sequence[int]], configs: list[dict[str, Any]], *, time_limit: float | None,
+         conflict_limit: int | None, proof: PathLike | None, proof_format: str) -> PortfolioResult:
+    """solve_portfolio on clauses of internal literals and complete configurations, checked."""
     kw: dict[str, Any] = {}
     if time_limit is not None or conflict_limit is not None:
         _native.require(_native.HAS_PORTFOLIO_LIMITS, "portfolio limits")
         kw = {"max_conflicts": conflict_limit, "seconds": time_limit}
-    res = _nn.solve_portfolio(cnf.nvars, cnf.db.clauses(), configs, want_proof=proof is not None, **kw)
+    res = _nn.solve_portfolio(nvars, clauses, configs, want_proof=proof is not None, **kw)
     assert res is not None
     worker, _formula, sat, values, conflicts, decisions, propagations, restarts, steps = res
     written = None
@@ -65,5 +72,5 @@ def solve_portfolio(formula: CNF | Iterable[Sequence[int]], workers: int | Seque
         with open(written, "wb") as f:
             _native.write_steps(f, steps, proof_format == "binary")
     stats = dict(zip(STATS, (conflicts, decisions, propagations, restarts)))
-    model = model_literals(values, cnf.nvars) if sat else None
+    model = model_literals(values, nvars) if sat else None
     return PortfolioResult(worker, sat, model, stats, written, configs)

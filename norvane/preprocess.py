@@ -11,6 +11,7 @@ map is gzip-compressed DIMACS with the settings in comment lines.
 """
 from __future__ import annotations
 
+import functools
 import gzip
 import hashlib
 import json
@@ -44,12 +45,27 @@ class Preprocessed:
         self.original = original
         self._pre = pre
         self.settings = settings
-        reduced = pre.reduced()
-        db = _nn.ClauseDb(max(original.nvars, pre.nvars))
-        for c in reduced:
+        self._reduced: list[list[int]] | None = None
+
+    def reduced(self) -> list[list[int]]:
+        """The reduced formula's clauses in the engine's internal literals, made once (the
+        clause lists `cnf` holds, without the copy into a clause store)."""
+        if self._reduced is None:
+            self._reduced = self._pre.reduced()
+        return self._reduced
+
+    @functools.cached_property
+    def cnf(self) -> CNF:
+        """The reduced formula."""
+        db = _nn.ClauseDb(max(self.original.nvars, self._pre.nvars))
+        for c in self.reduced():
             db.add_clause(c)
-        self.cnf = CNF.from_clausedb(db)
-        self.digest = _digest(reduced)
+        return CNF.from_clausedb(db)
+
+    @functools.cached_property
+    def digest(self) -> str:
+        """A fingerprint of the reduced formula, which load_map compares."""
+        return _digest(self.reduced())
 
     @property
     def unsat(self) -> bool:

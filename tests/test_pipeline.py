@@ -11,6 +11,7 @@ import norvane
 from conftest import brute_force_sat, pigeonhole, random_cnf
 from norvane import CNF, Solver, check_proof, cli, preprocess
 from norvane.cnf import to_dimacs
+from norvane.pipeline import satisfies as model_check
 from norvane.pipeline import simplify
 
 EXAMPLES = norvane.__file__.rsplit("/", 1)[0] + "/examples/"
@@ -121,3 +122,14 @@ def test_simplify_rounds_until_quiet(tmp_path):
         res.write_map(tmp_path / "m.map")
         assert norvane.load_map(tmp_path / "m.map").cnf == res.cnf
         assert simplify(cnf, max_rounds=1).settings["rounds"] == 1 == simplify(cnf, seconds=0).settings["rounds"]
+
+
+def test_model_check_against_brute_force():
+    """The pipeline's native model check agrees with a plain evaluation on every assignment."""
+    rng = random.Random(5)
+    for internal in FORMULAS[:12] + [[[0, 2], []], [[1], [0]]]:
+        cnf = CNF([to_dimacs(c) for c in internal], nvars=4)
+        for _ in range(8):
+            model = [v if rng.random() < 0.5 else -v for v in range(1, cnf.nvars + 1)]
+            want = all(any(d in set(model) for d in to_dimacs(c)) for c in internal)
+            assert model_check(cnf, model) == want, (internal, model)
