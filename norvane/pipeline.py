@@ -3,8 +3,8 @@
 Three stages.  Preprocessing runs one round at a time until a round changes almost nothing (fewer
 than QUIET_SHARE of the input's clauses, at least one change) or its share of the time limit is
 spent; an elimination often opens the next, so on some formulas hundreds of rounds pay off.  Then
-a portfolio of configurations chosen by measurement (PORTFOLIO, below, with the reasons for each) races on the reduced
-formula, one thread per core.  A model is extended to the input formula and checked against it; a
+a portfolio of configurations chosen by measurement (PORTFOLIO, below, with the reasons for each)
+races on the reduced formula, one thread per core.  A model is extended to the input formula and checked against it; a
 proof of unsatisfiability is the preprocessor's steps followed by the winner's refutation of the
 reduced formula, so it refutes the input.
 
