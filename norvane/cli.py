@@ -756,7 +756,7 @@ def build_parser() -> argparse.ArgumentParser:
     s.add_argument("--proof-format", choices=["text", "binary"], default="text", help="DRAT text or binary")
     s.add_argument("--check", action="store_true", help="verify the proof before answering UNSAT")
     s.add_argument("-j", "--jobs", type=_workers, metavar="N", help="race N solvers of the measured configurations "
-                   "in threads (default: one per core; 1 without a portfolio, as with --assume)")
+                   "in threads (default: one per core; 1 with --assume)")
     s.add_argument("--portfolio", type=_workers, dest="jobs", metavar="N", help="the same as --jobs N")
     s.add_argument("--time-limit", type=_finite, metavar="S", help="give up with UNKNOWN after S seconds "
                    "(reading and loading included)")

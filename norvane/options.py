@@ -2,7 +2,7 @@
 
 The option names and defaults come from the signature of `norvane_native.Solver`, so this
 module never holds a copy that could drift; it adds a one-line description per option and the
-diversified configurations a portfolio races (the same ones the command line uses).
+diversified configurations `solve_portfolio(formula, n)` races (the pipeline races its own measured set).
 """
 from __future__ import annotations
 

@@ -1,7 +1,7 @@
 """Portfolio: race differently configured solvers in threads; the first answer wins.
 
-`workers` is a number (that many diversified configurations, the ones the command line uses) or
-a list of option dicts, each merged over the defaults.  The race runs natively with the
+`workers` is a number (that many diversified configurations; the pipeline of `norvane.solve`
+races its own) or a list of option dicts, each merged over the defaults.  The race runs natively with the
 interpreter lock released.
 """
 from __future__ import annotations
