@@ -5,12 +5,15 @@
 // one only reads the watch lists and clauses: a clause reached through one of
 // its two watches is scanned whole, and while it still has two unassigned
 // literals the ones that are not its watches are noted in a side list, so that
-// the clause is looked at again when one of them becomes false.  Assignments
+// the clause is looked at again when one of them becomes false (each clause
+// and literal noted once, so the side lists hold at most one entry per
+// literal occurrence however often a long clause is revisited).  Assignments
 // are made in `vals` only (no level, reason, trail, statistics, phases or
 // heap) and undone before returning, so that the solver is exactly as before
 // apart from the backtrack to level 0.  Level-0 literals a stopped search left
 // unpropagated are propagated first (what they imply is then listed too).
 #include <unordered_map>
+#include <unordered_set>
 
 #include "state.hpp"
 
@@ -39,6 +42,7 @@ bool Solver::State::probe(std::span<const Lit> lits, std::vector<Lit>& implied) 
     std::unordered_map<uint32_t, Lit> outside;
     // Per literal: clauses to look at again when it becomes true.
     std::unordered_map<Lit, std::vector<CRef>> side;
+    std::unordered_set<uint64_t> noted;  // (clause, literal) pairs already in `side`
 
     auto assign = [&](Lit l) {
         implied.push_back(l);
@@ -63,7 +67,8 @@ bool Solver::State::probe(std::span<const Lit> lits, std::vector<Lit>& implied) 
             return true;
         }
         for (Lit u : open)
-            if (u != cl[0] && u != cl[1]) side[neg(u)].push_back(ci);
+            if (u != cl[0] && u != cl[1] && noted.insert((uint64_t{ci} << 32) | u).second)
+                side[neg(u)].push_back(ci);
         return true;
     };
 
