@@ -1,10 +1,12 @@
-"""The `norvane` command: solve | check | preprocess.
+"""The `norvane` command: solve | check | preprocess | batch.
 
     norvane solve [FILE]            decide a DIMACS CNF formula (SAT-competition output)
     norvane check CNF PROOF         verify a DRAT proof (text or binary) against a formula
     norvane preprocess CNF -o OUT   simplify a formula and write it as DIMACS
+    norvane batch FILE...           decide many formulas on a Dask cluster
 
 Exit codes: solve 10 satisfiable, 20 unsatisfiable, 0 unknown; check 0 accepted, 1 rejected;
+batch 0 when every formula was answered (with --check, every proof verified), 1 otherwise;
 1 an internal check failed; 2 bad input or option, or out of memory (one line on standard
 error); 130 interrupted (Ctrl-C), never 0.  An answer found before the interruption is still
 printed.
@@ -47,6 +49,10 @@ MAX_WORKERS = 64
 
 class UsageError(Exception):
     """Bad input or option: one line on standard error, exit 2."""
+
+
+class ClusterError(Exception):
+    """The cluster could not finish the work (a cube whose worker died twice): exit 1."""
 
 
 class TimeUp(Exception):
@@ -441,12 +447,13 @@ def cmd_solve(args: argparse.Namespace, run: Run) -> int:
         raise UsageError("--assume: not with --proof or --check (a proof under assumptions refutes only them)")
     if args.reconstruct and args.preprocess:
         raise UsageError("--reconstruct: not with --preprocess (the map already says how to preprocess)")
+    _check_cube_options(args)
     # The defaults: preprocessing unless a map is given; a portfolio over the cores unless the
-    # search runs under assumptions.
+    # search runs under assumptions or on a cluster.
     if args.preprocess is None:
         args.preprocess = not args.reconstruct
     if args.jobs is None:
-        args.jobs = 1 if assumptions else pipeline.cores()
+        args.jobs = 1 if assumptions or args.cubes is not None else pipeline.cores()
     binary = args.proof_format == "binary"
 
     # Every file to write is opened before the work starts, so a bad path costs nothing.
@@ -467,6 +474,44 @@ def cmd_solve(args: argparse.Namespace, run: Run) -> int:
         return EXIT_UNKNOWN
     finally:
         deadline.cancel()
+
+
+def _check_cube_options(args: argparse.Namespace) -> None:
+    """--cubes, --scheduler and --workers of solve.  `--cubes FILE` (the optional depth left out,
+    FILE after it) is read as FILE."""
+    if args.cubes is not None and args.cubes != "auto" and not re.fullmatch(r"\+?[0-9]+", args.cubes):
+        if args.file is not None:
+            raise UsageError(f"--cubes {args.cubes}: not a whole number (the split depth)")
+        args.file, args.cubes = args.cubes, "auto"
+    if args.cubes is not None and args.cubes != "auto" and int(args.cubes) > _MAX_DEPTH:
+        raise UsageError(f"--cubes {args.cubes}: the split depth is at most {_MAX_DEPTH}")
+    if args.cubes is None:
+        for flag, value in (("--scheduler", args.scheduler), ("--workers", args.workers)):
+            if value is not None:
+                raise UsageError(f"{flag}: only with --cubes (or in 'norvane batch')")
+        return
+    for flag, bad in (("--assume", args.assume), ("--jobs", args.jobs is not None and args.jobs > 1),
+                      ("--conflicts", args.conflicts is not None)):
+        if bad:
+            raise UsageError(f"{flag}: not with --cubes")
+    _check_cluster_options(args)
+
+
+def _check_cluster_options(args: argparse.Namespace) -> None:
+    if args.scheduler is not None and args.workers is not None:
+        raise UsageError("--workers: not with --scheduler (the cluster has its workers)")
+
+
+_MAX_DEPTH = 16
+
+
+def _distributed() -> Any:
+    """norvane.cli_distributed, or a usage error naming the extra to install."""
+    try:
+        from . import cli_distributed
+    except ImportError as e:
+        raise UsageError(str(e)) from None
+    return cli_distributed
 
 
 def _solve(args: argparse.Namespace, run: Run, path: str, opts: dict[str, Any], assumptions: list[int],
@@ -546,6 +591,17 @@ def _solve(args: argparse.Namespace, run: Run, path: str, opts: dict[str, Any], 
         run.stats["search"] = res.stats
         print(f"c portfolio of {args.jobs}: " + (f"worker {res.worker} ({won}) won; " if won else "no answer; ")
               + " ".join(f"{k} {v}" for k, v in res.stats.items()))
+    elif args.cubes is not None:
+        if deadline.over():
+            raise TimeUp()
+        reduced = pre.cnf if pre is not None and not args.reconstruct else work
+        cc = _distributed().solve_cubes(args, reduced, search_proof, deadline.left(), opts)
+        run.answer, run.model = cc.sat, cc.model
+        run.stats["cubes"] = {"cubes": cc.cubes, "depth": cc.depth, "refuted": cc.refuted,
+                              "by_propagation": cc.by_propagation, "pruned": cc.pruned, "stats": cc.stats,
+                              "workers": {w: {"cubes": k, "seconds": t} for w, (k, t) in cc.workers.items()}}
+        if cc.error:
+            raise ClusterError(cc.error)
     else:
         if pre is not None and not args.reconstruct:
             work = pre.cnf
@@ -720,6 +776,18 @@ def cmd_preprocess(args: argparse.Namespace, run: Run) -> int:
     return EXIT_INTERRUPTED if run.interrupted else 0
 
 
+def cmd_batch(args: argparse.Namespace, run: Run) -> int:
+    opts = {name: getattr(args, name) for name in DEFAULTS}
+    _check_solver_options(opts)
+    _check_cluster_options(args)
+    if args.proof_dir is not None and os.path.exists(args.proof_dir) and not os.path.isdir(args.proof_dir):
+        raise UsageError(f"--proof-dir {args.proof_dir}: not a directory")
+    out = Output(args.out, "--out") if args.out else None
+    if out is not None:
+        run.outputs.append(out)
+    return int(_distributed().cmd_batch(args, {k: v for k, v in opts.items() if v != DEFAULTS[k]}, out))
+
+
 # ---------------------------------------------------------------------------------------------
 # Command line
 
@@ -758,6 +826,12 @@ def build_parser() -> argparse.ArgumentParser:
     s.add_argument("-j", "--jobs", type=_workers, metavar="N", help="race N solvers of the measured configurations "
                    "in threads (default: one per core; 1 with --assume)")
     s.add_argument("--portfolio", type=_workers, dest="jobs", metavar="N", help="the same as --jobs N")
+    s.add_argument("--cubes", nargs="?", const="auto", metavar="N", help="cube and conquer on a Dask cluster: "
+                   "split N levels deep (by default about 32 cubes per worker) and refute the cubes on the workers")
+    s.add_argument("--scheduler", metavar="ADDR", help="with --cubes: the Dask scheduler to use "
+                   "(by default a local cluster of --workers processes)")
+    s.add_argument("--workers", type=_workers, metavar="N", help="with --cubes: worker processes of the local "
+                   "cluster (default: one per core)")
     s.add_argument("--time-limit", type=_finite, metavar="S", help="give up with UNKNOWN after S seconds "
                    "(reading and loading included)")
     s.add_argument("--conflicts", type=_count, metavar="N", help="give up with UNKNOWN after N conflicts")
@@ -765,18 +839,7 @@ def build_parser() -> argparse.ArgumentParser:
                    help="conflicts per progress slice (default 20000)")
     s.add_argument("-q", "--quiet", action="store_true", help="no progress display; solve in one call")
     s.add_argument("--stats-json", metavar="FILE", help="write answer, times and counters as JSON")
-    g = s.add_argument_group("search options (norvane_native.Solver)")
-    for name, default in DEFAULTS.items():
-        help_text = f"{HELP.get(name, name)} (default {default})"
-        if isinstance(default, bool):
-            g.add_argument(_flag(name), dest=name, action=argparse.BooleanOptionalAction, default=default,
-                           help=f"{HELP.get(name, name)} (default {'on' if default else 'off'})")
-        elif name in CHOICES:
-            g.add_argument(_flag(name), dest=name, choices=CHOICES[name], default=default, help=help_text)
-        elif isinstance(default, float):
-            g.add_argument(_flag(name), dest=name, type=_finite, default=default, metavar="X", help=help_text)
-        else:
-            g.add_argument(_flag(name), dest=name, type=_count, default=default, metavar="N", help=help_text)
+    _search_options(s)
     s.set_defaults(func=cmd_solve)
 
     c = sub.add_parser("check", help="verify a DRAT proof", description=(
@@ -801,7 +864,43 @@ def build_parser() -> argparse.ArgumentParser:
     r.add_argument("--freeze", type=_positive, action="append", default=[], metavar="VAR",
                    help="variable that must not be eliminated (repeatable)")
     r.set_defaults(func=cmd_preprocess)
+
+    b = sub.add_parser("batch", help="decide many formulas on a Dask cluster", description=(
+        "Decide many DIMACS CNF formulas on a Dask cluster: a local cluster of --workers processes by default, "
+        "or the scheduler at --scheduler ADDR (whose workers read the files themselves where they can). A line "
+        "per formula as it finishes, a live progress bar on standard error, a summary table at the end. Exit 0 "
+        "when every formula was answered (with --check, every proof verified), 1 otherwise."))
+    b.add_argument("files", nargs="+", metavar="FILE", help="DIMACS CNF files")
+    b.add_argument("--scheduler", metavar="ADDR", help="address of a running Dask scheduler (tcp://host:8786)")
+    b.add_argument("--workers", type=_workers, metavar="N", help="worker processes of the local cluster "
+                   "(default: one per core)")
+    b.add_argument("--time-limit", type=_finite, metavar="S", help="give up on a formula after S seconds "
+                   "(reading included)")
+    b.add_argument("--proof-dir", metavar="DIR", help="write each UNSAT formula's DRAT proof to DIR "
+                   "(on a cluster, a directory every worker can write)")
+    b.add_argument("--proof-format", choices=["text", "binary"], default="text", help="DRAT text or binary")
+    b.add_argument("--check", action="store_true", help="verify every proof on its worker")
+    b.add_argument("--out", metavar="FILE", help="write one JSON line per formula (answer, model, times, "
+                   "counters, proof, check, error, worker) to FILE")
+    b.add_argument("-q", "--quiet", action="store_true", help="no progress bar")
+    _search_options(b)
+    b.set_defaults(func=cmd_batch)
     return p
+
+
+def _search_options(p: argparse.ArgumentParser) -> None:
+    g = p.add_argument_group("search options (norvane_native.Solver)")
+    for name, default in DEFAULTS.items():
+        help_text = f"{HELP.get(name, name)} (default {default})"
+        if isinstance(default, bool):
+            g.add_argument(_flag(name), dest=name, action=argparse.BooleanOptionalAction, default=default,
+                           help=f"{HELP.get(name, name)} (default {'on' if default else 'off'})")
+        elif name in CHOICES:
+            g.add_argument(_flag(name), dest=name, choices=CHOICES[name], default=default, help=help_text)
+        elif isinstance(default, float):
+            g.add_argument(_flag(name), dest=name, type=_finite, default=default, metavar="X", help=help_text)
+        else:
+            g.add_argument(_flag(name), dest=name, type=_count, default=default, metavar="N", help=help_text)
 
 
 def main(argv: Sequence[str] | None = None) -> int:
@@ -817,6 +916,10 @@ def main(argv: Sequence[str] | None = None) -> int:
         except UsageError as e:
             print(f"norvane: {e}", file=sys.stderr)
             return EXIT_USAGE
+        except ClusterError as e:
+            print(f"norvane: {e}", file=sys.stderr)
+            print("s UNKNOWN")
+            return EXIT_FAILED
         except (NotImplementedError, ValueError) as e:
             print(f"norvane: {e}", file=sys.stderr)
             return EXIT_USAGE

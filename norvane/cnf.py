@@ -183,5 +183,18 @@ class CNF:
 
     __hash__ = None  # type: ignore[assignment]
 
+    def __reduce__(self) -> tuple:
+        """Pickled as its variable count and clauses, so that a formula can go to another
+        process (a Dask worker, say)."""
+        return (_unpickle, (self.nvars, self._db.clauses()))
+
     def __repr__(self) -> str:
         return f"<CNF vars={self.nvars} clauses={len(self)}>"
+
+
+def _unpickle(nvars: int, clauses: list[list[int]]) -> CNF:
+    db = _nn.ClauseDb(nvars)
+    add = db.add_clause
+    for c in clauses:
+        add(c)
+    return CNF.from_clausedb(db)
