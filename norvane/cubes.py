@@ -246,24 +246,24 @@ def _choose(cube: list[int], implied: list[int], rank: list[int], propagate: Cal
             wide: int) -> tuple[int, set[int]]:
     """The branching variable for `cube` and the sides of it that propagation refutes.
     Returns (0, set()) when every ranked variable is assigned."""
-    assigned = {abs(l) for l in implied}
+    assigned = {abs(l) for l in implied} | {abs(l) for l in cube}
     base = len(implied)
     best, best_score, tried = 0, -1, 0
     for v in rank:
         if v in assigned:
             continue
-        if best == 0:
-            best = v
-        if tried >= wide:
+        if tried >= wide and best != 0:
             break
         tried += 1
         ok_pos, pos = propagate([*cube, v])
         ok_neg, neg = propagate([*cube, -v])
+        if (ok_pos and len(pos) == base) or (ok_neg and len(neg) == base):
+            continue  # fixed at the top level (propagation does not list those)
         refuted = ({v} if not ok_pos else set()) | ({-v} if not ok_neg else set())
         if refuted:
             return v, refuted
         score = (len(pos) - base + 1) * (len(neg) - base + 1)
-        if score > best_score:
+        if best == 0 or score > best_score:
             best, best_score = v, score
     return best, set()
 

@@ -24,6 +24,27 @@ def satisfies(clauses, model):
     return all(any(model[l >> 1] != bool(l & 1) for l in c) for c in clauses)
 
 
+def random_formula(rng: random.Random, nvars, nclauses, minlen=1, maxlen=3):
+    """Clauses of signed DIMACS literals."""
+    return [[rng.choice((1, -1)) * rng.randint(1, nvars) for _ in range(rng.randint(minlen, maxlen))]
+            for _ in range(nclauses)]
+
+
+def dimacs_models(nvars, clauses, fixed=()):
+    """Every model (as a set of signed literals) of DIMACS clauses, by brute force."""
+    out = []
+    for bits in itertools.product((False, True), repeat=nvars):
+        m = {v if b else -v for v, b in enumerate(bits, 1)}
+        if set(fixed) <= m and all(any(l in m for l in c) for c in clauses):
+            out.append(m)
+    return out
+
+
+def dimacs_satisfies(clauses, model):
+    m = set(model)
+    return all(any(l in m for l in c) for c in clauses)
+
+
 def brute_force_sat(nvars, clauses):
     for bits in itertools.product([False, True], repeat=nvars):
         if satisfies(clauses, bits):

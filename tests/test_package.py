@@ -4,7 +4,6 @@ portfolio -- each against brute force on random formulas."""
 import bz2
 import gzip
 import importlib.metadata
-import itertools
 import lzma
 import random
 
@@ -14,30 +13,14 @@ import norvane
 import norvane_native as nn
 from norvane import CNF, Solver, _native, check_proof, preprocess, solve_portfolio
 
+from conftest import dimacs_models as models
+from conftest import dimacs_satisfies as satisfies
+from conftest import random_formula
+
 needs = {
     "limits": pytest.mark.skipif(not _native.HAS_PORTFOLIO_LIMITS, reason="engine without portfolio limits"),
     "interrupt": pytest.mark.skipif(not _native.HAS_INTERRUPT, reason="engine without interrupt"),
 }
-
-
-def random_formula(rng, nvars, nclauses, minlen=1, maxlen=3):
-    return [[rng.choice((1, -1)) * rng.randint(1, nvars) for _ in range(rng.randint(minlen, maxlen))]
-            for _ in range(nclauses)]
-
-
-def models(nvars, clauses, fixed=()):
-    """Every model (as a set of literals) by brute force."""
-    out = []
-    for bits in itertools.product((False, True), repeat=nvars):
-        m = {v if b else -v for v, b in enumerate(bits, 1)}
-        if set(fixed) <= m and all(any(l in m for l in c) for c in clauses):
-            out.append(m)
-    return out
-
-
-def satisfies(clauses, model):
-    m = set(model)
-    return all(any(l in m for l in c) for c in clauses)
 
 
 # short formulas, and 3-literal ones near the threshold (unsatisfiable ones need real search)

@@ -1,0 +1,141 @@
+"""Cube and conquer without a cluster (norvane.cubes): split trees closed by the cores of their
+cubes, refuted in any order, give one proof of the whole formula that check_proof accepts; the
+proof filter keeps exactly the deletions of a part's own clauses."""
+import random
+
+import pytest
+
+from norvane import CNF, Solver, _native, check_proof
+from norvane.cubes import Split, longest_encoding, own_deletions_only
+
+from conftest import dimacs_models, dimacs_satisfies, pigeonhole, random_formula
+
+
+def conquer(cnf, tree, first_proof, tmp_path, fmt, order):
+    """Refute the cubes of `tree` in `order` (skipping closed ones), each by a solver of its own;
+    returns (model or None, the combined proof's path)."""
+    binary = fmt == "binary"
+    longest = longest_encoding(cnf, binary)
+    out = tmp_path / "combined.drat"
+    with open(out, "wb") as f:
+        f.write(own_deletions_only(first_proof.read_bytes(), binary, longest))
+        _native.write_steps(f, [(False, c) for c in tree.head_steps()], binary)
+        for i in order:
+            if not tree.is_open(i):
+                continue
+            part = tmp_path / f"cube{i}.drat"
+            with Solver(cnf, proof=part, proof_format=fmt) as s:
+                answer = s.solve(tree.cubes[i].cube)
+                model, core = s.model, s.core
+            if answer:
+                return model, None
+            f.write(own_deletions_only(part.read_bytes(), binary, longest))
+            assert set(core) <= set(tree.cubes[i].cube)
+            tree.refute(i, core)
+            if tree.done:
+                break
+        assert tree.done
+        _native.write_steps(f, [(False, c) for c in tree.tail_steps()], binary)
+    return None, out
+
+
+CASES = [(seed, random_formula(random.Random(seed), 12, random.Random(-seed).randint(45, 70), minlen=3))
+         for seed in range(16)]
+
+
+@pytest.mark.parametrize("seed,clauses", CASES)
+def test_split_conquer_and_prove(tmp_path, seed, clauses):
+    rng = random.Random(seed)
+    cnf = CNF(clauses, nvars=12)
+    fmt = rng.choice(["text", "binary"])
+    first = tmp_path / "first.drat"
+    s = Solver(cnf, proof=first, proof_format=fmt)
+    s.solve(conflict_limit=rng.choice([0, 3]))  # learned clauses sharpen the lookahead
+    if rng.random() < 0.5:
+        tree = Split.build(cnf, s.propagate, depth=rng.randint(1, 4), candidates=rng.choice([1, 4, 32]))
+    else:  # branching on given variables, some of them never needed
+        tree = Split.fixed(rng.sample(range(1, 15), rng.randint(1, 4)))
+    s.close()
+    order = list(range(len(tree.cubes)))
+    rng.shuffle(order)
+    model, proof = conquer(cnf, tree, first, tmp_path, fmt, order)
+    expected = dimacs_models(12, clauses)
+    if model is not None:
+        assert dimacs_satisfies(clauses, model)
+    elif tree.done and not expected:
+        r = check_proof(cnf, proof)
+        assert r.ok, (r, seed)
+        assert tree.needed() <= tree.refuted
+    else:
+        assert expected  # every cube refuted only if the formula is unsatisfiable
+    # every leaf is a cube, a leaf refuted while splitting, or under a closed node
+    assert len(tree.refuted) + len(tree.pruned) <= len(tree.cubes)
+
+
+def test_cores_prune_the_cubes_they_do_not_need(tmp_path):
+    # pigeonhole over variables 1..20; the split is on variables 21..23, which it never uses
+    nvars, internal = pigeonhole(4)
+    clauses = [[(l >> 1) + 1 if l % 2 == 0 else -((l >> 1) + 1) for l in c] for c in internal]
+    cnf = CNF(clauses, nvars=23)
+    tree = Split.fixed([21, 22, 23])
+    first = tmp_path / "first.drat"
+    first.write_bytes(b"")
+    model, proof = conquer(cnf, tree, first, tmp_path, "text", range(8))
+    assert model is None and tree.refuted == {0} and tree.pruned == set(range(1, 8))
+    assert tree.root.how == "core" and tree.tail_steps() == [[]]
+    assert check_proof(cnf, proof).ok
+    # a core that uses the first branching literal only closes the first level's node
+    tree = Split.fixed([1, 2])
+    assert tree.refute(0, [1]) == [1] and tree.pruned == {1} and not tree.done
+    assert tree.refute(2, [-1, 2]) == [] and not tree.done
+    assert tree.refute(3, [-2]) == [] and tree.done  # both children of node (-1) are closed
+    assert tree.tail_steps() == [[1], []] and tree.needed() == {0, 2, 3}
+    with pytest.raises(ValueError, match="not part of cube"):
+        Split.fixed([1]).refute(0, [2])
+
+
+def test_propagation_refutes_leaves_while_splitting(tmp_path):
+    # x1 -> x2, x1 -> -x2: the lookahead finds x1 refuted at once
+    cnf = CNF([[-1, 2], [-1, -2], [3, 4, 5], [-3, 4], [3, -4, 5], [-5, -4, 3]])
+    s = Solver(cnf)
+    tree = Split.build(cnf, s.propagate, depth=2)
+    assert tree.by_propagation[0].cube == [1]
+    assert all(c.cube[0] == -1 for c in tree.cubes)
+    unsat = CNF([[1, 2], [1, -2], [-1, 3], [-1, -3]])
+    tree = Split.build(unsat, Solver(unsat).propagate, depth=3)
+    assert tree.done and not tree.cubes and tree.tail_steps() == [[]]
+    steps = tree.head_steps() + tree.tail_steps()
+    assert check_proof(unsat, [(False, c) for c in steps]).ok
+
+
+@pytest.mark.parametrize("fmt", ["text", "binary"])
+def test_filter_keeps_only_deletions_of_own_clauses(tmp_path, fmt):
+    binary = fmt == "binary"
+    # With -2 assumed, the solver learns the unit 2 and deletes the formula's two clauses it
+    # satisfies: those deletions go, the learned clauses stay.
+    cnf = CNF([[1, 2], [-1, 2], [1, -2]])
+    with Solver(cnf, proof=tmp_path / "p", proof_format=fmt) as s:
+        assert s.solve([-2]) is False and s.core == [-2]
+    raw = (tmp_path / "p").read_bytes()
+    kept = own_deletions_only(raw, binary, longest_encoding(cnf, binary))
+    steps = lambda data: _native.parse_drat(data, "p")  # noqa: E731
+    assert [d for d, _ in steps(raw)].count(True) == 2
+    assert steps(kept) == [(False, [2]), (False, [2])]
+    # on real proofs with many deletions: the length shortcut changes nothing, and what is left
+    # deletes only clauses added before it
+    nvars, internal = pigeonhole(6)
+    php = CNF([[(l >> 1) + 1 if l % 2 == 0 else -((l >> 1) + 1) for l in c] for c in internal])
+    with Solver(php, proof=tmp_path / "q", proof_format=fmt, first_reduce=100, reduce_inc=50) as s:
+        assert s.solve([5, -6]) is False
+    raw = (tmp_path / "q").read_bytes()
+    exact = own_deletions_only(raw, binary, 1 << 30)
+    assert own_deletions_only(raw, binary, longest_encoding(php, binary)) == exact
+    live: dict = {}
+    for deletion, lits in steps(exact):
+        key = tuple(sorted(lits))
+        if deletion:
+            assert live.get(key, 0) > 0
+            live[key] -= 1
+        else:
+            live[key] = live.get(key, 0) + 1
+    assert sum(d for d, _ in steps(exact)) > 20
