@@ -16,7 +16,7 @@ import time
 from collections import Counter
 from typing import Any, TextIO
 
-from .distributed import BatchResult, Client, CubeResult, cube_and_conquer, local_client, solve_many
+from .distributed import BatchResult, Client, CubeResult, close_client, cube_and_conquer, local_client, solve_many
 
 ANSWERS = ("SATISFIABLE", "UNSATISFIABLE", "UNKNOWN", "FAILED")
 
@@ -98,7 +98,7 @@ def _describe(r: BatchResult, check: bool) -> str:
 
 
 def _record(r: BatchResult) -> dict[str, Any]:
-    return {"file": r.name, "index": r.index, "answer": r.status, "seconds": round(r.seconds, 6),
+    return {"file": r.name, "index": r.position, "answer": r.status, "seconds": round(r.seconds, 6),
             "times": {k: round(v, 6) for k, v in r.times.items()}, "model": r.model, "stats": r.stats,
             "proof": r.proof, "check": None if r.check is None else r.check._asdict(), "error": r.error,
             "worker": r.worker}
@@ -146,7 +146,7 @@ def cmd_batch(args: argparse.Namespace, options: dict[str, Any], out: Any) -> in
                 sink.close()
     finally:
         nworkers = _workers(client) if not interrupted else None
-        client.close()
+        close_client(client)
     if out is not None:
         out.commit()
     ok = _summary(results, len(args.files), time.monotonic() - start, nworkers, args.check, interrupted)
@@ -161,17 +161,17 @@ def _summary(results: list[BatchResult], total: int, wall: float, nworkers: int 
              interrupted: bool) -> bool:
     """The table at the end; whether every formula got an answer (and every proof checked)."""
     counts: Counter[str] = Counter(r.status for r in results)
-    seconds: Counter[str] = Counter()
+    seconds: dict[str, float] = dict.fromkeys(ANSWERS, 0.0)
     for r in results:
         seconds[r.status] += r.seconds
     rows = [("answer", "formulas", "worker time")]
     for a in ANSWERS:
         rows.append((a, str(counts[a]), f"{seconds[a]:.3f}s" if a != "FAILED" else ""))
     rows.append(("total", str(len(results)), f"{sum(seconds.values()):.3f}s"))
-    widths = [max(len(r[i]) for r in rows) for i in range(3)]
+    widths = [max(len(row[i]) for row in rows) for i in range(3)]
     print()
-    for i, r in enumerate(rows):
-        print(f"{r[0]:<{widths[0]}}  {r[1]:>{widths[1]}}  {r[2]:>{widths[2]}}".rstrip())
+    for i, row in enumerate(rows):
+        print(f"{row[0]:<{widths[0]}}  {row[1]:>{widths[1]}}  {row[2]:>{widths[2]}}".rstrip())
         if i == 0 or i == len(rows) - 2:
             print("-" * (sum(widths) + 4))
     on = f" on {nworkers} workers" if nworkers else ""
@@ -202,7 +202,7 @@ def solve_cubes(args: argparse.Namespace, cnf: Any, proof: str | None, time_limi
         r = cube_and_conquer(cnf, cubes=depth, client=client, time_limit=time_limit, proof=proof,
                              proof_format=args.proof_format, **options)
     finally:
-        client.close()
+        close_client(client)
     if r.cubes == 0:
         print("c answered by the first search, before splitting")
     else:

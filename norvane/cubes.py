@@ -59,7 +59,7 @@ class Node:
         return self.closed_by is not None
 
     def walk(self) -> Iterator[Node]:
-        stack = [self]
+        stack: list[Node] = [self]
         while stack:
             n = stack.pop()
             yield n
@@ -126,7 +126,7 @@ class Split:
         tree.depth = len(branches)
         level = [tree.root]
         for var in branches:
-            nxt = []
+            nxt: list[Node] = []
             for node in level:
                 node.children = (Node([*node.cube, var], node), Node([*node.cube, -var], node))
                 nxt.extend(node.children)
@@ -175,8 +175,8 @@ class Split:
         self.refuted.add(index)
         reach = max((where[l] + 1 for l in core), default=0)
         top = node
-        while len(top.cube) > reach:
-            top = top.parent  # type: ignore[assignment]
+        while len(top.cube) > reach and top.parent is not None:
+            top = top.parent
         if any(n.closed for n in _ancestry(top)):
             return []
         top.source = index

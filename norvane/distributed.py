@@ -25,6 +25,8 @@ from __future__ import annotations
 
 import logging
 import os
+import pickle
+import signal
 import tempfile
 import threading
 import time
@@ -35,8 +37,9 @@ from contextlib import contextmanager
 from typing import Any, NamedTuple, Union
 
 try:
-    import dask
+    import dask.config
     from dask.distributed import Client, Future, as_completed, get_worker
+    from distributed.core import Status
 except ImportError as _e:
     raise ImportError('norvane.distributed needs Dask (dask.distributed), which is not installed: '
                       'pip install "norvane[distributed]"', name=_e.name) from None
@@ -48,7 +51,7 @@ from .options import complete
 from .proof import CheckResult, check_proof
 from .solver import STATS, Solver
 
-__all__ = ["BatchResult", "CubeResult", "cube_and_conquer", "local_client", "solve_many"]
+__all__ = ["BatchResult", "CubeResult", "close_client", "cube_and_conquer", "local_client", "solve_many"]
 
 Formula = Union[PathLike, CNF]
 ClientLike = Union[Client, str, None]
@@ -82,7 +85,7 @@ class BatchResult(NamedTuple):
     """Why the formula got no answer: a file that cannot be read, a worker that died twice..."""
     worker: str | None
     """The address of the worker that solved it."""
-    index: int
+    position: int
     """Position among the formulas given."""
     times: dict[str, float]
     """Seconds on the worker for 'read', 'solve' and 'check'."""
@@ -131,9 +134,26 @@ def local_client(workers: int | None = None) -> Client:
     n = workers or os.cpu_count() or 1
     if n < 1:
         raise ValueError(f"workers must be at least 1, not {n}")
-    with dask.config.set({"distributed.scheduler.allowed-failures": 1}):
+    with dask.config.set({"distributed.scheduler.allowed-failures": 1}), _sigint_ignored():
+        # No dashboard; the scheduler's small HTTP service on a free port rather than on the
+        # dashboard's usual one, which another cluster may hold.
         return Client(n_workers=n, threads_per_worker=1, processes=True, dashboard_address=None,
-                      silence_logs=logging.ERROR)
+                      scheduler_kwargs={"dashboard_address": "127.0.0.1:0"}, silence_logs=logging.ERROR)
+
+
+@contextmanager
+def _sigint_ignored() -> Iterator[None]:
+    """SIGINT ignored while the worker processes start, so that they inherit that: Ctrl-C at a
+    terminal reaches the whole process group, and only this process should act on it (by
+    closing the cluster), not each worker dying with a traceback."""
+    if threading.current_thread() is not threading.main_thread():
+        yield
+        return
+    old = signal.signal(signal.SIGINT, signal.SIG_IGN)
+    try:
+        yield
+    finally:
+        signal.signal(signal.SIGINT, old)
 
 
 @contextmanager
@@ -149,6 +169,28 @@ def _connect(client: ClientLike, workers: int | None) -> Iterator[Client]:
     try:
         yield c
     finally:
+        close_client(c)
+
+
+def _executing(dask_worker: Any) -> int:
+    return int(dask_worker.state.executing_count)
+
+
+def close_client(c: Client, wait: float = 10.0) -> None:
+    """Close `c`.  When the client started its cluster, that closes too, once the workers have
+    stopped the searches they were told to drop (each notices within half a second) or after
+    `wait` seconds: a worker closed in the middle of a search holds up the shutdown and
+    complains of its lost scheduler."""
+    end = time.monotonic() + wait
+    try:
+        while c.cluster is not None and time.monotonic() < end:
+            executing: dict[str, int] = c.run(_executing, on_error="ignore")  # type: ignore[assignment]
+            if not any(executing.values()):
+                break
+            time.sleep(0.05)
+    except Exception:  # noqa: BLE001 - the cluster may already be gone; closing is all that is left
+        pass
+    finally:
         c.close()
 
 
@@ -163,13 +205,16 @@ def _check_time_limit(time_limit: float | None) -> None:
 
 class _Source(NamedTuple):
     """Where a worker finds a formula: a path (with what the client saw of the file), the
-    file's bytes, or a CNF (shipped or scattered)."""
+    file's bytes, or a pickled CNF.  (A CNF scattered to the workers comes as an argument of its
+    own.)  A CNF travels pickled because the scheduler unpacks a task's arguments: as bytes it
+    is rebuilt on the worker only."""
 
     token: str
     path: str | None = None
     size: int = -1
     mtime_ns: int = -1
     data: bytes | None = None
+    pickled: bytes | None = None
 
 
 def _source(path: PathLike, token: str) -> _Source:
@@ -199,7 +244,9 @@ def _load(src: _Source, formula: CNF | None) -> CNF | None:
         if src.token in _FORMULAS:
             _FORMULAS.move_to_end(src.token)
             return _FORMULAS[src.token]
-    if src.data is not None:
+    if src.pickled is not None:
+        cnf = pickle.loads(src.pickled)
+    elif src.data is not None:
         data = decompress(src.data, src.path or src.token)
         cnf = CNF.from_clausedb(_native.read_dimacs_bytes(data, src.path or src.token))
     else:
@@ -228,7 +275,8 @@ def _longest(token: str, cnf: CNF, binary: bool) -> int:
 
 
 def _stop_check() -> Callable[[], bool]:
-    """A function telling whether the running task was cancelled (always False outside a worker)."""
+    """A function telling whether the running task should stop: it was cancelled, or its worker
+    is closing (always False outside a worker)."""
     try:
         worker = get_worker()
         key = worker.get_current_task()
@@ -236,6 +284,8 @@ def _stop_check() -> Callable[[], bool]:
         return lambda: False
 
     def cancelled() -> bool:
+        if worker.status not in (Status.running, Status.paused):
+            return True
         ts = worker.state.tasks.get(key)
         return ts is None or ts.state == "cancelled"
 
@@ -352,7 +402,7 @@ def _temporary_beside(target: str) -> str:
 
 
 class _CubeAnswer(NamedTuple):
-    index: int
+    cube: int
     sat: bool | None
     core: list[int] | None
     model: list[int] | None
@@ -413,7 +463,7 @@ def solve_many(formulas: Iterable[Formula], *, client: ClientLike = None, time_l
                proof_dir: PathLike | None = None, check: bool = False, workers: int | None = None,
                proof_format: str = "text", **options: Any) -> Iterator[BatchResult]:
     """Decide many formulas on a Dask cluster; yields a `BatchResult` per formula, in the order
-    they finish: (name, sat, model, stats, seconds, proof, check, error, worker, index, times).
+    they finish: (name, sat, model, stats, seconds, proof, check, error, worker, position, times).
 
     `formulas`: paths (workers read them themselves; a worker that cannot is sent the file's
     bytes) or `CNF` objects.  `client`: None (a LocalCluster of `workers` processes, one per core
@@ -472,7 +522,7 @@ def _solve_many(items: list[Formula], names: list[str], proofs: list[str | None]
         try:
             for i, f in enumerate(items):
                 if isinstance(f, CNF):
-                    submit(i, _Source(f"{token}-{i}"), f)
+                    submit(i, _Source(f"{token}-{i}", pickled=pickle.dumps(f, pickle.HIGHEST_PROTOCOL)), None)
                     continue
                 try:
                     submit(i, _source(f, f"{token}-{i}"), None)
@@ -568,7 +618,7 @@ class _CubeRun:
         self.binary = proof_format == "binary"
         self.tmp: str | None = None
         self.first: str | None = None
-        self.stats = dict.fromkeys(STATS, 0)
+        self.stats: dict[str, int] = dict.fromkeys(STATS, 0)
         self.spread: dict[str, tuple[int, float]] = {}
         self.tree: Split | None = None
 
@@ -697,13 +747,13 @@ class _CubeRun:
             self.spread[res.worker] = (n + 1, secs + res.seconds)
         if res.sat is True:
             if res.model is None or not _satisfies(self.cnf, res.model):
-                return self.result(None, error=f"cube {res.index}: the model does not satisfy the formula")
+                return self.result(None, error=f"cube {res.cube}: the model does not satisfy the formula")
             return self.result(True, res.model)
         if res.sat is None:  # time is up, or the cube was stopped
             return self.result(None) if self.end is not None and self.left() == 0 else None
         if out is not None and res.proof is not None:
             out.write(res.proof)
-        pruned = [futures.pop(j) for j in tree.refute(res.index, res.core or []) if j in futures]
+        pruned = [futures.pop(j) for j in tree.refute(res.cube, res.core or []) if j in futures]
         if pruned:
             c.cancel(pruned)
         if not tree.done:

@@ -79,6 +79,12 @@ def pigeonhole(holes):
     return (holes + 1) * holes, cls
 
 
+def pigeonhole_dimacs(holes):
+    """pigeonhole(holes) with signed DIMACS literals."""
+    nvars, cls = pigeonhole(holes)
+    return nvars, [[nn.to_dimacs(l) for l in c] for c in cls]
+
+
 def assert_lock_released(call):
     """Repeats `call` for a quarter of a second while another thread ticks: the ticks must land
     inside the calls, so the interpreter lock is released during the native work."""

@@ -8,7 +8,7 @@ import pytest
 from norvane import CNF, Solver, _native, check_proof
 from norvane.cubes import Split, longest_encoding, own_deletions_only
 
-from conftest import dimacs_models, dimacs_satisfies, pigeonhole, random_formula
+from conftest import dimacs_models, dimacs_satisfies, pigeonhole_dimacs, random_formula
 
 
 def conquer(cnf, tree, first_proof, tmp_path, fmt, order):
@@ -74,9 +74,7 @@ def test_split_conquer_and_prove(tmp_path, seed, clauses):
 
 def test_cores_prune_the_cubes_they_do_not_need(tmp_path):
     # pigeonhole over variables 1..20; the split is on variables 21..23, which it never uses
-    nvars, internal = pigeonhole(4)
-    clauses = [[(l >> 1) + 1 if l % 2 == 0 else -((l >> 1) + 1) for l in c] for c in internal]
-    cnf = CNF(clauses, nvars=23)
+    cnf = CNF(pigeonhole_dimacs(4)[1], nvars=23)
     tree = Split.fixed([21, 22, 23])
     first = tmp_path / "first.drat"
     first.write_bytes(b"")
@@ -123,8 +121,7 @@ def test_filter_keeps_only_deletions_of_own_clauses(tmp_path, fmt):
     assert steps(kept) == [(False, [2]), (False, [2])]
     # on real proofs with many deletions: the length shortcut changes nothing, and what is left
     # deletes only clauses added before it
-    nvars, internal = pigeonhole(6)
-    php = CNF([[(l >> 1) + 1 if l % 2 == 0 else -((l >> 1) + 1) for l in c] for c in internal])
+    php = CNF(pigeonhole_dimacs(6)[1])
     with Solver(php, proof=tmp_path / "q", proof_format=fmt, first_reduce=100, reduce_inc=50) as s:
         assert s.solve([5, -6]) is False
     raw = (tmp_path / "q").read_bytes()

@@ -1,0 +1,224 @@
+"""norvane.distributed on Dask: solve_many and cube_and_conquer on a LocalCluster (answers against
+the manifest and brute force, models, proofs, failures), a worker killed in the middle of a batch
+on a real `dask scheduler`, `norvane batch`, Ctrl-C, and the ImportError without the extra."""
+import importlib.util
+import json
+import os
+import random
+import re
+import signal
+import subprocess
+import sys
+import threading
+import time
+from pathlib import Path
+
+import pytest
+
+from norvane import CNF, Solver, check_proof
+
+from conftest import BENCH, bench_instances, dimacs_models, dimacs_satisfies, pigeonhole_dimacs, random_formula
+
+pytestmark = pytest.mark.skipif(importlib.util.find_spec("distributed") is None,
+                                reason="Dask (norvane[distributed]) is not installed")
+EXTRA = 'pip install "norvane[distributed]"'
+
+
+@pytest.fixture(scope="module")
+def client():
+    from norvane.distributed import local_client
+    c = local_client(2)
+    yield c
+    c.close()
+
+
+def php(tmp_path, holes):
+    path = tmp_path / f"php{holes}.cnf"
+    CNF(pigeonhole_dimacs(holes)[1]).to_file(path)
+    return path
+
+
+class Bomb(CNF):
+    """A formula whose worker dies when it unpacks it."""
+
+    def __reduce__(self):
+        return os._exit, (3,)
+
+
+def test_solve_many(client, tmp_path):
+    from norvane.distributed import solve_many
+    rng = random.Random(5)
+    small = [CNF(random_formula(rng, 10, rng.randint(20, 55), minlen=2), nvars=10) for _ in range(12)]
+    bench = [r for r in bench_instances() if int(r["vars"]) <= 200][:25]
+    bad = tmp_path / "bad.cnf"
+    bad.write_text("p cnf 2 1\n1 x 0\n")
+    formulas = [*small, *(BENCH / "cnf" / r["file"] for r in bench), tmp_path / "missing.cnf", bad, php(tmp_path, 11)]
+    results = list(solve_many(formulas, client=client, proof_dir=tmp_path / "proofs", check=True, time_limit=3))
+    assert sorted(r.position for r in results) == list(range(len(formulas)))
+    for r in results:
+        f = formulas[r.position]
+        if r.position < len(small):
+            expected = bool(dimacs_models(10, list(f)))
+        elif r.position < len(small) + len(bench):
+            expected = bench[r.position - len(small)]["expected"] == "SAT"
+            f = CNF.from_file(f)
+        else:
+            continue
+        assert r.error is None and r.sat is expected, r
+        if expected:
+            assert dimacs_satisfies(f, r.model) and r.proof is None
+        else:
+            assert r.check.ok and check_proof(f, r.proof).ok and Path(r.proof).parent == tmp_path / "proofs"
+    *_, missing, malformed, hard = sorted(results, key=lambda r: r.position)
+    assert missing.status == "FAILED" and missing.error == "cannot read file: No such file or directory"
+    assert malformed.status == "FAILED" and malformed.error == f"{bad}:2:3: expected a literal (a decimal integer), found 'x'"
+    assert hard.status == "UNKNOWN" and hard.proof is None and not list(tmp_path.glob("proofs/php10*"))
+    assert not list(tmp_path.glob("proofs/.*"))  # no temporary proof left behind
+    # a formula whose worker dies, also when it is tried again elsewhere, comes back failed
+    bomb, = solve_many([Bomb([[1]])], client=client)
+    assert bomb.status == "FAILED" and bomb.error.startswith("its worker died while solving it, also when retried")
+
+
+def pigeons_and_cliques():
+    """Pigeonhole (5 holes) beside two independent cliques of equivalent variables, which the
+    lookahead prefers; the cores never use them, so the first refuted cube prunes every other."""
+    clauses = pigeonhole_dimacs(5)[1]
+    for base in (31, 35):
+        clauses += [[s * a, -s * b] for a in range(base, base + 4) for b in range(base, base + 4) if a != b
+                    for s in (1, -1)]
+    return CNF(clauses)
+
+
+@pytest.mark.parametrize("case", ["sat", "unsat-text", "unsat-binary", "pruned", "time"])
+def test_cube_and_conquer(client, tmp_path, monkeypatch, case):
+    from norvane import distributed
+    monkeypatch.setattr(distributed, "FIRST_CONFLICTS", 0)  # split at once: the work is on the workers
+    proof = tmp_path / "p.drat"
+    fmt = "binary" if case.endswith("binary") else "text"
+    # random 3-SAT at the threshold: seed 0 satisfiable, seed 2 not
+    formula = {"pruned": pigeons_and_cliques(), "time": php(tmp_path, 11)}.get(case)
+    if formula is None:
+        formula = CNF(random_formula(random.Random(case != "sat" and 2), 120, 520, minlen=3, maxlen=3), nvars=120)
+    if case == "unsat-text":  # the workers read the file
+        formula.to_file(tmp_path / "f.cnf")
+        formula = tmp_path / "f.cnf"
+    cnf = formula if isinstance(formula, CNF) else CNF.from_file(formula)
+    depth = {"pruned": 2, "unsat-binary": 3}.get(case)
+    r = distributed.cube_and_conquer(formula, client=client, proof=proof, proof_format=fmt, cubes=depth,
+                                     time_limit=1 if case == "time" else None)
+    assert r.error is None
+    if case == "time":
+        assert r.sat is None and not proof.exists()
+        return
+    assert r.sat is Solver(cnf).solve() and r.cubes > 0
+    if r.sat:
+        assert dimacs_satisfies(cnf, r.model) and not proof.exists()
+        return
+    assert check_proof(cnf, proof).ok and r.refuted + r.pruned == r.cubes
+    assert sum(n for n, _ in r.workers.values()) >= r.refuted
+    if depth is not None:
+        assert r.depth == depth and r.cubes + r.by_propagation >= 2 ** depth
+    if case == "pruned":
+        assert r.cubes == 4 and r.refuted == 1 and r.pruned == 3
+
+
+def test_worker_killed_in_the_middle_of_a_batch(tmp_path):
+    """A real scheduler and two workers; one is killed while it solves: its formula is solved again
+    by the other and every answer is right."""
+    from dask.distributed import Client
+
+    from norvane.distributed import solve_many
+    env = {**os.environ, "DASK_DISTRIBUTED__SCHEDULER__ALLOWED_FAILURES": "1"}
+    where = tmp_path / "scheduler.json"
+    dask = [sys.executable, "-m", "dask"]
+    procs = [subprocess.Popen([*dask, "scheduler", "--port", "0", "--no-dashboard", "--scheduler-file", where],
+                              env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)]
+    try:
+        deadline = time.monotonic() + 120
+        while not where.exists():
+            assert time.monotonic() < deadline and procs[0].poll() is None
+            time.sleep(0.1)
+        procs += [subprocess.Popen([*dask, "worker", "--scheduler-file", where, "--nthreads", "1", "--no-nanny",
+                                    "--no-dashboard"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                  for _ in range(2)]
+        queens = Path(__file__).parents[1] / "norvane/examples/queens8.cnf"
+        formulas = [php(tmp_path, 9), php(tmp_path, 8), queens, CNF(pigeonhole_dimacs(8)[1])]
+        expected = [False, False, True, False]
+        with Client(scheduler_file=str(where), timeout="120s") as c:
+            c.wait_for_workers(2, timeout=120)
+            pids = c.run(os.getpid)
+            assert sorted(pids.values()) == sorted(p.pid for p in procs[1:])
+            killed = []
+
+            def kill_the_first_formulas_worker():
+                while not killed:
+                    for addr, keys in c.processing().items():
+                        if any(k.split("-")[3] == "0" for k in keys):  # norvane-solve-TOKEN-INDEX-...
+                            time.sleep(0.3)  # well into its search
+                            os.kill(pids[addr], signal.SIGKILL)
+                            killed.append(addr)
+                            return
+                    time.sleep(0.05)
+
+            th = threading.Thread(target=kill_the_first_formulas_worker)
+            th.start()
+            results = list(solve_many(formulas, client=c))
+            th.join()
+    finally:
+        for p in procs:
+            p.kill()
+            p.wait()
+    assert sorted(r.position for r in results) == list(range(len(formulas)))
+    assert all(r.error is None and r.sat is expected[r.position] for r in results), results
+    assert next(r for r in results if r.position == 0).worker not in (None, *killed)
+
+
+def test_batch_command(client, tmp_path):
+    """Exit 0 when every formula is answered (and, with --check, every proof verified), 1
+    otherwise; one JSON line per formula."""
+    queens = Path(__file__).parents[1] / "norvane/examples/queens8.cnf"
+    files = [queens, php(tmp_path, 6), php(tmp_path, 11), tmp_path / "missing.cnf"]
+
+    def batch(*args):
+        out = tmp_path / "out.jsonl"
+        p = subprocess.run([sys.executable, "-m", "norvane", "batch", *map(str, args), "--out", str(out)],
+                           capture_output=True, text=True, timeout=300)
+        assert "Traceback" not in p.stderr
+        return p, {Path(r["file"]).name: r for r in map(json.loads, out.read_text().splitlines())}
+
+    p, lines = batch(*files[:2], "--check", "--workers", "1")  # the embedded default
+    assert p.returncode == 0, p.stdout + p.stderr
+    assert lines["queens8.cnf"]["answer"] == "SATISFIABLE" and lines["php6.cnf"]["check"]["ok"]
+    assert re.search(r"UNSATISFIABLE +1 ", p.stdout) and "2 of 2 formulas" in p.stdout
+    p, lines = batch(*files, "--scheduler", client.scheduler.address, "--time-limit", "2")
+    assert p.returncode == 1, p.stdout + p.stderr
+    assert [lines[f.name]["answer"] for f in files] == ["SATISFIABLE", "UNSATISFIABLE", "UNKNOWN", "FAILED"]
+    assert lines["missing.cnf"]["error"] == "cannot read file: No such file or directory"
+
+
+@pytest.mark.parametrize("command", ["batch", "cubes"])
+def test_ctrl_c_closes_the_local_cluster(tmp_path, command):
+    """Ctrl-C at a terminal (SIGINT to the process group): exit 130, no traceback, no worker left."""
+    psutil = pytest.importorskip("psutil")
+    hard = [str(php(tmp_path, 11))]
+    args = ["batch", *hard, hard[0]] if command == "batch" else ["solve", *hard, "--cubes", "3"]
+    p = subprocess.Popen([sys.executable, "-m", "norvane", *args, "--workers", "2"], stdout=subprocess.PIPE,
+                         stderr=subprocess.PIPE, text=True, start_new_session=True)
+    while "workers" not in p.stdout.readline():  # the cluster is up
+        assert p.poll() is None, p.stderr.read()
+    time.sleep(1.0)
+    workers = psutil.Process(p.pid).children(recursive=True)
+    os.killpg(p.pid, signal.SIGINT)
+    out, err = p.communicate(timeout=120)
+    assert p.returncode == 130 and "Traceback" not in err, err
+    assert psutil.wait_procs(workers, timeout=60)[1] == []
+
+
+def test_without_dask_the_error_names_the_extra(tmp_path):
+    php6 = php(tmp_path, 6)
+    code = ("import sys; sys.modules['dask'] = None\n"
+            "try:\n    import norvane.distributed\nexcept ImportError as e:\n    print(e)\n"
+            "from norvane.cli import main\n"
+            f"sys.exit(main(['batch', {str(php6)!r}]))")
+    p = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
+    assert p.returncode == 2 and EXTRA in p.stdout and EXTRA in p.stderr, (p.stdout, p.stderr)
