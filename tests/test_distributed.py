@@ -194,6 +194,10 @@ def test_batch_command(client, tmp_path):
     assert p.returncode == 1, p.stdout + p.stderr
     assert [lines[f.name]["answer"] for f in files] == ["SATISFIABLE", "UNSATISFIABLE", "UNKNOWN", "FAILED"]
     assert lines["missing.cnf"]["error"] == "cannot read file: No such file or directory"
+    p = subprocess.run([sys.executable, "-m", "norvane", "solve", str(php(tmp_path, 8)), "--cubes", "2", "--scheduler",
+                        client.scheduler.address, "--proof", str(tmp_path / "p.drat"), "--check"],
+                       capture_output=True, text=True, timeout=300)
+    assert p.returncode == 20 and "s UNSATISFIABLE" in p.stdout and "c cubes " in p.stdout, p.stdout + p.stderr
 
 
 @pytest.mark.parametrize("command", ["batch", "cubes"])
@@ -206,7 +210,7 @@ def test_ctrl_c_closes_the_local_cluster(tmp_path, command):
                          stderr=subprocess.PIPE, text=True, start_new_session=True)
     while "workers" not in p.stdout.readline():  # the cluster is up
         assert p.poll() is None, p.stderr.read()
-    time.sleep(1.0)
+    time.sleep(0.5)
     workers = psutil.Process(p.pid).children(recursive=True)
     os.killpg(p.pid, signal.SIGINT)
     out, err = p.communicate(timeout=120)
