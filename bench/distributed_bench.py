@@ -13,12 +13,17 @@ decided by cube_and_conquer with a proof on the N-worker cluster, best of --repe
 the single solver with a proof, best of as many (target at most 0.7x); the combined proof is
 checked, and the cubes and how the work spread over the workers are shown.
 
-Timings on a shared machine are noisy: the load average is printed before and after.
+Timings on a shared machine are noisy: the load average is printed before and after, and the
+batch is also measured in processor time (this process, which holds the local scheduler, and every
+cluster process), which other users' load does not inflate: the processor time beyond the loop's,
+per formula, and the share of N x wall the workers got the processor for.
 """
 from __future__ import annotations
 
 import argparse
 import os
+
+import psutil
 import sys
 import tempfile
 import time
@@ -33,16 +38,28 @@ def load() -> str:
     return " ".join(f"{x:.1f}" for x in os.getloadavg())
 
 
-def one_process(files: list[str]) -> tuple[float, dict[str, float]]:
-    """Wall time of reading and solving each file in turn here, and each file's time."""
+def cpu(processes: list[psutil.Process]) -> float:
+    total = 0.0
+    for p in processes:
+        try:
+            t = p.cpu_times()
+            total += t.user + t.system
+        except psutil.NoSuchProcess:
+            pass
+    return total
+
+
+def one_process(files: list[str]) -> tuple[float, float, dict[str, float]]:
+    """Wall and processor time of reading and solving each file in turn here, and each file's
+    (best) time."""
     each: dict[str, float] = {}
-    t0 = time.perf_counter()
+    t0, c0 = time.perf_counter(), time.process_time()
     for f in files:
         t = time.perf_counter()
         with Solver(CNF.from_file(f)) as s:
             s.solve()
         each[f] = min(each.get(f, float("inf")), time.perf_counter() - t)
-    return time.perf_counter() - t0, each
+    return time.perf_counter() - t0, time.process_time() - c0, each
 
 
 def batch(files: list[str], client, expected: dict[str, str]) -> float:
@@ -68,23 +85,31 @@ def main(argv=None) -> None:
     files = [str(BENCH / "cnf" / r["file"]) for r in rows] * args.rounds
     print(f"{os.cpu_count()} cores, N = {n} workers; load average {load()}")
 
-    one, each = one_process(files)
+    one, one_cpu, each = one_process(files)
     solve_total = sum(each[f] for f in files)
     print(f"\nbatch of {len(files)} formulas ({len(rows)} instances x {args.rounds})")
-    print(f"  one process:        {one:7.2f}s  {len(files) / one:7.1f} formulas/s  (reading and solving {solve_total:.2f}s)")
+    print(f"  one process:        {one:7.2f}s  {len(files) / one:7.1f} formulas/s  (reading and solving {solve_total:.2f}s, "
+          f"processor {one_cpu:.2f}s)")
     for k in sorted({1, n}):
         t = time.perf_counter()
         client = local_client(k)
         started = time.perf_counter() - t
         try:
             batch(files[: 2 * k], client, expected)  # the workers import norvane once
+            procs = [psutil.Process(), *psutil.Process().children(recursive=True)]
+            workers = [psutil.Process(pid) for pid in client.run(os.getpid).values()]
+            c0, w0 = cpu(procs), cpu(workers)
             wall = batch(files, client, expected)
+            c1, w1 = cpu(procs), cpu(workers)
         finally:
             close_client(client)
         overhead = (k * wall - solve_total) / len(files)
+        cpu_overhead = (c1 - c0 - one_cpu) / len(files)
         print(f"  {k} worker process{'es' if k > 1 else '':2}: {wall:7.2f}s  {len(files) / wall:7.1f} formulas/s  "
               f"throughput {one / wall:4.2f}x one process (target {0.8 * k:.1f}x)  "
               f"overhead {1000 * overhead:5.1f} ms/formula (target < 20)  [cluster start {started:.1f}s]")
+        print(f"    processor: {c1 - c0:.2f}s in all, {1000 * cpu_overhead:.1f} ms/formula beyond the loop's; "
+              f"the workers ran {100 * (w1 - w0) / (k * wall):.0f}% of {k} x wall")
 
     hard = [f for f in dict.fromkeys(files) if expected[os.path.basename(f)] == "UNSAT" and each[f] > args.hard]
     print(f"\ncube and conquer on {len(hard)} UNSAT instances over {args.hard:g}s alone, {n} workers, "

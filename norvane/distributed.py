@@ -191,7 +191,26 @@ def close_client(c: Client, wait: float = 10.0) -> None:
     except Exception:  # noqa: BLE001 - the cluster may already be gone; closing is all that is left
         pass
     finally:
-        c.close()
+        # A close cut short by Ctrl-C leaves the cluster half shut and the interpreter hanging
+        # at exit: the interruption waits until the close is done.
+        with _sigint_deferred():
+            c.close()
+
+
+@contextmanager
+def _sigint_deferred() -> Iterator[None]:
+    """Ctrl-C inside the block raises KeyboardInterrupt only when the block is done."""
+    if threading.current_thread() is not threading.main_thread():
+        yield
+        return
+    seen: list[int] = []
+    old = signal.signal(signal.SIGINT, lambda signum, frame: seen.append(signum))
+    try:
+        yield
+    finally:
+        signal.signal(signal.SIGINT, old)
+    if seen:
+        raise KeyboardInterrupt
 
 
 def _check_time_limit(time_limit: float | None) -> None:
