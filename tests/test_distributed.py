@@ -52,8 +52,8 @@ def test_solve_many(client, tmp_path):
     bench = [r for r in bench_instances() if int(r["vars"]) <= 200][:25]
     bad = tmp_path / "bad.cnf"
     bad.write_text("p cnf 2 1\n1 x 0\n")
-    formulas = [*small, *(BENCH / "cnf" / r["file"] for r in bench), tmp_path / "missing.cnf", bad, php(tmp_path, 11)]
-    results = list(solve_many(formulas, client=client, proof_dir=tmp_path / "proofs", check=True, time_limit=3))
+    formulas = [*small, *(BENCH / "cnf" / r["file"] for r in bench), tmp_path / "missing.cnf", bad]
+    results = list(solve_many(formulas, client=client, proof_dir=tmp_path / "proofs", check=True))
     assert sorted(r.position for r in results) == list(range(len(formulas)))
     for r in results:
         f = formulas[r.position]
@@ -69,11 +69,17 @@ def test_solve_many(client, tmp_path):
             assert dimacs_satisfies(f, r.model) and r.proof is None
         else:
             assert r.check.ok and check_proof(f, r.proof).ok and Path(r.proof).parent == tmp_path / "proofs"
-    *_, missing, malformed, hard = sorted(results, key=lambda r: r.position)
+    *_, missing, malformed = sorted(results, key=lambda r: r.position)
     assert missing.status == "FAILED" and missing.error == "cannot read file: No such file or directory"
     assert malformed.status == "FAILED" and malformed.error == f"{bad}:2:3: expected a literal (a decimal integer), found 'x'"
-    assert hard.status == "UNKNOWN" and hard.proof is None and not list(tmp_path.glob("proofs/php10*"))
+    hard, = solve_many([php(tmp_path, 11)], client=client, proof_dir=tmp_path / "proofs", time_limit=1)
+    assert hard.status == "UNKNOWN" and hard.proof is None and not list(tmp_path.glob("proofs/php11*"))
     assert not list(tmp_path.glob("proofs/.*"))  # no temporary proof left behind
+    # a worker that does not find the file the caller saw says so; then it is sent the bytes
+    from norvane.distributed import UNREACHABLE, _solve_task, _source, _with_data
+    src = _source(formulas[len(small)] if bench else php(tmp_path, 3), "t")._replace(mtime_ns=1)
+    assert _solve_task(0, "f", src, None, {}, None, None, "text", False) == UNREACHABLE
+    assert _solve_task(0, "f", _with_data(src), None, {}, None, None, "text", False).sat is not None
     # a formula whose worker dies, also when it is tried again elsewhere, comes back failed
     bomb, = solve_many([Bomb([[1]])], client=client)
     assert bomb.status == "FAILED" and bomb.error.startswith("its worker died while solving it, also when retried")
