@@ -130,11 +130,16 @@ class CubeResult(NamedTuple):
 def local_client(workers: int | None = None) -> Client:
     """A `Client` of a new `LocalCluster` on this machine: `workers` single-threaded worker
     processes (one per core by default), a task retried once when its worker dies, no
-    dashboard.  Closing the client closes the cluster."""
-    n = workers or os.cpu_count() or 1
+    dashboard.  Closing the client closes the cluster (`close_client` first lets the workers
+    stop what was cancelled)."""
+    n = workers if workers is not None else os.cpu_count() or 1
     if n < 1:
         raise ValueError(f"workers must be at least 1, not {n}")
-    with dask.config.set({"distributed.scheduler.allowed-failures": 1}), _sigint_ignored():
+    # One task at a time on each worker (none queued behind it): the scheduler counts a worker's
+    # death against every task assigned to it, so a queued formula would be blamed, and failed
+    # on a second death, for a neighbour's fault.
+    config = {"distributed.scheduler.allowed-failures": 1, "distributed.scheduler.worker-saturation": 1.0}
+    with dask.config.set(config), _sigint_ignored():
         # No dashboard; the scheduler's small HTTP service on a free port rather than on the
         # dashboard's usual one, which another cluster may hold.
         return Client(n_workers=n, threads_per_worker=1, processes=True, dashboard_address=None,

@@ -134,7 +134,8 @@ def test_worker_killed_in_the_middle_of_a_batch(tmp_path):
     from dask.distributed import Client
 
     from norvane.distributed import solve_many
-    env = {**os.environ, "DASK_DISTRIBUTED__SCHEDULER__ALLOWED_FAILURES": "1"}
+    env = {**os.environ, "DASK_DISTRIBUTED__SCHEDULER__ALLOWED_FAILURES": "1",
+           "DASK_DISTRIBUTED__SCHEDULER__WORKER_SATURATION": "1.0"}
     where = tmp_path / "scheduler.json"
     dask = [sys.executable, "-m", "dask"]
     procs = [subprocess.Popen([*dask, "scheduler", "--port", "0", "--no-dashboard", "--scheduler-file", where],
@@ -179,31 +180,33 @@ def test_worker_killed_in_the_middle_of_a_batch(tmp_path):
     assert next(r for r in results if r.position == 0).worker not in (None, *killed)
 
 
-def test_batch_command(client, tmp_path):
+def test_batch_command(client, tmp_path, capsys):
     """Exit 0 when every formula is answered (and, with --check, every proof verified), 1
-    otherwise; one JSON line per formula."""
+    otherwise; one JSON line per formula.  On the test's cluster in this process, and once as a
+    command with its own local cluster."""
+    from norvane.cli import main
     queens = Path(__file__).parents[1] / "norvane/examples/queens8.cnf"
     files = [queens, php(tmp_path, 6), php(tmp_path, 11), tmp_path / "missing.cnf"]
+    out = tmp_path / "out.jsonl"
 
-    def batch(*args):
-        out = tmp_path / "out.jsonl"
-        p = subprocess.run([sys.executable, "-m", "norvane", "batch", *map(str, args), "--out", str(out)],
-                           capture_output=True, text=True, timeout=300)
-        assert "Traceback" not in p.stderr
-        return p, {Path(r["file"]).name: r for r in map(json.loads, out.read_text().splitlines())}
+    def lines():
+        return {Path(r["file"]).name: r for r in map(json.loads, out.read_text().splitlines())}
 
-    p, lines = batch(*files[:2], "--check", "--workers", "1")  # the embedded default
-    assert p.returncode == 0, p.stdout + p.stderr
-    assert lines["queens8.cnf"]["answer"] == "SATISFIABLE" and lines["php6.cnf"]["check"]["ok"]
+    p = subprocess.run([sys.executable, "-m", "norvane", "batch", *map(str, files[:2]), "--check", "--workers", "1",
+                        "--out", str(out)], capture_output=True, text=True, timeout=300)
+    assert p.returncode == 0 and "Traceback" not in p.stderr, p.stdout + p.stderr
+    assert lines()["queens8.cnf"]["answer"] == "SATISFIABLE" and lines()["php6.cnf"]["check"]["ok"]
     assert re.search(r"UNSATISFIABLE +1 ", p.stdout) and "2 of 2 formulas" in p.stdout
-    p, lines = batch(*files, "--scheduler", client.scheduler.address, "--time-limit", "2")
-    assert p.returncode == 1, p.stdout + p.stderr
-    assert [lines[f.name]["answer"] for f in files] == ["SATISFIABLE", "UNSATISFIABLE", "UNKNOWN", "FAILED"]
-    assert lines["missing.cnf"]["error"] == "cannot read file: No such file or directory"
-    p = subprocess.run([sys.executable, "-m", "norvane", "solve", str(php(tmp_path, 8)), "--cubes", "2", "--scheduler",
-                        client.scheduler.address, "--proof", str(tmp_path / "p.drat"), "--check"],
-                       capture_output=True, text=True, timeout=300)
-    assert p.returncode == 20 and "s UNSATISFIABLE" in p.stdout and "c cubes " in p.stdout, p.stdout + p.stderr
+    address = client.scheduler.address
+    assert main(["batch", *map(str, files), "--scheduler", address, "--time-limit", "2", "--out", str(out)]) == 1
+    assert [lines()[f.name]["answer"] for f in files] == ["SATISFIABLE", "UNSATISFIABLE", "UNKNOWN", "FAILED"]
+    assert lines()["missing.cnf"]["error"] == "cannot read file: No such file or directory"
+    capsys.readouterr()
+    proof = tmp_path / "p.drat"
+    assert main(["solve", str(php(tmp_path, 8)), "--cubes", "2", "--scheduler", address, "--proof", str(proof),
+                 "--check"]) == 20
+    printed = capsys.readouterr().out
+    assert "s UNSATISFIABLE" in printed and "c cubes " in printed and check_proof(CNF.from_file(tmp_path / "php8.cnf"), proof).ok
 
 
 @pytest.mark.parametrize("command", ["batch", "cubes"])
