@@ -213,11 +213,12 @@ def test_batch_command(client, tmp_path, capsys):
 def test_ctrl_c_closes_the_local_cluster(tmp_path, command):
     """Ctrl-C at a terminal (SIGINT to the process group): exit 130, no traceback, no worker left."""
     psutil = pytest.importorskip("psutil")
-    hard = [str(php(tmp_path, 11))]
-    args = ["batch", *hard, hard[0]] if command == "batch" else ["solve", *hard, "--cubes", "3"]
+    hard, easy, jsonl = str(php(tmp_path, 11)), str(php(tmp_path, 3)), tmp_path / "out.jsonl"
+    args = ["batch", hard, easy, "--out", str(jsonl)] if command == "batch" else ["solve", hard, "--cubes", "3"]
     p = subprocess.Popen([sys.executable, "-m", "norvane", *args, "--workers", "2"], stdout=subprocess.PIPE,
                          stderr=subprocess.PIPE, text=True, start_new_session=True)
-    while "workers" not in p.stdout.readline():  # the cluster is up
+    wait_for = "php3.cnf" if command == "batch" else "workers"  # the easy one answered; the cluster is up
+    while wait_for not in p.stdout.readline():
         assert p.poll() is None, p.stderr.read()
     time.sleep(0.5)
     workers = psutil.Process(p.pid).children(recursive=True)
@@ -225,6 +226,8 @@ def test_ctrl_c_closes_the_local_cluster(tmp_path, command):
     out, err = p.communicate(timeout=120)
     assert p.returncode == 130 and "Traceback" not in err, err
     assert psutil.wait_procs(workers, timeout=60)[1] == []
+    if command == "batch":  # what finished before is kept
+        assert [json.loads(line)["answer"] for line in jsonl.read_text().splitlines()] == ["UNSATISFIABLE"]
 
 
 def test_without_dask_the_error_names_the_extra(tmp_path):
