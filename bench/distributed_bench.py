@@ -11,7 +11,10 @@ under 20 ms).  Cluster start-up is left out (a cluster serves many batches).
 Cube and conquer: the set's UNSAT instances that take the single solver over --hard seconds, each
 decided by cube_and_conquer with a proof on the N-worker cluster, best of --repeat runs, against
 the single solver with a proof, best of as many (target at most 0.7x); the combined proof is
-checked, and the cubes and how the work spread over the workers are shown.
+checked, and the cubes and how the work spread over the workers are shown.  In processor time as
+well: the single solver's, the cube work summed over the workers, and the longest path (this
+process's first search, split and proof assembly, plus the busiest worker), which is the wall
+time a machine with N free cores would see.
 
 Timings on a shared machine are noisy: the load average is printed before and after, and the
 batch is also measured in processor time (this process, which holds the local scheduler, and every
@@ -22,11 +25,11 @@ from __future__ import annotations
 
 import argparse
 import os
-
-import psutil
 import sys
 import tempfile
 import time
+
+import psutil
 
 from common import BENCH, instances
 
@@ -118,31 +121,37 @@ def main(argv=None) -> None:
     tmp = tempfile.mkdtemp(prefix="norvane-cc-")
     try:
         cube_and_conquer(CNF.from_file(hard[0]) if hard else CNF([[1]]), client=client, cubes=1)  # warm up
+        workers = {a: psutil.Process(pid) for a, pid in client.run(os.getpid).items()}
+        me = psutil.Process()
         for f in hard:
             cnf = CNF.from_file(f)
-            single = float("inf")
+            single, single_cpu = float("inf"), float("inf")
             for _ in range(args.repeat):
-                t = time.perf_counter()
+                t, c = time.perf_counter(), time.process_time()
                 with Solver(cnf, proof=os.path.join(tmp, "single.drat")) as s:
                     assert s.solve() is False
-                single = min(single, time.perf_counter() - t)
-            best, res = float("inf"), None
+                single, single_cpu = min(single, time.perf_counter() - t), min(single_cpu, time.process_time() - c)
+            best, res, path_cpu, work_cpu, spread = float("inf"), None, 0.0, 0.0, {}
             for _ in range(args.repeat):
-                t = time.perf_counter()
+                before = {a: cpu([p]) for a, p in workers.items()}
+                t, c = time.perf_counter(), cpu([me])
                 r = cube_and_conquer(f, client=client, proof=os.path.join(tmp, "cc.drat"))
-                wall = time.perf_counter() - t
+                wall, mine = time.perf_counter() - t, cpu([me]) - c
                 assert r.sat is False, r.error
                 if wall < best:
-                    best, res = wall, r
+                    used = {a: cpu([p]) - before[a] for a, p in workers.items()}
+                    best, res, spread = wall, r, used
+                    path_cpu, work_cpu = mine + max(used.values()), sum(used.values())
             assert res is not None
             ok = check_proof(cnf, os.path.join(tmp, "cc.drat")).ok
-            work = sum(secs for _, secs in res.workers.values())
             print(f"  {os.path.basename(f):22} single {single:5.2f}s  cubes {best:5.2f}s = {best / single:4.2f}x "
                   f"(target 0.7x)  proof {'accepted' if ok else 'REJECTED'}")
+            print(f"    processor: single {single_cpu:.2f}s, cube work {work_cpu:.2f}s = {work_cpu / single_cpu:.2f}x, "
+                  f"longest path {path_cpu:.2f}s = {path_cpu / single_cpu:.2f}x")
             print(f"    {res.cubes} cubes at depth {res.depth} (+{res.by_propagation} leaves refuted by propagation), "
-                  f"{res.refuted} refuted, {res.pruned} pruned; cube work {work:.2f}s = {work / single:.2f}x single")
+                  f"{res.refuted} refuted, {res.pruned} pruned")
             for w, (k, secs) in sorted(res.workers.items()):
-                print(f"    worker {w}: {k} cubes, {secs:.2f}s")
+                print(f"    worker {w}: {k} cubes, {secs:.2f}s ({spread.get(w, 0.0):.2f}s processor)")
     finally:
         close_client(client)
     print(f"\nload average {load()}")
