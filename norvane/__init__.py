@@ -11,8 +11,9 @@ preprocessing and a threaded portfolio, over signed DIMACS literals.
 
 Modules: `norvane.pipeline` (solve: preprocessing, portfolio, reconstruction in one call),
 `norvane.cnf` (formulas, DIMACS files), `norvane.solver` (Solver), `norvane.proof` (check_proof),
-`norvane.preprocess`, `norvane.portfolio`, `norvane.cli` (the `norvane` command).
-The native engine underneath is `norvane_native` (internal literals).
+`norvane.preprocess`, `norvane.portfolio`, `norvane.cli` (the `norvane` command), and
+`norvane.distributed` (batches and cube and conquer on Dask, imported on its own: it needs the
+`distributed` extra).  The native engine underneath is `norvane_native` (internal literals).
 """
 from __future__ import annotations
 
