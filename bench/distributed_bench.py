@@ -19,7 +19,8 @@ time a machine with N free cores would see.
 Timings on a shared machine are noisy: the load average is printed before and after, and the
 batch is also measured in processor time (this process, which holds the local scheduler, and every
 cluster process), which other users' load does not inflate: the processor time beyond the loop's,
-per formula, and the share of N x wall the workers got the processor for.
+per formula, the part of it that is per task (leaving out the idle cluster's upkeep over the wall
+time, measured beforehand), and the share of N x wall the workers got the processor for.
 """
 from __future__ import annotations
 
@@ -101,6 +102,9 @@ def main(argv=None) -> None:
             batch(files[: 2 * k], client, expected)  # the workers import norvane once
             procs = [psutil.Process(), *psutil.Process().children(recursive=True)]
             workers = [psutil.Process(pid) for pid in client.run(os.getpid).values()]
+            c0 = cpu(procs)
+            time.sleep(3.0)  # the idle cluster's own upkeep (heartbeats, monitors), per second
+            idle = (cpu(procs) - c0) / 3.0
             c0, w0 = cpu(procs), cpu(workers)
             wall = batch(files, client, expected)
             c1, w1 = cpu(procs), cpu(workers)
@@ -108,11 +112,13 @@ def main(argv=None) -> None:
             close_client(client)
         overhead = (k * wall - solve_total) / len(files)
         cpu_overhead = (c1 - c0 - one_cpu) / len(files)
+        per_task = (c1 - c0 - one_cpu - idle * wall) / len(files)
         print(f"  {k} worker process{'es' if k > 1 else '':2}: {wall:7.2f}s  {len(files) / wall:7.1f} formulas/s  "
               f"throughput {one / wall:4.2f}x one process (target {0.8 * k:.1f}x)  "
               f"overhead {1000 * overhead:5.1f} ms/formula (target < 20)  [cluster start {started:.1f}s]")
-        print(f"    processor: {c1 - c0:.2f}s in all, {1000 * cpu_overhead:.1f} ms/formula beyond the loop's; "
-              f"the workers ran {100 * (w1 - w0) / (k * wall):.0f}% of {k} x wall")
+        print(f"    processor: {c1 - c0:.2f}s in all, {1000 * cpu_overhead:.1f} ms/formula beyond the loop's, "
+              f"{1000 * per_task:.1f} ms of it per task (the rest is the cluster's upkeep, {1000 * idle:.0f} ms/s "
+              f"idle, over the wall time); the workers ran {100 * (w1 - w0) / (k * wall):.0f}% of {k} x wall")
 
     hard = [f for f in dict.fromkeys(files) if expected[os.path.basename(f)] == "UNSAT" and each[f] > args.hard]
     print(f"\ncube and conquer on {len(hard)} UNSAT instances over {args.hard:g}s alone, {n} workers, "

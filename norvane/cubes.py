@@ -84,10 +84,18 @@ class Split:
 
     @classmethod
     def build(cls, cnf: CNF, propagate: Callable[[list[int]], tuple[bool, list[int]]], depth: int,
-              candidates: int = CANDIDATES, budget: float | None = None) -> Split:
+              candidates: int = CANDIDATES, budget: float | None = None,
+              count: Callable[[list[int]], tuple[bool, int]] | None = None) -> Split:
         """Split to `depth` branchings below the root.  `propagate(cube)` is unit propagation
-        over the formula (and any clauses it implies): (ok, literals made true).  Past `budget`
-        seconds of lookahead, the best-ranked free variable is taken without trying it."""
+        over the formula (and any clauses it implies): (ok, literals made true); `count(cube)`,
+        if given, the same with only the number of literals (the lookahead tries many
+        candidates and needs no more).  Past `budget` seconds of lookahead, the best-ranked free
+        variable is taken without trying it."""
+        if count is None:
+            def count(cube: list[int]) -> tuple[bool, int]:
+                ok, implied = propagate(cube)
+                return ok, len(implied)
+
         tree = cls()
         tree.depth = depth
         rank = constrained_variables(cnf)
@@ -103,7 +111,7 @@ class Split:
                 tree._make_leaf(node)
                 continue
             wide = candidates if end is None or time.monotonic() < end else 1
-            var, refuted = _choose(node.cube, implied, rank, propagate, wide)
+            var, refuted = _choose(node.cube, implied, rank, count, wide)
             if var == 0:  # every ranked variable is assigned: solve the cube as it is
                 tree._make_leaf(node)
                 continue
@@ -242,7 +250,7 @@ def constrained_variables(cnf: CNF) -> list[int]:
     return sorted(weight, key=lambda v: (-weight[v], v))
 
 
-def _choose(cube: list[int], implied: list[int], rank: list[int], propagate: Callable[[list[int]], tuple[bool, list[int]]],
+def _choose(cube: list[int], implied: list[int], rank: list[int], count: Callable[[list[int]], tuple[bool, int]],
             wide: int) -> tuple[int, set[int]]:
     """The branching variable for `cube` and the sides of it that propagation refutes.
     Returns (0, set()) when every ranked variable is assigned."""
@@ -255,14 +263,14 @@ def _choose(cube: list[int], implied: list[int], rank: list[int], propagate: Cal
         if tried >= wide and best != 0:
             break
         tried += 1
-        ok_pos, pos = propagate([*cube, v])
-        ok_neg, neg = propagate([*cube, -v])
-        if (ok_pos and len(pos) == base) or (ok_neg and len(neg) == base):
+        ok_pos, pos = count([*cube, v])
+        ok_neg, neg = count([*cube, -v])
+        if (ok_pos and pos == base) or (ok_neg and neg == base):
             continue  # fixed at the top level (propagation does not list those)
         refuted = ({v} if not ok_pos else set()) | ({-v} if not ok_neg else set())
         if refuted:
             return v, refuted
-        score = (len(pos) - base + 1) * (len(neg) - base + 1)
+        score = (pos - base + 1) * (neg - base + 1)
         if best == 0 or score > best_score:
             best, best_score = v, score
     return best, set()

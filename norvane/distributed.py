@@ -688,7 +688,13 @@ class _CubeRun:
                 if depth is None:
                     depth = auto_depth(len(c.scheduler_info().get("workers", {})) or 1)
                 budget = None if self.end is None else 0.1 * (self.left() or 0.0)
-                self.tree = Split.build(self.cnf, s.propagate, depth, budget=budget)
+                engine = s._engine
+
+                def count(cube: list[int]) -> tuple[bool, int]:  # the engine's own literals, counted
+                    ok, implied = engine.propagate([l + l - 2 if l > 0 else -l - l - 1 for l in cube])
+                    return ok, len(implied)
+
+                self.tree = Split.build(self.cnf, s.propagate, depth, budget=budget, count=count)
                 s.close()
                 self.write_head()
                 return self.conquer(c)
