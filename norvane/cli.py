@@ -263,6 +263,8 @@ class Progress:
         self.stop = threading.Event()
         self.thread: threading.Thread | None = None
         if self.live:
+            if text:
+                self._paint()  # shown at once, not only at the first tick
             self.thread = threading.Thread(target=self._tick, daemon=True)
             self.thread.start()
 

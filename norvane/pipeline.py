@@ -256,6 +256,9 @@ def solve(formula: CNF | PathLike | Iterable[Sequence[int]], *, time_limit: floa
             pre_stats = {**pre.stats, "rounds": pre.settings["rounds"]}
             times["preprocess"] = time.monotonic() - t1
         t2 = time.monotonic()
+        sat: bool | None
+        model: list[int] | None
+        stats: dict[str, int]
         if pre is not None and pre.unsat:
             sat, model, worker, stats = False, None, -1, {}
         else:
