@@ -1,3 +1,5 @@
+"""Helpers shared by the test files: formulas, brute force, proof steps and their DRAT encodings,
+benchmark instances, the notes conversion errors carry."""
 import itertools
 import lzma
 import os
@@ -12,16 +14,21 @@ import norvane_native as nn
 
 # The shared instance set beside the checkout, or NORVANE_BENCH (as for bench/).
 BENCH = Path(os.environ.get("NORVANE_BENCH", Path(__file__).resolve().parents[2] / "shared" / "bench"))
+RANGE = "out of range integral type conversion attempted"
+# The solver's eleven counters.
+STATS = ["decisions", "propagations", "conflicts", "learned", "learned_lits", "minimized_lits", "restarts",
+         "blocked_restarts", "reductions", "deleted", "max_trail"]
 
 
-def panic_type():
-    """The module's PanicException class."""
-    return nn.PanicException
+def stats(s):
+    return [getattr(s, k) for k in STATS]
 
 
 def satisfies(clauses, model):
-    """Does a model (list of bools by variable) satisfy clauses of internal literals?"""
-    return all(any(model[l >> 1] != bool(l & 1) for l in c) for c in clauses)
+    """Does a model (bools by variable) satisfy clauses of internal literals?  A variable beyond the
+    model satisfies nothing."""
+    n = len(model)
+    return all(any((l >> 1) < n and model[l >> 1] != bool(l & 1) for l in c) for c in clauses)
 
 
 def random_formula(rng: random.Random, nvars, nclauses, minlen=1, maxlen=3):
@@ -46,18 +53,13 @@ def dimacs_satisfies(clauses, model):
 
 
 def brute_force_sat(nvars, clauses):
-    for bits in itertools.product([False, True], repeat=nvars):
-        if satisfies(clauses, bits):
-            return True
-    return False
+    n = max([nvars] + [(l >> 1) + 1 for c in clauses for l in c])
+    return any(satisfies(clauses, bits) for bits in itertools.product([False, True], repeat=n))
 
 
 def random_cnf(rng: random.Random, nvars, nclauses, maxlen=4, allow_empty=False, minlen=1):
-    out = []
-    for _ in range(nclauses):
-        k = rng.randint(0 if allow_empty else minlen, maxlen)
-        out.append([rng.randrange(2 * nvars) for _ in range(k)])
-    return out
+    return [[rng.randrange(2 * nvars) for _ in range(rng.randint(0 if allow_empty else minlen, maxlen))]
+            for _ in range(nclauses)]
 
 
 # (name, default) of the Solver's 21 constructor parameters, in declaration order; a portfolio
@@ -83,6 +85,15 @@ def pigeonhole_dimacs(holes):
     """pigeonhole(holes) with signed DIMACS literals."""
     nvars, cls = pigeonhole(holes)
     return nvars, [[nn.to_dimacs(l) for l in c] for c in cls]
+
+
+def solver(nvars, clauses, proof=True, **opts):
+    s = nn.Solver(nvars, **opts)
+    if proof:
+        s.enable_proof()
+    for c in clauses:
+        s.add_clause(c)
+    return s
 
 
 def assert_lock_released(call):
@@ -116,85 +127,6 @@ def to_steps(proof_pairs):
     return [(k == "d", [nn.from_dimacs(d) for d in lits]) for k, lits in proof_pairs]
 
 
-def drat_steps(data: bytes, binary: bool):
-    """A DRAT proof file's content, text or binary, as check_proof steps of internal literals."""
-    steps = []
-    if binary:
-        i = 0
-        while i < len(data):
-            kind, lits, i = data[i], [], i + 1
-            while True:
-                u = shift = 0
-                while True:
-                    b, i = data[i], i + 1
-                    u |= (b & 0x7F) << shift
-                    shift += 7
-                    if b < 0x80:
-                        break
-                if u == 0:
-                    break
-                lits.append(u - 2)
-            steps.append((kind == ord("d"), lits))
-        return steps
-    for line in data.decode().splitlines():
-        toks = line.split()
-        deletion = toks[:1] == ["d"]
-        nums = [int(t) for t in toks[deletion:]]
-        assert nums[-1] == 0 and 0 not in nums[:-1], line
-        steps.append((deletion, [nn.from_dimacs(d) for d in nums[:-1]]))
-    return steps
-
-
-def read_dimacs_xz(path):
-    """(nvars, clauses of internal literals) of an xz-compressed DIMACS file, read by the engine's
-    reader (as the package reads files)."""
-    db = nn.ClauseDb()
-    db.parse_dimacs(lzma.decompress(Path(path).read_bytes()), name=str(path))
-    return db.num_vars, db.clauses()
-
-
-def reference_dimacs_xz(path):
-    """The same by a plain independent parse: only the oracle of the reader's own test."""
-    nvars, clauses, cur = 0, [], []
-    for line in lzma.open(path, "rt"):
-        if line.startswith("p"):
-            nvars = int(line.split()[2])
-        elif not line.startswith(("c", "%")):
-            for d in map(int, line.split()):
-                if d:
-                    cur.append(nn.from_dimacs(d))
-                else:
-                    clauses.append(cur)
-                    cur = []
-    return nvars, clauses
-
-
-def bench_instances():
-    manifest = BENCH / "MANIFEST.tsv"
-    if not manifest.exists():
-        return []
-    rows = manifest.read_text().splitlines()[1:]
-    return [dict(zip(["file", "family", "vars", "clauses", "expected"], r.split("\t")[:5])) for r in rows]
-
-
-# Conversion errors get a note naming the parameter where the interpreter has
-# BaseException.add_note (3.11 and newer); elsewhere the note is skipped.
-HAS_NOTES = hasattr(BaseException, "add_note")
-
-
-def notes(exc):
-    return list(getattr(exc, "__notes__", []))
-
-
-def expect_notes(expected):
-    return list(expected) if HAS_NOTES else []
-
-
-@pytest.fixture
-def panic():
-    return panic_type()
-
-
 def drat_text(steps):
     """check_proof steps (is_deletion, internal literals) -> text DRAT bytes."""
     return b"".join((b"d " if d else b"") + b"".join(b"%d " % nn.to_dimacs(l) for l in lits) + b"0\n"
@@ -214,3 +146,47 @@ def drat_binary(steps):
             out.append(u)
         out.append(0)
     return bytes(out)
+
+
+def bench_instances():
+    manifest = BENCH / "MANIFEST.tsv"
+    rows = manifest.read_text().splitlines()[1:] if manifest.exists() else []
+    return {r.split("\t")[0]: dict(zip(["file", "family", "vars", "clauses", "expected"], r.split("\t")[:5]))
+            for r in rows}
+
+
+def bench(file):
+    """(nvars, clauses) of a benchmark instance, read by ClauseDb (duplicate literals collapse,
+    tautologies go); skips the test when the instance set is not there."""
+    path = BENCH / "cnf" / file
+    if not path.exists():
+        pytest.skip("benchmark instances not available")
+    db = nn.ClauseDb()
+    db.parse_dimacs(lzma.open(path).read(), name=file)
+    return db.num_vars, db.clauses()
+
+
+# Conversion errors get a note naming the parameter where the interpreter has
+# BaseException.add_note (3.11 and newer); elsewhere the note is skipped.
+HAS_NOTES = hasattr(BaseException, "add_note")
+
+
+def notes(exc):
+    return list(getattr(exc, "__notes__", []))
+
+
+def expect_notes(expected):
+    return list(expected) if HAS_NOTES else []
+
+
+def raises(exc, call, message=None, note=None):
+    """call() raises exactly `exc` (with `message` and the note for parameter `note`, when given);
+    returns the exception."""
+    with pytest.raises(exc) as e:
+        call()
+    assert type(e.value) is exc, e.value
+    if message is not None:
+        assert str(e.value) == message
+    if note is not None:
+        assert notes(e.value) == expect_notes([f"while processing '{note}'"] if note else [])
+    return e.value

@@ -1,9 +1,6 @@
 """End-to-end runs of the `norvane` command (python -m norvane): answers, exit codes, files,
 bad input, piped input, the preprocessing map, interruption."""
-import bz2
-import gzip
 import json
-import lzma
 import os
 import pty
 import signal
@@ -78,23 +75,10 @@ def test_unsat_proof_written_and_checked(extra, tmp_path):
         lines = proof.read_text().splitlines()
         assert lines[-1] == "0" and all(l.endswith(" 0") or l in ("0", "d 0") for l in lines)
     c = norvane_cmd("check", PIGEONS, proof)
-    assert c.returncode == 0 and "s VERIFIED" in c.stdout
-    assert leftovers(tmp_path) == []
-
-
-def test_check_rejects_a_broken_proof(tmp_path):
-    proof = tmp_path / "bad.drat"
+    assert c.returncode == 0 and "s VERIFIED" in c.stdout and leftovers(tmp_path) == []
     proof.write_text("1 0\n0\n")
     c = norvane_cmd("check", PIGEONS, proof)
     assert c.returncode == 1 and "s NOT VERIFIED" in c.stdout and "failed at step 1" in c.stdout
-
-
-@pytest.mark.parametrize("opener,suffix", [(gzip.open, ".gz"), (lzma.open, ".xz"), (bz2.open, ".bz2")])
-def test_compressed_input(opener, suffix, tmp_path):
-    path = tmp_path / ("q.cnf" + suffix)
-    with opener(path, "wb") as f:
-        f.write(QUEENS.read_bytes())
-    assert norvane_cmd("solve", path, "-q").returncode == 10
 
 
 @pytest.mark.parametrize("args", [["solve", "-"], ["solve"]])
@@ -155,8 +139,6 @@ def test_proof_file_rules(tmp_path):
 
 @pytest.mark.parametrize("args,message", [
     (["solve", PIGEONS, "--time-limit", "nan"], "--time-limit: 'nan' is not a finite number"),
-    (["solve", PIGEONS, "--time-limit", "inf"], "--time-limit: 'inf' is not a finite number"),
-    (["solve", PIGEONS, "--time-limit", "-1"], "--time-limit: '-1' is not a finite number"),
     (["solve", PIGEONS, "--conflicts", "-5"], "--conflicts: '-5' is not a whole number"),
     (["solve", PIGEONS, "--slice", "0"], "--slice: '0' is not a whole number of at least 1"),
     (["solve", PIGEONS, "--portfolio", "100000"], "100000 workers is too many"),
@@ -167,7 +149,6 @@ def test_proof_file_rules(tmp_path):
     (["solve", PIGEONS, "--proof", "-"], "--proof -: standard output is not supported"),
     (["solve", PIGEONS, "--proof", "{tmp}"], "is a directory"),
     (["solve", PIGEONS, "--proof", "{tmp}/missing/p.drat"], "cannot write"),
-    (["solve", PIGEONS, "--stats-json", "{tmp}"], "is a directory"),
     (["preprocess", PIGEONS, "-o", "{tmp}"], "is a directory"),
     (["solve", PIGEONS, "--assume", "1,x"], "--assume: '1,x' is not a list of literals"),
     (["solve", "{tmp}/missing.cnf"], "missing.cnf: cannot read file"),
@@ -182,14 +163,13 @@ def test_bad_option_values(args, message, tmp_path):
 
 @pytest.mark.parametrize("content,message", [
     ("p cnf x 2\n1 0\n", "f.cnf:1:7: expected the variable count of the header, found 'x'"),
-    ("p dnf 2 1\n1 0\n", "f.cnf:1:3: expected 'cnf' after 'p', found 'dnf'"),
     ("c only\n", "f.cnf:2:1: no 'p cnf' header"),
     ("1 2 0\np cnf 2 1\n", "f.cnf:1:1: a clause before the 'p cnf' header"),
     ("p cnf 2 1\n1 3 0\n", "f.cnf:2:3: literal 3 is beyond the header's 2 variables"),
     ("p cnf 2 2\n1 2 0\n-1\n", "f.cnf:3:3: the last clause has no final 0"),
     ("p cnf 20 1\n1_0 0\n", "f.cnf:2:1: expected a literal (a decimal integer), found '1_0'"),
-    ("p cnf 20 1\n--5 0\n", "f.cnf:2:1: expected a literal (a decimal integer), found '--5'"),
     ("p cnf 3000000000 1\n1 0\n", "f.cnf:1:7: the header asks for 3000000000 variables: more than memory holds"),
+    ("p cnf 2147483647 1\n1 0\n", "does not fit in memory"),
 ])
 def test_malformed_input(content, message, tmp_path):
     path = tmp_path / "f.cnf"
@@ -197,13 +177,6 @@ def test_malformed_input(content, message, tmp_path):
     r = norvane_cmd("solve", path)
     assert r.returncode == 2 and r.stdout == ""
     assert r.stderr.count("\n") == 1 and message in r.stderr and "Traceback" not in r.stderr, r.stderr
-
-
-def test_header_beyond_memory(tmp_path):
-    path = tmp_path / "f.cnf"
-    path.write_text("p cnf 2147483647 1\n1 0\n")
-    r = norvane_cmd("solve", path, "-q")
-    assert r.returncode == 2 and "does not fit in memory" in r.stderr and r.stderr.count("\n") == 1
 
 
 def test_preprocess_map_round_trip(tmp_path):

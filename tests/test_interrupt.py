@@ -16,7 +16,7 @@ from pathlib import Path
 import pytest
 
 import norvane_native as nn
-from conftest import SOLVER_PARAMS, pigeonhole, to_steps
+from conftest import SOLVER_PARAMS, pigeonhole, solver, stats, to_steps
 
 TESTS = Path(__file__).resolve().parent
 CONFIG = dict(SOLVER_PARAMS[1:])
@@ -109,18 +109,9 @@ def test_ctrl_c_stops_a_long_call_soon_and_leaves_it_usable(entry):
 # ---------------------------------------------------------------- interrupt() and release_gil
 
 
-def loaded_solver(nvars, clauses, proof=False, **options):
-    s = nn.Solver(nvars, **options)
-    if proof:
-        s.enable_proof()
-    for c in clauses:
-        s.add_clause(c)
-    return s
-
-
 def test_busy_solver_refuses_other_threads_until_interrupted():
     nvars, clauses = pigeonhole(11)
-    s = loaded_solver(nvars, clauses)
+    s = solver(nvars, clauses, proof=False)
     result = []
     worker = threading.Thread(target=lambda: result.append(s.solve(release_gil=True)))
     worker.start()
@@ -153,7 +144,7 @@ def test_busy_solver_refuses_other_threads_until_interrupted():
 
 def test_interrupted_then_finished_proof_checks():
     nvars, clauses = pigeonhole(8)
-    s = loaded_solver(nvars, clauses, proof=True)
+    s = solver(nvars, clauses, proof=True)
     stop = threading.Timer(0.05, s.interrupt)
     stop.start()
     first = s.solve(release_gil=True)  # the timer thread runs meanwhile
@@ -166,12 +157,11 @@ def test_interrupted_then_finished_proof_checks():
 def test_a_stop_request_before_the_search_is_dropped():
     # ... and the search with the lock released is the same search
     nvars, clauses = pigeonhole(6)
-    plain, asked = loaded_solver(nvars, clauses, proof=True), loaded_solver(nvars, clauses, proof=True)
+    plain, asked = solver(nvars, clauses, proof=True), solver(nvars, clauses, proof=True)
     asked.interrupt()
     assert asked.solve(max_conflicts=300, release_gil=True) is plain.solve(max_conflicts=300) is None
     asked.interrupt()
     assert asked.solve(release_gil=True) is plain.solve() is False
-    stats = lambda s: [getattr(s, name) for name in ("conflicts", "decisions", "propagations", "restarts")]
     assert stats(asked) == stats(plain) and asked.proof_steps() == plain.proof_steps()
 
 
@@ -187,7 +177,7 @@ SLOW_PASSES = {
 @pytest.mark.parametrize("options", list(SLOW_PASSES))
 def test_time_limit_holds_inside_long_passes(options):
     nvars, clauses = pigeonhole(11)
-    s = loaded_solver(nvars, clauses, **SLOW_PASSES[options])
+    s = solver(nvars, clauses, proof=False, **SLOW_PASSES[options])
     t = time.perf_counter()
     assert s.solve(seconds=0.3) is None
     assert time.perf_counter() - t < 0.3 + 1.5
@@ -203,7 +193,7 @@ def test_portfolio_budget_without_answer_adds_up_the_workers(nconfigs):
     nvars, clauses = pigeonhole(8)
     configs = [CONFIG, dict(CONFIG, restart="glucose", ccmin="basic", target_phase=False)][:nconfigs]
     res = nn.solve_portfolio(nvars, clauses, configs, want_proof=True, max_conflicts=150)
-    alone = [loaded_solver(nvars, clauses, **c) for c in configs]
+    alone = [solver(nvars, clauses, proof=False, **c) for c in configs]
     assert all(s.solve(max_conflicts=150) is None for s in alone)
     totals = [sum(getattr(s, k) for s in alone) for k in ("conflicts", "decisions", "propagations", "restarts")]
     assert res == (-1, 0, None, [], *totals, [])

@@ -1,9 +1,9 @@
 """Preprocessor beyond the single batch: clauses and freezes after run() over eliminated variables
 (reactivation), Ctrl-C during run(), the proof written to a file, and bulk loading with add_clauses.
 
-The differential part is the batch road of bench/fuzz.py (one code path for the suite and the long
-run): formulas fed in batches with freezes and runs between them, each run's reduced formula solved,
-its model extended and its proof checked against the clauses added so far and brute force.
+The differential part (formulas fed in batches with freezes and runs between them, each reduced formula
+solved, its model extended and its proof checked) is the preprocessor road of bench/fuzz.py, run by
+test_fuzz.py; counter-by-counter agreement with the model is in test_preprocess_reference.py.
 """
 import random
 import signal
@@ -11,24 +11,11 @@ import subprocess
 import sys
 import textwrap
 import time
-from pathlib import Path
 
 import pytest
 
 import norvane_native as nn
-from conftest import expect_notes, notes, pigeonhole, satisfies, to_steps
-
-sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "bench"))
-import fuzz  # noqa: E402
-
-
-@pytest.mark.parametrize("block", range(4))
-def test_batches_against_brute_force(block):
-    bad = []
-    for i in range(block * 600, (block + 1) * 600):
-        _, _, faults, _ = fuzz.run_case(11, i, 16, 16, (0.3, 0.0, 0.0), roads="pre")
-        bad += [(i, f) for f in faults]
-    assert not bad
+from conftest import drat_binary, drat_text, pigeonhole, raises, random_cnf, satisfies, solver, to_steps
 
 
 def eliminated_x0(**kw):
@@ -59,9 +46,7 @@ def test_late_clause_reactivates_an_eliminated_variable(late):
         # the clauses put back are implied by what the checker has seen while it keeps deleted clauses
         assert nn.check_proof(3, original, steps, apply_deletions=False)[0]
     else:
-        s = nn.Solver(p.nvars)
-        for c in p.reduced():
-            s.add_clause(c)
+        s = solver(p.nvars, p.reduced())
         assert s.solve() and satisfies(original, p.reconstruct(s.model))
 
 
@@ -111,22 +96,6 @@ def test_sigint_during_run_raises_keyboard_interrupt_promptly():
     assert lines[1] == "rerun True True True"
 
 
-def drat_bytes(steps, binary):
-    """A DRAT file holding (kind, DIMACS literals) steps."""
-    out = bytearray()
-    for kind, lits in steps:
-        if not binary:
-            out += (("d " if kind == "d" else "") + " ".join(map(str, lits + [0])) + "\n").encode()
-            continue
-        out += kind.encode()
-        for u in [2 * abs(d) + (d < 0) for d in lits] + [0]:
-            while u >= 0x80:
-                out.append(u & 0x7F | 0x80)
-                u >>= 7
-            out.append(u)
-    return bytes(out)
-
-
 def scripted(p, clauses):
     """A fixed script of adds, runs and a freeze over an eliminated variable."""
     half = len(clauses) // 2
@@ -145,24 +114,17 @@ def test_proof_file_holds_the_steps_kept_in_memory(tmp_path, binary):
     assert scripted(kept, clauses) == scripted(streamed, clauses)
     assert streamed.proof_steps() == [] and len(kept.proof_steps()) > 20
     # the file is complete after each call, and the same steps with the solver's refute the input
-    assert path.read_bytes() == drat_bytes(kept.proof_steps(), binary)
-    s = nn.Solver(kept.nvars)
-    s.enable_proof()
-    for c in kept.reduced():
-        s.add_clause(c)
+    assert path.read_bytes() == (drat_binary if binary else drat_text)(to_steps(kept.proof_steps()))
+    s = solver(kept.nvars, kept.reduced())
     assert s.solve() is False
     steps = to_steps(kept.proof_steps() + s.proof_steps())
     assert nn.check_proof(n, clauses, steps, apply_deletions=kept.reactivated == 0)[0]
 
 
 def test_proof_file_errors_are_oserror():
-    with pytest.raises(FileNotFoundError):
-        nn.Preprocessor(proof_path="/nonexistent-dir/x.drat")
-    with pytest.raises(TypeError) as e:
-        nn.Preprocessor(proof_path=3)
-    assert notes(e.value) == expect_notes(["while processing 'proof_path'"])
-    with pytest.raises(ValueError):
-        nn.Preprocessor(proof_path="a\0b")
+    raises(FileNotFoundError, lambda: nn.Preprocessor(proof_path="/nonexistent-dir/x.drat"))
+    raises(TypeError, lambda: nn.Preprocessor(proof_path=3), note="proof_path")
+    raises(ValueError, lambda: nn.Preprocessor(proof_path="a\0b"))
     # /dev/full takes the open but fails every write: the call that flushes raises, and again later
     p = nn.Preprocessor(3, proof_path="/dev/full")
     p.freeze(1)
@@ -179,7 +141,7 @@ def test_proof_file_errors_are_oserror():
 
 @pytest.mark.parametrize("seed", range(5))
 def test_add_clauses_is_add_clause_on_each(seed):
-    n, clauses = fuzz.random_formula(random.Random(seed), 12, 0, 0, 0)
+    n, clauses = 12, random_cnf(random.Random(seed), 12, 40)
     clauses += [[0, 1, 40], [6, 6, 2]]
     (one, bulk, from_db), db = (nn.Preprocessor(n, with_proof=True) for _ in range(3)), nn.ClauseDb()
     for c in clauses:

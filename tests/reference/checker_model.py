@@ -36,8 +36,7 @@ class RefChecker:
         self.unit_lits = []
         self.clauses = []  # stored literal list, or None once deleted
         self.occs = [[] for _ in range(2 * nvars)]
-        self.index = {}
-        self.inconsistent = False
+        self.index, self.inconsistent = {}, False
         self.check_rat = check_rat
         self.apply_deletions = apply_deletions
 

@@ -48,14 +48,8 @@ class RefPreprocessor:
         self.frozen = [0] * nvars
         self.stack = []  # (variable, [clause, ...]) of the variables eliminated now
         self.proof = []  # (is_deletion, [internal literals])
-        self.unsat = False
-        self.units = 0
-        self.subsumed = 0
-        self.strengthened = 0
-        self.eliminated_vars = 0
-        self.resolvents = 0
-        self.pure = 0
-        self.reactivated = 0
+        self.unsat, self.units, self.subsumed, self.strengthened, self.eliminated_vars = False, 0, 0, 0, 0
+        self.resolvents, self.pure, self.reactivated = 0, 0, 0
 
     # ------------------------------------------------------------------ store
 

@@ -19,77 +19,27 @@ RESTARTS = ("glucose", "luby", "none")
 CCMINS = ("deep", "basic", "none")
 
 STAT_NAMES = (
-    "decisions",
-    "propagations",
-    "conflicts",
-    "learned",
-    "learned_lits",
-    "minimized_lits",
-    "restarts",
-    "blocked_restarts",
-    "reductions",
-    "deleted",
-    "max_trail",
+    "decisions", "propagations", "conflicts", "learned", "learned_lits", "minimized_lits", "restarts",
+    "blocked_restarts", "reductions", "deleted", "max_trail"
 )
 
 # (0.9 + b) ** -2.06 for b = 0 .. 32, as the nearest doubles (pow may differ in the last bit).
 BREAK_WEIGHT = (
-    1.2423971044693904,
-    0.2665431844564756,
-    0.11154757268716438,
-    0.06059083109242785,
-    0.0378613482436238,
-    0.02582526912626813,
-    0.018705566831429692,
-    0.0141542933420601,
-    0.011072777835612904,
-    0.00889183712824521,
-    0.007292919406638117,
-    0.006086578947728128,
-    0.005154484010820045,
-    0.004419666621745944,
-    0.003830330838618274,
-    0.0033505949060830035,
-    0.0029549721254695433,
-    0.0026249604007938013,
-    0.00234686810854462,
-    0.0021103897194995175,
-    0.001907649796755619,
-    0.001732547393265342,
-    0.001580297694020363,
-    0.0014471059328459816,
-    0.0013299317216792165,
-    0.0012263162579798836,
-    0.0011342539574143936,
-    0.0010520959317115543,
-    0.000978476599632614,
-    0.0009122573099164859,
-    0.0008524826176723598,
-    0.0007983460721352612,
-    0.0007491632244617672,
+    1.2423971044693904, 0.2665431844564756, 0.11154757268716438, 0.06059083109242785, 0.0378613482436238,
+    0.02582526912626813, 0.018705566831429692, 0.0141542933420601, 0.011072777835612904, 0.00889183712824521,
+    0.007292919406638117, 0.006086578947728128, 0.005154484010820045, 0.004419666621745944, 0.003830330838618274,
+    0.0033505949060830035, 0.0029549721254695433, 0.0026249604007938013, 0.00234686810854462,
+    0.0021103897194995175, 0.001907649796755619, 0.001732547393265342, 0.001580297694020363, 0.0014471059328459816,
+    0.0013299317216792165, 0.0012263162579798836, 0.0011342539574143936, 0.0010520959317115543,
+    0.000978476599632614, 0.0009122573099164859, 0.0008524826176723598, 0.0007983460721352612,
+    0.0007491632244617672
 )
 
 DEFAULTS = dict(
-    restart="luby",
-    ccmin="deep",
-    phase_saving=True,
-    init_phase=False,
-    target_phase=True,
-    target_reset=0,
-    walk_flips=20000,
-    walk_interval=1,
-    walk_patience=3,
-    walk_min_conflicts=5000,
-    var_decay=0.8,
-    var_decay_max=0.95,
-    cla_decay=0.999,
-    luby_base=100.0,
-    first_reduce=2000,
-    reduce_inc=300,
-    glue_keep=2,
-    block_restart=True,
-    rnd_freq=0.0,
-    rnd_seed=91648253,
+    restart="luby", ccmin="deep", phase_saving=True, init_phase=False, target_phase=True, target_reset=0,
+    walk_flips=20000, walk_interval=1, walk_patience=3, walk_min_conflicts=5000, var_decay=0.8, var_decay_max=0.95,
+    cla_decay=0.999, luby_base=100.0, first_reduce=2000, reduce_inc=300, glue_keep=2, block_restart=True,
+    rnd_freq=0.0, rnd_seed=91648253
 )
 
 
@@ -121,9 +71,7 @@ class Ema:
     def __init__(self, alpha):
         self.value = 0.0
         self.alpha = alpha
-        self.beta = 1.0
-        self.wait = 0
-        self.period = 0
+        self.beta, self.wait, self.period = 1.0, 0, 0
 
     def update(self, sample):
         self.value += self.beta * (float(sample) - self.value)
@@ -165,46 +113,23 @@ class RefSolver:
     def __init__(self, nvars=0, **options):
         self.cfg = cfg = Config(**options)
         # clause store
-        self.arena = []
-        self.c_start = []
-        self.c_len = []
-        self.c_act = []
-        self.c_glue = []
-        self.c_learnt = []
-        self.c_deleted = []
-        self.problem = []
-        self.learnts = []
+        self.arena, self.c_start, self.c_len, self.c_act, self.c_glue, self.c_learnt = [], [], [], [], [], []
+        self.c_deleted, self.problem, self.learnts = [], [], []
         # assignment
-        self.vals = []
-        self.level = []
-        self.reason = []
-        self.trail = []
-        self.trail_lim = []
-        self.qhead = 0
+        self.vals, self.level, self.reason, self.trail, self.trail_lim, self.qhead = [], [], [], [], [], 0
         self.watches = []
         # order
-        self.activity = []
-        self.heap = []
-        self.indices = []
-        self.var_inc = 1.0
-        self.cla_inc = 1.0
+        self.activity, self.heap, self.indices, self.var_inc, self.cla_inc = [], [], [], 1.0, 1.0
         self.var_decay_now = cfg.var_decay
         # phases
-        self.phase = []
-        self.target = []
-        self.best_trail = 0
-        self.target_synced = 0
+        self.phase, self.target, self.best_trail, self.target_synced = [], [], 0, 0
         # analysis
-        self.seen = []
-        self.toclear = []
-        self.level_stamp = []
-        self.stamp = 0
+        self.seen, self.toclear, self.level_stamp, self.stamp = [], [], [], 0
         # restarts
         self.ema_fast = Ema(0.02)
         self.ema_slow = Ema(0.0002)
         self.ema_trail = Ema(0.0002)
-        self.luby_index = 0
-        self.last_restart = 0
+        self.luby_index, self.last_restart = 0, 0
         # reduction
         self.next_reduce = cfg.first_reduce
         self.reduce_count = 0
@@ -214,11 +139,7 @@ class RefSolver:
         self.walk_fails = 0
         self.rng = cfg.rnd_seed
         # control and results
-        self.ok = True
-        self.proof_on = False
-        self.clause_added = False
-        self.model = []
-        self.proof = []
+        self.ok, self.proof_on, self.clause_added, self.model, self.proof = True, False, False, [], []
         self.nvars = 0
         for name in STAT_NAMES:
             setattr(self, name, 0)
@@ -779,8 +700,7 @@ class RefSolver:
         return v
 
     def solve(self, max_conflicts=None):
-        self.clause_added = True
-        self.model = []
+        self.clause_added, self.model = True, []
         if not self.ok:
             return False
         self.cancel_until(0)
@@ -902,5 +822,4 @@ class RefSolver:
             self.walk_fails += 1
         self.target = list(best_assign)
         self.phase = list(best_assign)
-        self.best_trail = 0
-        self.target_synced = 0
+        self.best_trail, self.target_synced = 0, 0

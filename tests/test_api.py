@@ -1,0 +1,177 @@
+"""The module's public surface: every public name against its text signature and docstring (one table),
+registration, and the binding conventions every entry shares (argument errors, conversions, notes)."""
+import inspect
+
+import pytest
+
+import norvane_native as nn
+from conftest import RANGE, SOLVER_PARAMS, raises
+
+SOLVER_SIG = "(" + ", ".join(f"{n}={d!r}".replace("'", '"') for n, d in SOLVER_PARAMS) + ")"
+# name: (text signature, docstring); a docstring ending in "..." is the start of a longer one.
+SURFACE = {
+    "ClauseDb": ("(nvars=0)", "A clause database living in native memory."),
+    "ClauseDb.add_clause": ("($self, lits)", "Add a clause of internal literals.  False means it was a tautology."),
+    "ClauseDb.add_dimacs": ("($self, lits)", "Add a clause of signed 1-based DIMACS literals."),
+    "ClauseDb.clause": ("($self, i)", "Literals of clause `i`."),
+    "ClauseDb.clauses": ("($self)", "Every clause, as a list of lists -- the round-trip out of the arena."),
+    "ClauseDb.read_dimacs": ("($self, path)", "Read a DIMACS CNF file (plain text; str, bytes or os.PathLike path)..."),
+    "ClauseDb.parse_dimacs": ('($self, data, name="<data>")', "The same as read_dimacs, for DIMACS CNF content..."),
+    "Solver": (SOLVER_SIG, "The native CDCL search core (Sprint 2).\n\nDeliberately mirrors `norvane.solver.Solver` "
+                           "so the two can be compared\nbit-for-bit while the port is intentionally faithful."),
+    "Solver.new_var": ("($self)", None),
+    "Solver.enable_proof": ("($self, path=None, binary=False)", "Turn on DRAT proof logging.  Must be called before "
+                            "any clause is added,\nsince a proof that starts midway through is not a proof.\n\n..."),
+    "Solver.proof_steps": ("($self)", 'The recorded proof as (kind, dimacs_literals) pairs, kind in {"a","d"}.'),
+    "Solver.add_clause": ("($self, lits)", None),
+    "Solver.add_clauses": ("($self, clauses)", "Add many clauses: a sequence of clauses of internal literals..."),
+    "Solver.solve": ("($self, max_conflicts=None, seconds=None, assumptions=None, release_gil=False)",
+                     "Search for a model: True (see `model`), False (unsatisfiable) or None..."),
+    "Solver.interrupt": ("($self)", "Ask a running solve() to stop: it returns None at its next check..."),
+    "Solver.core": ("($self)", "The failed assumptions of the last solve..."),
+    "Solver.propagate": ("($self, assumptions)", "Unit propagation of `assumptions` on top of level 0, without search..."),
+    "Solver.check_watch_invariant": ("($self)", None),
+    "Preprocessor": ("(nvars=0, do_bve=True, max_resolvent_len=20, with_proof=False, proof_path=None, "
+                     "proof_binary=False)", "Native preprocessor: subsumption, self-subsuming resolution..."),
+    **{f"Preprocessor.{m}": (s, None) for m, s in [("freeze", "($self, v)"), ("add_clause", "($self, lits)"),
+                                                    ("run", "($self, rounds=3)"), ("reduced", "($self)"),
+                                                    ("reconstruct", "($self, model)"), ("proof_steps", "($self)")]},
+    "Preprocessor.add_clauses": ("($self, clauses)", "Add every clause of `clauses` (a sequence of clauses, or a ClauseDb..."),
+    "solve_portfolio": ("(nvars, clauses, configs, alt=None, alt_threads=0, want_proof=False, max_conflicts=None, "
+                        "seconds=None)",
+                        "Run a threaded portfolio over one formula and return the first answer.\n\n"
+                        "Releases the GIL for the duration: without that the Python interpreter lock\n"
+                        "would be held across the whole solve and the threads would serialise, which\n"
+                        "would make the entire exercise pointless."),
+    "check_proof": ("(nvars, clauses, steps, check_rat=True, apply_deletions=True)",
+                    "Check a DRAT proof against a formula.\n\nReturns the same shape `norvane.proof.CheckResult` "
+                    "carries, so the Python\nwrapper can present one interface over either implementation.\n\n..."),
+    **{f: ("(l)", None) for f in ["neg", "var_of", "is_neg", "to_dimacs"]},
+    "mk_lit": ("(v, negated=False)", None), "from_dimacs": ("(d)", None),
+    "PanicException": (None, "Raised when the native code hits an internal fault..."),
+}
+# read-only properties without docstrings
+PROPERTIES = {"ClauseDb": ["num_vars", "num_clauses", "num_lits", "memory_bytes"],
+              "Solver": ["model", "nvars", "ok", "conflicts", "decisions", "propagations", "restarts", "learned",
+                         "minimized_lits", "reductions", "blocked_restarts", "learned_lits", "deleted", "max_trail"],
+              "Preprocessor": ["nvars", "unsat", "units", "subsumed", "strengthened", "eliminated_vars", "resolvents",
+                               "pure", "reactivated"]}
+
+
+def test_every_public_name_has_its_signature_and_docstring():
+    public = [n for n in nn.__all__ if not n.startswith("__")] + ["PanicException"]
+    public += [f"{c}.{m}" for c in ["ClauseDb", "Solver", "Preprocessor"] for m in vars(getattr(nn, c))
+               if not m.startswith("_") and m not in PROPERTIES[c]]
+    assert sorted(public) == sorted(SURFACE)
+    for name, (sig, doc) in SURFACE.items():
+        obj = eval("nn." + name)  # noqa: S307 - names from the table above
+        assert getattr(obj, "__text_signature__", None) == sig, name
+        if sig and not name.startswith(("ClauseDb", "Solver", "Preprocessor")):
+            assert str(inspect.signature(obj)) == sig and obj.__module__ == "norvane_native"
+        assert obj.__doc__ == doc if not (doc or "").endswith("...") else obj.__doc__.startswith(doc[:-3]), name
+    for cls, props in PROPERTIES.items():
+        for p in props:
+            assert getattr(getattr(nn, cls), p).__doc__ is None
+            with pytest.raises(AttributeError):
+                setattr(getattr(nn, cls)(), p, 1)
+
+
+def test_module_registration():
+    assert nn.__all__ == ["__doc__", "__version__", "ClauseDb", "Solver", "Preprocessor", "solve_portfolio",
+                          "check_proof", "neg", "var_of", "is_neg", "mk_lit", "from_dimacs", "to_dimacs"]
+    assert nn.__doc__ == "Native engine for norvane (clause arena + CDCL search core)"
+    assert nn.__version__ == "0.1.6" and nn.__file__.endswith(".abi3.so")
+    for cls in ["ClauseDb", "Solver", "Preprocessor"]:
+        t = getattr(nn, cls)
+        assert (t.__module__, t.__qualname__) == ("builtins", cls)
+        raises(TypeError, lambda: type("Sub", (t,), {}))
+    # raised for real (a worker thread that cannot start) in test_hostile.py, under an address-space cap
+    p = nn.PanicException
+    assert issubclass(p, BaseException) and not issubclass(p, Exception) and p.__module__ == "norvane_native"
+    assert repr(nn.Solver()) == "<native.Solver vars=0 conflicts=0>"
+    assert repr(nn.Preprocessor(3)) == "<native.Preprocessor vars=3 eliminated=0 subsumed=0>"
+
+
+@pytest.mark.parametrize("call,message", [
+    (lambda: nn.neg(), "neg() missing 1 required positional argument: 'l'"),
+    (lambda: nn.check_proof(), "check_proof() missing 3 required positional arguments: 'nvars', 'clauses', and 'steps'"),
+    (lambda: nn.check_proof(1), "check_proof() missing 2 required positional arguments: 'clauses' and 'steps'"),
+    (lambda: nn.neg(1, 2), "neg() takes 1 positional arguments but 2 were given"),
+    (lambda: nn.mk_lit(1, True, 3), "mk_lit() takes from 1 to 2 positional arguments but 3 were given"),
+    (lambda: nn.neg(1, l=2), "neg() got multiple values for argument 'l'"),
+    (lambda: nn.neg(x=2), "neg() got an unexpected keyword argument 'x'"),
+    (lambda: nn.Solver(foo=1), "Solver.__new__() got an unexpected keyword argument 'foo'"),
+    (lambda: nn.ClauseDb(1, 2), "ClauseDb.__new__() takes from 0 to 1 positional arguments but 2 were given"),
+    (lambda: nn.ClauseDb().clause(), "ClauseDb.clause() missing 1 required positional argument: 'i'"),
+    (lambda: nn.Solver().solve(1, 2, [], False, 5), "Solver.solve() takes from 0 to 4 positional arguments but 5 were given"),
+    (lambda: nn.Solver().solve(1, max_conflicts=2), "Solver.solve() got multiple values for argument 'max_conflicts'"),
+    (lambda: nn.Solver().propagate(), "Solver.propagate() missing 1 required positional argument: 'assumptions'"),
+    (lambda: nn.solve_portfolio(1, [], [], None, 0, False, None, None, 9),
+     "solve_portfolio() takes from 3 to 8 positional arguments but 9 were given"),
+    (lambda: nn.ClauseDb().clauses(1), "ClauseDb.clauses() takes no arguments (1 given)"),
+])
+def test_binding_errors(call, message):
+    raises(TypeError, call, message, "")  # binding errors carry no note
+
+
+class Idx:
+    def __init__(self, v):
+        self.v = v
+
+    def __index__(self):
+        if isinstance(self.v, BaseException):
+            raise self.v
+        return self.v
+
+
+@pytest.mark.parametrize("call,exc,message,note", [
+    (lambda: nn.neg(-1), OverflowError, RANGE, "l"), (lambda: nn.neg(2**32), OverflowError, RANGE, "l"),
+    (lambda: nn.neg(2**64), OverflowError, None, "l"), (lambda: nn.neg(1.0), TypeError, None, "l"),
+    (lambda: nn.neg(Idx(KeyError("boom"))), KeyError, None, "l"),  # the error of __index__ keeps its type
+    (lambda: nn.from_dimacs(2**31), OverflowError, RANGE, "d"), (lambda: nn.mk_lit(-1), OverflowError, RANGE, "v"),
+    (lambda: nn.ClauseDb().clause(2**64), OverflowError, None, "i"),
+    (lambda: nn.ClauseDb().clause(0.0), TypeError, None, "i"),
+    (lambda: nn.mk_lit(3, 1), TypeError, "'int' object is not an instance of 'bool'", "negated"),
+    (lambda: nn.mk_lit(3, None), TypeError, "'None' is not an instance of 'bool'", "negated"),
+    (lambda: nn.mk_lit(3, 1.0), TypeError, "'float' object is not an instance of 'bool'", "negated"),
+    (lambda: nn.Solver(var_decay="x"), TypeError, None, "var_decay"),
+    *[(lambda v=v: nn.ClauseDb().add_clause(v), e, m, "lits") for v, e, m in [
+        ("12", TypeError, "Can't extract `str` to `Vec`"),
+        ({1, 2}, TypeError, "'set' object is not an instance of 'Sequence'"),
+        ({1: 2}, TypeError, "'dict' object is not an instance of 'Sequence'"),
+        (iter([1]), TypeError, "'list_iterator' object is not an instance of 'Sequence'"),
+        (5, TypeError, "'int' object is not an instance of 'Sequence'"),
+        (None, TypeError, "'None' is not an instance of 'Sequence'"),
+        ([1, -1], OverflowError, RANGE), ([1, 2**32], OverflowError, RANGE), (["1"], TypeError, None)]],
+])
+def test_conversion_errors_name_the_parameter(call, exc, message, note):
+    raises(exc, call, message, note)
+
+
+def test_accepted_argument_kinds():
+    np = pytest.importorskip("numpy")
+    assert (nn.neg(True), nn.neg(Idx(6)), nn.neg(4294967295), nn.mk_lit(3, np.True_)) == (0, 7, 4294967294, 7)
+    for value in [(2, 4), range(2, 6, 2), b"\x02\x04", bytearray(b"\x02\x04"), [Idx(2), Idx(4)],
+                  np.array([2, 4], dtype=np.uint32)]:
+        db = nn.ClauseDb()
+        assert db.add_clause(value) and db.clause(Idx(0)) == [2, 4]
+    raises(TypeError, lambda: nn.mk_lit(3, np.int64(1)))
+
+    class NoLen(list):  # an error from len() is only a missing hint
+        def __len__(self):
+            raise ValueError("no length")
+
+    db = nn.ClauseDb()
+    assert db.add_clause(NoLen([2, 4])) and db.clauses() == [[2, 4]]
+    a, b = db.clauses(), db.clauses()  # results are fresh objects
+    a[0].append(99)
+    assert b == [[2, 4]] and db.clause(0) == [2, 4]
+
+
+def test_note_skipped_when_add_note_fails():
+    class NoNote(Exception):
+        def add_note(self, note):
+            raise RuntimeError("no notes here")
+
+    e = raises(NoNote, lambda: nn.neg(Idx(NoNote("mine"))), "mine")
+    assert not getattr(e, "__notes__", None)
