@@ -17,7 +17,6 @@ from conftest import RANGE, assert_lock_released, bench, drat_binary, drat_text,
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 from reference.checker_model import ref_check_proof  # noqa: E402
-from test_check_proof_reference import mutate, preprocessor_proof, random_formula  # noqa: E402
 
 MSG_REFUTED = "input formula is refuted by unit propagation alone"
 MSG_OK = "empty clause derived and every step verified"
@@ -256,26 +255,6 @@ def test_bench_proofs_in_every_form(file, tmp_path):
     assert nn.check_proof(nvars, clauses, steps[:-1])[0] is False
     for proof in forms(steps, random.Random(5), tmp_path):
         assert nn.check_proof(nvars, db, proof) == expected
-
-
-@pytest.mark.parametrize("seed", range(40))
-def test_mutated_proofs_as_bytes_match_lists(seed, tmp_path):
-    rng = random.Random(seed)
-    nv = rng.randint(3, 30)
-    clauses = random_formula(rng, nv, int(nv * rng.uniform(3.0, 7.0)), rng.choice([0.0, 0.01, 0.04]))
-    if rng.random() < 0.6:
-        s = solver(nv, [c for c in clauses if c])
-        s.solve(max_conflicts=3000)
-        steps = to_steps(s.proof_steps())
-    else:
-        _, steps = preprocessor_proof(rng, nv, clauses)
-    db = as_db(nv, clauses)
-    for proof in [steps] + [mutate(rng, nv, clauses, steps) for _ in range(3)]:
-        opts = dict(check_rat=rng.random() < 0.8, apply_deletions=rng.random() < 0.8)
-        expected, on_db = nn.check_proof(nv, clauses, proof, **opts), nn.check_proof(nv, db.clauses(), proof, **opts)
-        for data in forms(proof, rng, tmp_path):
-            assert nn.check_proof(nv, clauses, data, **opts) == expected
-            assert nn.check_proof(nv, db, data, **opts) == on_db
 
 
 TEXT = "malformed DRAT proof (text) at byte offset "

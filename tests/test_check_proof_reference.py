@@ -18,7 +18,7 @@ import pytest
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 import norvane_native as nn  # noqa: E402
-from conftest import brute_force_sat, satisfies, to_steps  # noqa: E402
+from conftest import brute_force_sat, drat_binary, drat_text, satisfies, to_steps  # noqa: E402
 from reference.checker_model import ref_check_proof  # noqa: E402
 
 LENGTHS = [2] * 3 + [3] * 10 + [4] * 3 + [5]
@@ -141,6 +141,8 @@ def compare(nvars, clauses, steps, check_rat=True, apply_deletions=True):
     got = nn.check_proof(nvars, clauses, steps, check_rat, apply_deletions)
     want = ref_check_proof(nvars, clauses, steps, check_rat, apply_deletions)
     assert got == want
+    for data in (drat_text(steps), drat_binary(steps)):  # the same proof as DRAT bytes
+        assert nn.check_proof(nvars, clauses, data, check_rat, apply_deletions) == got
     return got
 
 

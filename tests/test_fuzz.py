@@ -20,12 +20,12 @@ sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "bench"))
 import fuzz  # noqa: E402
 
 
-@pytest.mark.parametrize("roads,block", [("all", b) for b in range(6)] + [("pre", b) for b in range(4)])
+@pytest.mark.parametrize("roads,block", [("all", b) for b in range(8)] + [("pre", b) for b in range(4)])
 def test_fuzz_cases_find_no_fault(roads, block):
-    size = 400 if roads == "all" else 1000
+    size = 500 if roads == "all" else 1500
     faults = []
     for i in range(block * size, (block + 1) * size):
-        faults += [(i, f) for f in fuzz.run_case(11, i, 40, 12, (0.2, 0.0, 0.0), roads)[2]]
+        faults += [(i, f) for f in fuzz.run_case(11, i, 40, 12, (0.2, 0.0, 0.002 if roads == "all" else 0.0), roads)[2]]
     assert not faults
 
 

@@ -66,9 +66,8 @@ def clausedb_cycle():
         db.add_clause(c)
     db.add_dimacs([1, -2, 3])
     db.clause(3), db.clauses(), len(db), repr(db), db.num_vars, db.memory_bytes
-    for call, kind in [(lambda: db.add_clause([4294967295]), ValueError), (lambda: db.add_dimacs([1, 0]), ValueError),
-                       (lambda: db.clause(10**6), ValueError), (lambda: db.add_clause("12"), TypeError),
-                       (lambda: db.add_clause([0, Reenter(None)]), Boom), (lambda: nn.ClauseDb(-1), OverflowError),
+    for call, kind in [(lambda: db.add_clause([4294967295]), ValueError), (lambda: db.clause(10**6), ValueError),
+                       (lambda: db.add_clause([0, Reenter(None)]), Boom),
                        (lambda: db.add_clause([0, Reenter(db.clauses)]), RuntimeError)]:
         refused(call, kind)
 
@@ -78,11 +77,10 @@ def solver_cycle():
     s.solve(), s.model, s.proof_steps(), s.check_watch_invariant(), repr(s), s.conflicts
     u = solver(2, UNSAT)
     u.solve(), u.proof_steps(), u.model
-    for call, kind in [(lambda: s.add_clause([-1]), OverflowError), (lambda: s.add_clause([HUGE]), MemoryError),
-                       (lambda: s.solve(seconds=-1.0), ValueError), (lambda: s.solve(max_conflicts="x"), TypeError),
+    for call, kind in [(lambda: s.add_clause([HUGE]), MemoryError), (lambda: s.solve(seconds=-1.0), ValueError),
                        (s.enable_proof, ValueError), (lambda: s.add_clause([0, Reenter(lambda: s.model)]), RuntimeError),
                        (lambda: nn.Solver(restart="x"), ValueError), (lambda: nn.Solver(2**31), MemoryError),
-                       (lambda: nn.Solver(foo=1), TypeError), (lambda: nn.Solver(walk_flips=-1), OverflowError)]:
+                       (lambda: nn.Solver(walk_flips=-1), OverflowError)]:
         refused(call, kind)
 
 
@@ -109,11 +107,9 @@ def check_proof_cycle():
     assert nn.check_proof(16, PROOF_FORMULA, PROOF)[0]
     nn.check_proof(16, PROOF_FORMULA, PROOF[: len(PROOF) // 2], check_rat=False)
     nn.check_proof(2, [[1, 2]], [(False, [0])])  # RAT candidate, fails
-    for call, kind in [(lambda: nn.check_proof(2, [[0]], [(1, [0])]), TypeError),
-                       (lambda: nn.check_proof(2, [[0]], [(False, [0], 1)]), ValueError),
+    for call, kind in [(lambda: nn.check_proof(2, [[0]], [(False, [0], 1)]), ValueError),
                        (lambda: nn.check_proof(2, [[0], [Reenter(None)]], []), Boom),
-                       (lambda: nn.check_proof(2, [[0, 2]], [(False, [HUGE])]), MemoryError),
-                       (lambda: nn.check_proof(1), TypeError)]:
+                       (lambda: nn.check_proof(2, [[0, 2]], [(False, [HUGE])]), MemoryError)]:
         refused(call, kind)
 
 
@@ -127,8 +123,7 @@ def portfolio_cycle():
     for call, kind in [(lambda: nn.solve_portfolio(2, UNSAT, [CONFIG, bad]), KeyError),
                        (lambda: nn.solve_portfolio(2, UNSAT, [dict(CONFIG, ccmin="Deep")]), ValueError),
                        (lambda: nn.solve_portfolio(2, UNSAT, [dict(CONFIG, walk_flips=-1)]), TypeError),
-                       (lambda: nn.solve_portfolio(2, [[HUGE]], [CONFIG, CONFIG]), MemoryError),
-                       (lambda: nn.solve_portfolio(2, UNSAT, {"a": CONFIG}), TypeError)]:
+                       (lambda: nn.solve_portfolio(2, [[HUGE]], [CONFIG, CONFIG]), MemoryError)]:
         refused(call, kind)
 
 
