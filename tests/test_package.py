@@ -15,7 +15,7 @@ from norvane import CNF, Solver, _native, check_proof, preprocess, solve_portfol
 
 from conftest import dimacs_models as models
 from conftest import dimacs_satisfies as satisfies
-from conftest import random_formula
+from conftest import pigeonhole_dimacs, random_formula
 
 needs = {
     "limits": pytest.mark.skipif(not _native.HAS_PORTFOLIO_LIMITS, reason="engine without portfolio limits"),
@@ -155,11 +155,7 @@ def test_portfolio(tmp_path):
 
 @needs["limits"]
 def test_portfolio_limits():
-    holes = 9
-    php = [[p * holes + h + 1 for h in range(holes)] for p in range(holes + 1)]
-    php += [[-(p * holes + h + 1), -(q * holes + h + 1)]
-            for h in range(holes) for p in range(holes + 1) for q in range(p + 1, holes + 1)]
-    res = solve_portfolio(php, 2, conflict_limit=100)
+    res = solve_portfolio(pigeonhole_dimacs(9)[1], 2, conflict_limit=100)
     assert res.worker == -1 and res.sat is None and res.model is None
 
 
@@ -189,11 +185,7 @@ def test_panic_exception_and_version():
 @needs["interrupt"]
 def test_interrupt_from_another_thread():
     import threading
-    holes = 10
-    php = [[p * holes + h + 1 for h in range(holes)] for p in range(holes + 1)]
-    php += [[-(p * holes + h + 1), -(q * holes + h + 1)]
-            for h in range(holes) for p in range(holes + 1) for q in range(p + 1, holes + 1)]
-    s = Solver(php)
+    s = Solver(pigeonhole_dimacs(10)[1])
     threading.Timer(0.3, s.interrupt).start()
     assert s.solve() is None
     assert s.solve(conflict_limit=10) is None  # usable afterwards
