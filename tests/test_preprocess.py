@@ -1,16 +1,12 @@
 """Preprocessor beyond the single batch: clauses and freezes after run() over eliminated variables
-(reactivation), Ctrl-C during run(), the proof written to a file, and bulk loading with add_clauses.
+(reactivation), the proof written to a file, and bulk loading with add_clauses.  Ctrl-C during run()
+is in test_interrupt.py.
 
 The differential part (formulas fed in batches with freezes and runs between them, each reduced formula
 solved, its model extended and its proof checked) is the preprocessor road of bench/fuzz.py, run by
 test_fuzz.py; counter-by-counter agreement with the model is in test_preprocess_reference.py.
 """
 import random
-import signal
-import subprocess
-import sys
-import textwrap
-import time
 
 import pytest
 
@@ -57,43 +53,6 @@ def test_freeze_reactivates_and_keeps_the_variable():
     assert p.run() and p.eliminated_vars == 1 and 0 in {l >> 1 for c in p.reduced() for l in c}
     p.freeze(0)  # nothing to bring back
     assert p.reactivated == 1
-
-
-CHILD = textwrap.dedent("""
-    import sys, time, random
-    import norvane_native as nn
-    n = int(sys.argv[1])
-    rng = random.Random(5)
-    clauses = [[rng.randrange(2 * n) for _ in range(3)] for _ in range(int(3.2 * n))]
-    p = nn.Preprocessor(n, with_proof=True)
-    p.add_clauses(clauses)
-    print("ready", flush=True)
-    t0 = time.monotonic()
-    try:
-        p.run(3)
-        print("finished", time.monotonic() - t0, flush=True)
-    except KeyboardInterrupt:
-        print("interrupted", time.monotonic(), flush=True)
-        steps = len(p.proof_steps())
-        ok = p.run(3)
-        print("rerun", ok, len(p.proof_steps()) >= steps, len(p.reduced()) < len(clauses), flush=True)
-""")
-
-
-def test_sigint_during_run_raises_keyboard_interrupt_promptly():
-    child = subprocess.Popen([sys.executable, "-c", CHILD, "100000"], stdout=subprocess.PIPE, text=True)
-    try:
-        assert child.stdout.readline() == "ready\n"
-        time.sleep(0.5)
-        sent = time.monotonic()
-        child.send_signal(signal.SIGINT)
-        out, _ = child.communicate(timeout=120)
-    finally:
-        child.kill()
-    lines = out.splitlines()
-    assert lines[0].startswith("interrupted"), out
-    assert float(lines[0].split()[1]) - sent < 1.0  # measured: a few milliseconds
-    assert lines[1] == "rerun True True True"
 
 
 def scripted(p, clauses):
