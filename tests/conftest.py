@@ -57,6 +57,12 @@ def brute_force_sat(nvars, clauses):
     return any(satisfies(clauses, bits) for bits in itertools.product([False, True], repeat=n))
 
 
+def random_3sat(seed, nvars, ratio=4.26):
+    """Random 3-SAT over distinct variables, `ratio` clauses per variable."""
+    rng = random.Random(seed)
+    return [[2 * v + rng.randrange(2) for v in rng.sample(range(nvars), 3)] for _ in range(round(ratio * nvars))]
+
+
 def random_cnf(rng: random.Random, nvars, nclauses, maxlen=4, allow_empty=False, minlen=1):
     return [[rng.randrange(2 * nvars) for _ in range(rng.randint(0 if allow_empty else minlen, maxlen))]
             for _ in range(nclauses)]

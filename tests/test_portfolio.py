@@ -1,13 +1,13 @@
 """solve_portfolio: worker mappings, routing, proofs, agreement with Solver and the interpreter lock.
 
 Random small formulas through random portfolios, against brute force, are in test_fuzz.py."""
-import random
 import time
 
 import pytest
 
 import norvane_native as nn
-from conftest import RANGE, SOLVER_PARAMS, assert_lock_released, expect_notes, notes, pigeonhole, raises, satisfies, solver
+from conftest import (RANGE, SOLVER_PARAMS, assert_lock_released, expect_notes, notes, pigeonhole, raises,
+                      random_3sat, satisfies, solver)
 
 FIELDS = [name for name, _ in SOLVER_PARAMS[1:]]
 DEFAULTS = dict(SOLVER_PARAMS[1:])
@@ -23,11 +23,6 @@ CONFIGS = {
 
 def cfg(**over):
     return dict(DEFAULTS, **over)
-
-
-def random_3sat(seed, nvars, ratio=4.26):
-    rng = random.Random(seed)
-    return [[2 * v + rng.randrange(2) for v in rng.sample(range(nvars), 3)] for _ in range(round(ratio * nvars))]
 
 
 FORMULAS = {

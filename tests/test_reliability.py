@@ -15,18 +15,13 @@ import time
 import pytest
 
 import norvane_native as nn
-from conftest import SOLVER_PARAMS, satisfies, solver, to_steps
+from conftest import SOLVER_PARAMS, random_3sat, satisfies, solver, to_steps
 
 # Under AddressSanitizer freed memory sits in a quarantine, so resident memory is no measure of leaks.
 SANITIZED = "asan" in os.environ.get("LD_PRELOAD", "")
 CONFIG = dict(SOLVER_PARAMS[1:])
 GLUCOSE = dict(CONFIG, restart="glucose", ccmin="basic", first_reduce=50, reduce_inc=10, walk_min_conflicts=0)
 HUGE = 4294967294
-
-
-def random_3sat(seed, n, ratio):
-    rng = random.Random(seed)
-    return [[2 * v + rng.randrange(2) for v in rng.sample(range(n), 3)] for _ in range(round(n * ratio))]
 
 
 class Boom(Exception):
