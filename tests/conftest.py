@@ -102,6 +102,12 @@ def solver(nvars, clauses, proof=True, **opts):
     return s
 
 
+def find_model(nvars, clauses):
+    """A model of `clauses` found by the native Solver, or None."""
+    s = solver(nvars, clauses, proof=False)
+    return s.model if s.solve() else None
+
+
 def assert_lock_released(call):
     """Repeats `call` for a quarter of a second while another thread ticks: the ticks must land
     inside the calls, so the interpreter lock is released during the native work."""

@@ -18,7 +18,7 @@ import pytest
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 import norvane_native as nn  # noqa: E402
-from conftest import brute_force_sat, drat_binary, drat_text, satisfies, to_steps  # noqa: E402
+from conftest import brute_force_sat, drat_binary, drat_text, find_model, satisfies, to_steps  # noqa: E402
 from reference.checker_model import ref_check_proof  # noqa: E402
 
 LENGTHS = [2] * 3 + [3] * 10 + [4] * 3 + [5]
@@ -130,13 +130,6 @@ def mutate(rng, nv, clauses, steps):
     return steps
 
 
-def model_of(nv, clauses):
-    s = nn.Solver(nv)
-    for c in clauses:
-        s.add_clause(c)
-    return s.model if s.solve() else None
-
-
 def compare(nvars, clauses, steps, check_rat=True, apply_deletions=True):
     got = nn.check_proof(nvars, clauses, steps, check_rat, apply_deletions)
     want = ref_check_proof(nvars, clauses, steps, check_rat, apply_deletions)
@@ -167,7 +160,7 @@ def test_random_proofs_match_model(seed):
     if answer is False:
         # no proof refutes a satisfiable weakening of the formula: neither ours nor a mutation of it
         weak = [c for c in clauses if c]
-        while (model := model_of(nv, weak)) is None:
+        while (model := find_model(nv, weak)) is None:
             weak.pop(rng.randrange(len(weak)))
         assert satisfies(weak, model)
         for proof in [steps] + [mutate(rng, nv, weak, steps) for _ in range(3)]:

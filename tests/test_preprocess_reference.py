@@ -17,7 +17,7 @@ import pytest
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 import norvane_native as nn  # noqa: E402
-from conftest import satisfies  # noqa: E402
+from conftest import find_model, satisfies  # noqa: E402
 from reference.preprocess_model import RefPreprocessor  # noqa: E402
 
 LENGTHS = [2] * 5 + [3] * 8 + [4] * 4 + [5] * 2
@@ -44,14 +44,6 @@ def random_formula(rng, nv, n, empty_rate=0.0, unit_rate=0.03):
         else:
             out.append(random_clause(rng, nv, empty_rate, unit_rate))
     return out
-
-
-def find_model(clauses, nvars):
-    """A model of `clauses` (list of bools) or None, found by the native Solver."""
-    s = nn.Solver(nvars)
-    for c in clauses:
-        s.add_clause(c)
-    return s.model if s.solve() else None
 
 
 def drop_tautologies(clauses):
@@ -122,11 +114,11 @@ def test_random_formulas_match_model(seed):
     rng, (nat, ref), original, sound = scenario(seed)
     nvars = nat.nvars
     reduced = nat.reduced()
-    model = find_model(reduced, nvars)
+    model = find_model(nvars, reduced)
     if nat.unsat:
         assert reduced == [[]]
     if sound:
-        assert (model is not None) == (find_model(original, nvars) is not None)
+        assert (model is not None) == (find_model(nvars, original) is not None)
     tries = [[rng.random() < 0.5 for _ in range(nvars + rng.randint(-3, 3))] for _ in range(3)]
     if model is not None:
         tries.append(model)
