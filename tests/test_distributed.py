@@ -49,7 +49,7 @@ def test_solve_many(client, tmp_path):
     from norvane.distributed import solve_many
     rng = random.Random(5)
     small = [CNF(random_formula(rng, 10, rng.randint(20, 55), minlen=2), nvars=10) for _ in range(12)]
-    bench = [r for r in bench_instances() if int(r["vars"]) <= 200][:25]
+    bench = [r for r in bench_instances().values() if int(r["vars"]) <= 200][:25]
     bad = tmp_path / "bad.cnf"
     bad.write_text("p cnf 2 1\n1 x 0\n")
     formulas = [*small, *(BENCH / "cnf" / r["file"] for r in bench), tmp_path / "missing.cnf", bad]
