@@ -4,6 +4,8 @@ Answers, models and cores are checked against brute force on small random formul
 again on benchmark instances; proofs of several calls are concatenated into refutations; propagate is
 compared with a plain propagation written here and must leave no trace in later searches."""
 import random
+import subprocess
+import sys
 
 import pytest
 
@@ -292,3 +294,22 @@ def test_conversion_errors(value, exc, message):
     raises(exc, lambda: s.solve(assumptions=value), message, "assumptions")
     raises(exc, lambda: s.propagate(value), message, "assumptions")
     assert observed(s) == before
+
+
+def test_propagate_long_clauses_in_bounded_memory():
+    """Propagating a long clause's literals one by one revisits it once per literal: the work and memory
+    stay linear (a side list that noted the clause again at every visit grew exponentially)."""
+    code = """if 1:
+        import os, resource
+        import norvane_native as nn
+        if "asan" not in os.environ.get("LD_PRELOAD", ""):
+            resource.setrlimit(resource.RLIMIT_AS, (2 << 30, 2 << 30))
+        n = 200
+        s = nn.Solver()
+        s.add_clause([2 * v for v in range(n)])
+        s.add_clause([2 * v + 1 for v in range(n)])
+        ok, implied = s.propagate([2 * v + 1 for v in range(n - 1)])
+        assert ok and implied[-1] == 2 * (n - 1), implied[-3:]
+        """
+    r = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
+    assert r.returncode == 0, r.stderr[-2000:]
