@@ -1,10 +1,7 @@
-"""The engine entries this package relies on that a given engine build may not have yet.
-
-Everything that depends on whether the engine offers an entry is decided here, once, so the
-rest of the package calls one function whatever the build.  Where a build lacks an entry that
-an existing feature needs (a preprocessor's proof written to a file, checking a proof file
-natively), a plain-Python stand-in keeps the feature working; entries without a stand-in raise
-NotImplementedError naming what is missing.
+"""The package's small helpers over engine entries: option defaults from text signatures,
+DIMACS reading into a ClauseDb, bulk loading, proof files, proof steps written as DRAT, and
+check_proof over a ClauseDb with steps or a bytes-like proof.  `parse_drat` is a plain reader
+of DRAT text or binary data into internal steps, for callers that want the steps themselves.
 """
 from __future__ import annotations
 
@@ -29,37 +26,6 @@ def signature_defaults(fn: Any) -> dict[str, Any]:
         if eq and not name.startswith("$"):
             out[name] = ast.literal_eval(value)
     return out
-
-
-def _params(fn: Any) -> set[str]:
-    """Parameter names from the text signature (cheaper than inspect at start-up)."""
-    sig = getattr(fn, "__text_signature__", None) or ""
-    return set(re.findall(r"[(,]\s*[$*]*([A-Za-z_]\w*)", sig))
-
-
-HAS_RELEASE_GIL = "release_gil" in _params(_nn.Solver.solve)
-HAS_INTERRUPT = hasattr(_nn.Solver, "interrupt")
-HAS_PRE_PROOF_FILE = "proof_path" in _params(_nn.Preprocessor)
-HAS_PRE_ADD_CLAUSES = hasattr(_nn.Preprocessor, "add_clauses")
-HAS_PORTFOLIO_LIMITS = "seconds" in _params(_nn.solve_portfolio)
-_check_bytes: bool | None = None
-
-
-def has_check_bytes() -> bool:
-    """Whether check_proof takes a ClauseDb and a bytes-like DRAT proof (asked once)."""
-    global _check_bytes
-    if _check_bytes is None:
-        try:
-            _nn.check_proof(0, _nn.ClauseDb(), b"0\n")  # type: ignore[arg-type]
-            _check_bytes = True
-        except TypeError:
-            _check_bytes = False
-    return _check_bytes
-
-
-def require(flag: bool, what: str) -> None:
-    if not flag:
-        raise NotImplementedError(f"{what}: this build of norvane_native {_nn.__version__} does not offer it yet")
 
 
 # ---------------------------------------------------------------------------------------------
@@ -141,15 +107,12 @@ def solver_proof(solver: _nn.Solver, path: str, binary: bool) -> ProofFile:
 def preprocessor(nvars: int, options: dict[str, Any], path: str | None, binary: bool) -> tuple[Any, ProofFile | None]:
     if path is None:
         return _nn.Preprocessor(nvars, **options), None
-    if HAS_PRE_PROOF_FILE:
-        pre = _nn.Preprocessor(nvars, **options, proof_path=path, proof_binary=binary)
-        return pre, ProofFile(pre, path, binary, True)
-    pre = _nn.Preprocessor(nvars, **options, with_proof=True)
-    return pre, ProofFile(pre, path, binary, False)
+    pre = _nn.Preprocessor(nvars, **options, proof_path=path, proof_binary=binary)
+    return pre, ProofFile(pre, path, binary, True)
 
 
 def parse_drat(data: bytes, name: str) -> list[tuple[bool, list[int]]]:
-    """Stand-in proof reader: DRAT text or binary (told apart by content) -> internal steps."""
+    """Proof reader: DRAT text or binary (told apart by content) -> internal steps."""
     steps: list[tuple[bool, list[int]]] = []
     # Text proofs never start with 'a' and never hold a zero byte; binary steps end with one.
     if data[:1] == b"a" or (data[:1] == b"d" and b"\0" in data):
@@ -209,10 +172,6 @@ def parse_drat(data: bytes, name: str) -> list[tuple[bool, list[int]]]:
 
 
 def check_proof(nvars: int, db: _nn.ClauseDb, proof: Any, name: str, **kw: Any) -> tuple:
-    """check_proof over a ClauseDb and either internal steps or a bytes-like DRAT proof."""
-    if isinstance(proof, list):
-        clauses: Any = db if has_check_bytes() else db.clauses()
-        return _nn.check_proof(nvars, clauses, proof, **kw)
-    if has_check_bytes():
-        return _nn.check_proof(nvars, db, proof, **kw)  # type: ignore[arg-type]
-    return _nn.check_proof(nvars, db.clauses(), parse_drat(bytes(proof), name), **kw)
+    """check_proof over a ClauseDb and either internal steps or a bytes-like DRAT proof (`name`
+    is kept for the callers' messages)."""
+    return _nn.check_proof(nvars, db, proof, **kw)  # type: ignore[arg-type]

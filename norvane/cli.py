@@ -384,8 +384,7 @@ def _solve_sliced(run: Run, s: _nn.Solver, args: argparse.Namespace, assumptions
     kw: dict[str, Any] = {}
     if assumptions:
         kw["assumptions"] = assumptions
-    if _native.HAS_RELEASE_GIL:
-        kw["release_gil"] = True
+    kw["release_gil"] = True
     answer = None
     try:
         while True:

@@ -319,35 +319,23 @@ def _stop_check() -> Callable[[], bool]:
 
 
 def _search(solver: Solver, assumptions: Sequence[int], time_limit: float | None, stop: Callable[[], bool]) -> bool | None:
-    """solve() that stops when `stop()` says so.  Where the engine releases the interpreter lock
-    and can be interrupted, one search runs while a watcher polls; otherwise the search runs in
-    time slices (each ends with a restart), growing to half a second, with a poll between."""
-    end = None if time_limit is None else time.monotonic() + time_limit
-    if _native.HAS_RELEASE_GIL and _native.HAS_INTERRUPT:
-        done = threading.Event()
+    """solve() that stops when `stop()` says so: the search runs without the interpreter lock
+    while a watcher thread polls `stop()` and interrupts it."""
+    done = threading.Event()
 
-        def watch() -> None:
-            while not done.wait(0.05):
-                if stop():
-                    solver.interrupt()
-                    return
+    def watch() -> None:
+        while not done.wait(0.05):
+            if stop():
+                solver.interrupt()
+                return
 
-        th = threading.Thread(target=watch, daemon=True)
-        th.start()
-        try:
-            return solver.solve(assumptions, time_limit=time_limit)
-        finally:
-            done.set()
-            th.join()
-    piece = 0.05
-    while True:
-        left = None if end is None else end - time.monotonic()
-        if left is not None and left <= 0:
-            return None
-        answer = solver.solve(assumptions, time_limit=piece if left is None else min(piece, left))
-        if answer is not None or stop():
-            return answer
-        piece = min(2 * piece, 0.5)
+    th = threading.Thread(target=watch, daemon=True)
+    th.start()
+    try:
+        return solver.solve(assumptions, time_limit=time_limit)
+    finally:
+        done.set()
+        th.join()
 
 
 def _where() -> str | None:

@@ -61,7 +61,6 @@ def race(nvars: int, clauses: Sequence[Sequence[int]], configs: list[dict[str, A
     """solve_portfolio on clauses of internal literals and complete configurations, checked."""
     kw: dict[str, Any] = {}
     if time_limit is not None or conflict_limit is not None:
-        _native.require(_native.HAS_PORTFOLIO_LIMITS, "portfolio limits")
         kw = {"max_conflicts": conflict_limit, "seconds": time_limit}
     res = _nn.solve_portfolio(nvars, clauses, configs, want_proof=proof is not None, **kw)
     assert res is not None

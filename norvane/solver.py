@@ -104,8 +104,7 @@ class Solver:
         lits = to_internal(assumptions)
         if lits:
             kw["assumptions"] = lits
-        if _native.HAS_RELEASE_GIL:
-            kw["release_gil"] = True
+        kw["release_gil"] = True
         self._model = None
         try:
             self._answer = s.solve(conflict_limit, time_limit, **kw)
@@ -155,8 +154,7 @@ class Solver:
 
     def interrupt(self) -> None:
         """Stop a solve() running in another thread: it returns None at its next check."""
-        _native.require(_native.HAS_INTERRUPT, "interrupt")
-        self._engine.interrupt()  # type: ignore[attr-defined]
+        self._engine.interrupt()
 
     @property
     def stats(self) -> dict[str, int]:

@@ -11,16 +11,12 @@ import pytest
 
 import norvane
 import norvane_native as nn
-from norvane import CNF, Solver, _native, check_proof, preprocess, solve_portfolio
+from norvane import CNF, Solver, check_proof, preprocess, solve_portfolio
 
 from conftest import dimacs_models as models
 from conftest import dimacs_satisfies as satisfies
 from conftest import pigeonhole_dimacs, random_formula
 
-needs = {
-    "limits": pytest.mark.skipif(not _native.HAS_PORTFOLIO_LIMITS, reason="engine without portfolio limits"),
-    "interrupt": pytest.mark.skipif(not _native.HAS_INTERRUPT, reason="engine without interrupt"),
-}
 
 
 # short formulas, and 3-literal ones near the threshold (unsatisfiable ones need real search)
@@ -153,7 +149,6 @@ def test_portfolio(tmp_path):
         solve_portfolio([[1]], [{"restrat": "luby"}])
 
 
-@needs["limits"]
 def test_portfolio_limits():
     res = solve_portfolio(pigeonhole_dimacs(9)[1], 2, conflict_limit=100)
     assert res.worker == -1 and res.sat is None and res.model is None
@@ -182,7 +177,6 @@ def test_panic_exception_and_version():
     assert dist == norvane.__version__
 
 
-@needs["interrupt"]
 def test_interrupt_from_another_thread():
     import threading
     s = Solver(pigeonhole_dimacs(10)[1])
