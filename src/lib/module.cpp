@@ -4,6 +4,8 @@
 // functions themselves live in a file each.
 #include "module.hpp"
 
+#include "options.hpp"
+
 namespace nvpy {
 
 PyObject* cached_type(PyObject*& cache, PyType_Spec& type_spec) {
@@ -61,6 +63,12 @@ int exec_module(PyObject* module) {
     // out of __all__, which lists the engine's own entries.
     PyObject* panic = panic_exception_type();
     if (!panic || PyObject_SetAttrString(module, "PanicException", panic) < 0) return -1;
+    // The solver's option and counter tables, for code that builds on the engine (the package
+    // reads its option names, words and help from here); outside __all__ as well.
+    PyObject* options = guarded([] { return options_table(); });
+    if (!options || PyObject_SetAttrString(module, "SOLVER_OPTIONS", Ref(options).get()) < 0) return -1;
+    PyObject* counters = guarded([] { return counters_table(); });
+    if (!counters || PyObject_SetAttrString(module, "SOLVER_COUNTERS", Ref(counters).get()) < 0) return -1;
     return 0;
 }
 

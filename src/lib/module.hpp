@@ -21,6 +21,10 @@ PyObject* clausedb_type();
 PyObject* solver_type();
 PyObject* preprocessor_type();
 
+// The solver's exported tables (new tuples; they throw on failure):
+// options_table() in options.hpp, and the counter names in their order.
+PyObject* counters_table();
+
 // Module functions.
 extern PyMethodDef solve_portfolio_def;
 extern PyMethodDef check_proof_def;

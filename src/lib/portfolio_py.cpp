@@ -13,21 +13,6 @@
 namespace nvpy {
 namespace {
 
-// One worker's options as read from its mapping, before the option strings
-// are parsed.
-struct WorkerConfig {
-    std::string restart;
-    std::string ccmin;
-    nv::Config rest;  // every field but restart and ccmin
-
-    nv::Config to_config() const {
-        nv::Config c = rest;
-        c.restart = parse_restart(restart);
-        c.ccmin = parse_ccmin(ccmin);
-        return c;
-    }
-};
-
 // obj[key], converted with `conv`.  A failed lookup propagates unchanged; a
 // failed conversion becomes TypeError "failed to extract field
 // WorkerConfig.<key>" caused by the conversion's own exception.
@@ -60,34 +45,18 @@ auto field(PyObject* obj, const char* key, Conv&& convert) -> decltype(convert(o
     }
 }
 
-WorkerConfig worker_config(PyObject* obj) {
-    WorkerConfig w;
-    nv::Config& c = w.rest;
-    w.restart = field(obj, "restart", conv::str);
-    w.ccmin = field(obj, "ccmin", conv::str);
-    c.phase_saving = field(obj, "phase_saving", conv::boolean);
-    c.init_phase = field(obj, "init_phase", conv::boolean);
-    c.target_phase = field(obj, "target_phase", conv::boolean);
-    c.target_reset = field(obj, "target_reset", conv::u64);
-    c.walk_flips = field(obj, "walk_flips", conv::u64);
-    c.walk_interval = field(obj, "walk_interval", conv::u64);
-    c.walk_patience = field(obj, "walk_patience", conv::u64);
-    c.walk_min_conflicts = field(obj, "walk_min_conflicts", conv::u64);
-    c.var_decay = field(obj, "var_decay", conv::f64);
-    c.var_decay_max = field(obj, "var_decay_max", conv::f64);
-    c.cla_decay = field(obj, "cla_decay", conv::f64);
-    c.luby_base = field(obj, "luby_base", conv::f64);
-    c.first_reduce = field(obj, "first_reduce", conv::u64);
-    c.reduce_inc = field(obj, "reduce_inc", conv::u64);
-    c.glue_keep = field(obj, "glue_keep", conv::u32);
-    c.block_restart = field(obj, "block_restart", conv::boolean);
-    c.rnd_freq = field(obj, "rnd_freq", conv::f64);
-    c.rnd_seed = field(obj, "rnd_seed", conv::u32);
+// One worker's options, every key of the option table looked up in order
+// (no defaults); the words are parsed later, once every worker is read.
+RawOptions worker_config(PyObject* obj) {
+    RawOptions w;
+#define NV_FIELD(name, type, dflt, help) w.name = field(obj, #name, option_value<decltype(w.name)>);
+    NV_SOLVER_OPTIONS(NV_FIELD)
+#undef NV_FIELD
     return w;
 }
 
-std::vector<WorkerConfig> worker_configs(PyObject* o) {
-    std::vector<WorkerConfig> v;
+std::vector<RawOptions> worker_configs(PyObject* o) {
+    std::vector<RawOptions> v;
     conv::walk(o, [&](size_t n) { v.reserve(n); }, [&](PyObject* x) { v.push_back(worker_config(x)); });
     return v;
 }
@@ -105,7 +74,7 @@ PyObject* py_solve_portfolio(PyObject*, PyObject* const* args, Py_ssize_t nargs,
         bind_fast(a, args, nargs, kw);
         uint32_t nvars = a.get(0, conv::u32);
         nv::Cnf clauses = a.get(1, conv::clause_list);
-        std::vector<WorkerConfig> workers = a.get(2, worker_configs);
+        std::vector<RawOptions> workers = a.get(2, worker_configs);
         std::optional<nv::Cnf> alt = a.get_or(3, conv::opt_clause_list, std::optional<nv::Cnf>());
         uint64_t alt_threads = a.get_or(4, conv::u64, uint64_t{0});
         bool want_proof = a.get_or(5, conv::boolean, false);
@@ -114,7 +83,7 @@ PyObject* py_solve_portfolio(PyObject*, PyObject* const* args, Py_ssize_t nargs,
 
         std::vector<nv::Config> configs;
         configs.reserve(workers.size());
-        for (const WorkerConfig& w : workers) configs.push_back(w.to_config());
+        for (const RawOptions& w : workers) configs.push_back(to_config(w));
         workers.clear();
 
         SignalCheck signals;

@@ -7,6 +7,8 @@
 // surface as OSError.  Conversions and exception mapping are binding.hpp's.
 #include <atomic>
 #include <memory>
+#include <new>
+#include <string>
 
 #include "../solver/solver.hpp"
 #include "binding.hpp"
@@ -22,13 +24,11 @@ using nv::Solver;
 Solver& solver(PyObject* self) { return *box<Solver>(self)->native; }
 AccessState& access(PyObject* self) { return box<Solver>(self)->access; }
 
-constexpr FunctionDescription kNew("__new__", "Solver",
-                                   {"nvars", "restart", "ccmin", "phase_saving", "init_phase", "target_phase",
-                                    "target_reset", "walk_flips", "walk_interval", "walk_patience",
-                                    "walk_min_conflicts", "var_decay", "var_decay_max", "cla_decay", "luby_base",
-                                    "first_reduce", "reduce_inc", "glue_keep", "block_restart", "rnd_freq",
-                                    "rnd_seed"},
-                                   0);
+// The constructor's parameters: nvars, then every option in table order.
+#define NV_OPTION_NAME(name, type, dflt, help) , #name
+constexpr const char* kNewParams[] = {"nvars" NV_SOLVER_OPTIONS(NV_OPTION_NAME)};
+#undef NV_OPTION_NAME
+constexpr FunctionDescription kNew("__new__", "Solver", kNewParams, 0);
 constexpr FunctionDescription kAddClause("add_clause", "Solver", {"lits"}, 1);
 constexpr FunctionDescription kAddClauses("add_clauses", "Solver", {"clauses"}, 1);
 constexpr FunctionDescription kEnableProof("enable_proof", "Solver", {"path", "binary"}, 0);
@@ -40,30 +40,15 @@ PyObject* solver_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return guarded([&] {
         Args a(kNew);
         bind_tuple(a, args, kwargs);
-        nv::Config c;
         uint32_t nvars = a.get_or(0, conv::u32, 0u);
-        std::string restart = a.get_or(1, conv::str, std::string("luby"));
-        std::string ccmin = a.get_or(2, conv::str, std::string("deep"));
-        c.phase_saving = a.get_or(3, conv::boolean, c.phase_saving);
-        c.init_phase = a.get_or(4, conv::boolean, c.init_phase);
-        c.target_phase = a.get_or(5, conv::boolean, c.target_phase);
-        c.target_reset = a.get_or(6, conv::u64, c.target_reset);
-        c.walk_flips = a.get_or(7, conv::u64, c.walk_flips);
-        c.walk_interval = a.get_or(8, conv::u64, c.walk_interval);
-        c.walk_patience = a.get_or(9, conv::u64, c.walk_patience);
-        c.walk_min_conflicts = a.get_or(10, conv::u64, c.walk_min_conflicts);
-        c.var_decay = a.get_or(11, conv::f64, c.var_decay);
-        c.var_decay_max = a.get_or(12, conv::f64, c.var_decay_max);
-        c.cla_decay = a.get_or(13, conv::f64, c.cla_decay);
-        c.luby_base = a.get_or(14, conv::f64, c.luby_base);
-        c.first_reduce = a.get_or(15, conv::u64, c.first_reduce);
-        c.reduce_inc = a.get_or(16, conv::u64, c.reduce_inc);
-        c.glue_keep = a.get_or(17, conv::u32, c.glue_keep);
-        c.block_restart = a.get_or(18, conv::boolean, c.block_restart);
-        c.rnd_freq = a.get_or(19, conv::f64, c.rnd_freq);
-        c.rnd_seed = a.get_or(20, conv::u32, c.rnd_seed);
-        c.restart = parse_restart(restart);
-        c.ccmin = parse_ccmin(ccmin);
+        // Every value is converted before any word is parsed.
+        RawOptions raw = raw_defaults();
+        size_t i = 1;
+#define NV_READ(name, type, dflt, help) \
+    raw.name = a.get_or(i++, option_value<decltype(raw.name)>, raw.name);
+        NV_SOLVER_OPTIONS(NV_READ)
+#undef NV_READ
+        nv::Config c = to_config(raw);
         auto s = std::make_unique<Solver>(nvars, c);
         s->set_stop(std::make_shared<std::atomic<bool>>(false));  // raised by interrupt()
         return new_box(type, std::move(s));
@@ -217,21 +202,11 @@ PyObject* read(PyObject* self, F&& f) {
     });
 }
 
-#define NV_STAT_GETTER(name) \
+#define NV_STAT_GETTER(name, combine) \
     PyObject* get_##name(PyObject* self, void*) { \
         return read(self, [](const Solver& s) { return out::u64(s.stats().name); }); \
     }
-NV_STAT_GETTER(conflicts)
-NV_STAT_GETTER(decisions)
-NV_STAT_GETTER(propagations)
-NV_STAT_GETTER(restarts)
-NV_STAT_GETTER(learned)
-NV_STAT_GETTER(minimized_lits)
-NV_STAT_GETTER(reductions)
-NV_STAT_GETTER(blocked_restarts)
-NV_STAT_GETTER(learned_lits)
-NV_STAT_GETTER(deleted)
-NV_STAT_GETTER(max_trail)
+NV_SOLVER_COUNTERS(NV_STAT_GETTER)
 #undef NV_STAT_GETTER
 
 PyObject* get_model(PyObject* self, void*) {
@@ -309,14 +284,13 @@ PyMethodDef methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
-#define NV_GETSET(name) {#name, get_##name, nullptr, nullptr, nullptr}
+#define NV_GETSET(name) {#name, get_##name, nullptr, nullptr, nullptr},
+#define NV_COUNTER_GETSET(name, combine) NV_GETSET(name)
 PyGetSetDef getset[] = {
-    NV_GETSET(model),        NV_GETSET(nvars),          NV_GETSET(ok),
-    NV_GETSET(conflicts),    NV_GETSET(decisions),      NV_GETSET(propagations),
-    NV_GETSET(restarts),     NV_GETSET(learned),        NV_GETSET(minimized_lits),
-    NV_GETSET(reductions),   NV_GETSET(blocked_restarts), NV_GETSET(learned_lits),
-    NV_GETSET(deleted),      NV_GETSET(max_trail),      {nullptr, nullptr, nullptr, nullptr, nullptr},
+    NV_GETSET(model) NV_GETSET(nvars) NV_GETSET(ok) NV_SOLVER_COUNTERS(NV_COUNTER_GETSET){nullptr, nullptr, nullptr,
+                                                                                        nullptr, nullptr},
 };
+#undef NV_COUNTER_GETSET
 #undef NV_GETSET
 
 PyType_Slot slots[] = {
@@ -326,14 +300,7 @@ PyType_Slot slots[] = {
     {Py_tp_repr, reinterpret_cast<void*>(solver_repr)},
     {Py_tp_methods, methods},
     {Py_tp_getset, getset},
-    {Py_tp_doc,
-     const_cast<char*>(
-         "Solver(nvars=0, restart=\"luby\", ccmin=\"deep\", phase_saving=True, init_phase=False, target_phase=True, "
-         "target_reset=0, walk_flips=20000, walk_interval=1, walk_patience=3, walk_min_conflicts=5000, "
-         "var_decay=0.8, var_decay_max=0.95, cla_decay=0.999, luby_base=100.0, first_reduce=2000, "
-         "reduce_inc=300, glue_keep=2, block_restart=True, rnd_freq=0.0, rnd_seed=91648253)\n--\n\n"
-         "The native CDCL search core (Sprint 2).\n\nDeliberately mirrors `norvane.solver.Solver` so the two can be "
-         "compared\nbit-for-bit while the port is intentionally faithful.")},
+    {Py_tp_doc, nullptr},  // solver_doc(), set by solver_type()
     {0, nullptr},
 };
 
@@ -347,8 +314,48 @@ PyType_Spec type_spec = {
 
 PyObject* cache = nullptr;
 
+// The class docstring: the text signature, generated from the option table,
+// then the description.
+std::string solver_doc() {
+    return "Solver(nvars=0, " + options_signature() +
+           ")\n--\n\n"
+           "The native CDCL search core (Sprint 2).\n\nDeliberately mirrors `norvane.solver.Solver` so the two can be "
+           "compared\nbit-for-bit while the port is intentionally faithful.";
+}
+
 }  // namespace
 
-PyObject* solver_type() { return cached_type(cache, type_spec); }
+PyObject* solver_type() {
+    // The type copies its docstring; the text only has to live until then.
+    if (!cache) {
+        std::string doc;
+        try {
+            doc = solver_doc();
+        } catch (const std::bad_alloc&) {
+            return PyErr_NoMemory();
+        }
+        for (PyType_Slot* slot = slots; slot->slot; ++slot) {
+            if (slot->slot == Py_tp_doc) slot->pfunc = doc.data();
+        }
+        PyObject* type = cached_type(cache, type_spec);
+        for (PyType_Slot* slot = slots; slot->slot; ++slot) {
+            if (slot->slot == Py_tp_doc) slot->pfunc = nullptr;
+        }
+        return type;
+    }
+    return cached_type(cache, type_spec);
+}
+
+PyObject* counters_table() {
+    constexpr Py_ssize_t n = 0
+#define NV_COUNT(name, combine) +1
+        NV_SOLVER_COUNTERS(NV_COUNT);
+#undef NV_COUNT
+    out::Tuple t(n);
+#define NV_NAME(name, combine) t.put(out::str(#name));
+    NV_SOLVER_COUNTERS(NV_NAME)
+#undef NV_NAME
+    return t.release();
+}
 
 }  // namespace nvpy

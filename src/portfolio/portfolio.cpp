@@ -46,20 +46,6 @@ bool limits_hit(const StopFlag& stop, const RunLimits& limits) noexcept {
            (limits.interrupt && limits.interrupt->pending());
 }
 
-void add_up(Stats& total, const Stats& s) noexcept {
-    total.decisions += s.decisions;
-    total.propagations += s.propagations;
-    total.conflicts += s.conflicts;
-    total.learned += s.learned;
-    total.learned_lits += s.learned_lits;
-    total.minimized_lits += s.minimized_lits;
-    total.restarts += s.restarts;
-    total.blocked_restarts += s.blocked_restarts;
-    total.reductions += s.reductions;
-    total.deleted += s.deleted;
-    if (s.max_trail > total.max_trail) total.max_trail = s.max_trail;
-}
-
 PortfolioOutcome no_answer(const Stats& total) {
     PortfolioOutcome o;
     o.worker = NO_WORKER;

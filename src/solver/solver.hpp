@@ -21,6 +21,7 @@
 #include "../core/lit.hpp"
 #include "../core/proof_log.hpp"
 #include "config.hpp"
+#include "stats.hpp"
 
 namespace nv {
 
@@ -28,21 +29,6 @@ class ClauseArena;
 struct Cnf;
 
 enum class SolveResult : uint8_t { Unsat = 0, Sat = 1, Unknown = 2 };
-
-// Cumulative statistics, in the order they are reported.
-struct Stats {
-    uint64_t decisions = 0;
-    uint64_t propagations = 0;
-    uint64_t conflicts = 0;
-    uint64_t learned = 0;
-    uint64_t learned_lits = 0;
-    uint64_t minimized_lits = 0;
-    uint64_t restarts = 0;
-    uint64_t blocked_restarts = 0;
-    uint64_t reductions = 0;
-    uint64_t deleted = 0;
-    uint64_t max_trail = 0;
-};
 
 using StopFlag = std::shared_ptr<std::atomic<bool>>;
 
