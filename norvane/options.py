@@ -1,8 +1,9 @@
 """Search options of the engine's solver: names and defaults read from the engine itself.
 
-The option names and defaults come from the signature of `norvane_native.Solver`, so this
-module never holds a copy that could drift; it adds a one-line description per option and the
-diversified configurations `solve_portfolio(formula, n)` races (the pipeline races its own measured set).
+The option names and defaults come from the signature of `norvane_native.Solver`, their words
+and one-line descriptions from the engine's option table, so this module never holds a copy that
+could drift; it adds the diversified configurations `solve_portfolio(formula, n)` races (the
+pipeline races its own measured set).
 """
 from __future__ import annotations
 
@@ -16,35 +17,10 @@ from ._native import signature_defaults
 #: Every search option of the engine with its default, in the engine's order.
 DEFAULTS: dict[str, Any] = {name: v for name, v in signature_defaults(_nn.Solver).items() if name != "nvars"}
 
-#: Accepted values of the two options that take a word.
-CHOICES: dict[str, tuple[str, ...]] = {
-    "restart": ("glucose", "luby", "none"),
-    "ccmin": ("deep", "basic", "none"),
-}
-
-#: One line of help per option.
-HELP: dict[str, str] = {
-    "restart": "restart policy: glucose (glue averages), luby (Luby sequence) or none",
-    "ccmin": "learned-clause minimisation: deep (recursive), basic (one level) or none",
-    "phase_saving": "remember each variable's last value when backtracking",
-    "init_phase": "initial saved value of every variable (true = positive)",
-    "target_phase": "decide with the target phase of the best trail seen",
-    "target_reset": "forget the best trail every N-th restart (0 = never)",
-    "walk_flips": "flip budget of one local-search phase walk (0 = no walk)",
-    "walk_interval": "consider a walk at every N-th restart",
-    "walk_patience": "stop walking after this many walks in a row without a new best",
-    "walk_min_conflicts": "no walk before this many conflicts",
-    "var_decay": "starting variable activity decay factor",
-    "var_decay_max": "largest variable activity decay factor",
-    "cla_decay": "learned-clause activity decay factor",
-    "luby_base": "conflicts per Luby unit",
-    "first_reduce": "conflicts before the first learned-clause reduction",
-    "reduce_inc": "growth step of the reduction schedule",
-    "glue_keep": "never reduce learned clauses of at most this glue",
-    "block_restart": "block restarts while the trail is unusually long",
-    "rnd_freq": "probability of a random decision",
-    "rnd_seed": "seed of the random generator",
-}
+#: Accepted words of the options that take one, and one line of help per option, both from the
+#: engine's option table.
+CHOICES: dict[str, tuple[str, ...]] = {row[0]: row[3] for row in _nn.SOLVER_OPTIONS if row[3]}
+HELP: dict[str, str] = {row[0]: row[4] for row in _nn.SOLVER_OPTIONS}
 
 # What each portfolio worker changes over the base configuration; beyond the list, workers
 # repeat it with other seeds and some random decisions.

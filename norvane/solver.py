@@ -19,8 +19,7 @@ from .cnf import CNF, PathLike, model_literals, to_dimacs, to_internal
 from .options import DEFAULTS, HELP, check_names
 
 #: The eleven search counters, in the engine's order.
-STATS = ("decisions", "propagations", "conflicts", "learned", "learned_lits", "minimized_lits", "restarts",
-         "blocked_restarts", "reductions", "deleted", "max_trail")
+STATS: tuple[str, ...] = tuple(_nn.SOLVER_COUNTERS)
 
 
 def _check_limit(name: str, value: float | None) -> None:

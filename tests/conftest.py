@@ -1,5 +1,6 @@
 """Helpers shared by the test files: formulas, brute force, proof steps and their DRAT encodings,
 benchmark instances, the notes conversion errors carry."""
+import inspect
 import itertools
 import lzma
 import os
@@ -68,15 +69,9 @@ def random_cnf(rng: random.Random, nvars, nclauses, maxlen=4, allow_empty=False,
             for _ in range(nclauses)]
 
 
-# (name, default) of the Solver's 21 constructor parameters, in declaration order; a portfolio
-# worker mapping has the same fields but nvars.
-SOLVER_PARAMS = [
-    ("nvars", 0), ("restart", "luby"), ("ccmin", "deep"), ("phase_saving", True), ("init_phase", False),
-    ("target_phase", True), ("target_reset", 0), ("walk_flips", 20000), ("walk_interval", 1),
-    ("walk_patience", 3), ("walk_min_conflicts", 5000), ("var_decay", 0.8), ("var_decay_max", 0.95),
-    ("cla_decay", 0.999), ("luby_base", 100.0), ("first_reduce", 2000), ("reduce_inc", 300),
-    ("glue_keep", 2), ("block_restart", True), ("rnd_freq", 0.0), ("rnd_seed", 91648253),
-]
+# (name, default) of the Solver's constructor parameters, in declaration order, from the engine;
+# a portfolio worker mapping has the same fields but nvars.
+SOLVER_PARAMS = [(p.name, p.default) for p in inspect.signature(nn.Solver).parameters.values()]
 
 
 def pigeonhole(holes):
