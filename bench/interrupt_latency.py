@@ -25,7 +25,7 @@ import time
 from common import machine_facts, md_table
 
 PRELUDE = r"""
-import json, random, signal, sys, time
+import inspect, json, random, signal, sys, time
 import norvane_native as nn
 
 signal.signal(signal.SIGINT, signal.default_int_handler)  # even when started with SIGINT ignored
@@ -41,10 +41,8 @@ def random_3sat(nvars, ratio, seed):
     for _ in range(int(ratio * nvars)):
         yield [2 * v + rng.randrange(2) for v in rng.sample(range(nvars), 3)]
 
-CONFIG = dict(restart="luby", ccmin="deep", phase_saving=True, init_phase=False, target_phase=True,
-              target_reset=0, walk_flips=20000, walk_interval=1, walk_patience=3, walk_min_conflicts=5000,
-              var_decay=0.8, var_decay_max=0.95, cla_decay=0.999, luby_base=100.0, first_reduce=2000,
-              reduce_inc=300, glue_keep=2, block_restart=True, rnd_freq=0.0, rnd_seed=91648253)
+# Every search option at its default, from the constructor's signature (any build has one).
+CONFIG = {p.name: p.default for p in list(inspect.signature(nn.Solver).parameters.values())[1:]}
 """
 
 CHILD = PRELUDE + r"""

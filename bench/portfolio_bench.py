@@ -14,6 +14,7 @@ solve_portfolio run in parallel (the interpreter lock is released).
 from __future__ import annotations
 
 import argparse
+import inspect
 import sys
 import threading
 import time
@@ -22,10 +23,8 @@ from common import BENCH, geomean, instances, internal, md_table, read_dimacs
 
 import norvane_native as nn
 
-DEFAULT = dict(restart="luby", ccmin="deep", phase_saving=True, init_phase=False, target_phase=True,
-               target_reset=0, walk_flips=20000, walk_interval=1, walk_patience=3, walk_min_conflicts=5000,
-               var_decay=0.8, var_decay_max=0.95, cla_decay=0.999, luby_base=100.0, first_reduce=2000,
-               reduce_inc=300, glue_keep=2, block_restart=True, rnd_freq=0.0, rnd_seed=91648253)
+# Every search option at its default, from the constructor's signature.
+DEFAULT = {p.name: p.default for p in list(inspect.signature(nn.Solver).parameters.values())[1:]}
 CONFIG_A = dict(DEFAULT)
 # Target phases (A) against plain saved phases (B): equally strong on the whole set, strong on
 # different instances.

@@ -332,8 +332,8 @@ private:
 
 }  // namespace out
 
-// Option-string parsing shared by the Solver constructor and the portfolio.
-// Throws nv::ValueError "unknown restart \"...\"" / "unknown ccmin \"...\"".
+// A word as messages show it: between double quotes, with quotes, backslashes
+// and control characters escaped (the unknown-word messages of options.cpp).
 std::string quote_debug(const std::string& s);
 
 }  // namespace nvpy

@@ -287,8 +287,9 @@ PyMethodDef methods[] = {
 #define NV_GETSET(name) {#name, get_##name, nullptr, nullptr, nullptr},
 #define NV_COUNTER_GETSET(name, combine) NV_GETSET(name)
 PyGetSetDef getset[] = {
-    NV_GETSET(model) NV_GETSET(nvars) NV_GETSET(ok) NV_SOLVER_COUNTERS(NV_COUNTER_GETSET){nullptr, nullptr, nullptr,
-                                                                                        nullptr, nullptr},
+    NV_GETSET(model) NV_GETSET(nvars) NV_GETSET(ok)
+    NV_SOLVER_COUNTERS(NV_COUNTER_GETSET)
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 #undef NV_COUNTER_GETSET
 #undef NV_GETSET
