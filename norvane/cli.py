@@ -259,7 +259,7 @@ class Progress:
         self.start = time.monotonic()
         self.last_plain = self.start
         self.text = text
-        self.lock = threading.Lock()
+        self.lock = threading.RLock()  # a subclass may paint while holding it
         self.stop = threading.Event()
         self.thread: threading.Thread | None = None
         if self.live:

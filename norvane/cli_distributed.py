@@ -16,31 +16,23 @@ import time
 from collections import Counter
 from typing import Any, TextIO
 
+from .cli import Progress
 from .distributed import BatchResult, Client, CubeResult, close_client, cube_and_conquer, local_client, solve_many
 
 ANSWERS = ("SATISFIABLE", "UNSATISFIABLE", "UNKNOWN", "FAILED")
 
 
-class Bar:
+class Bar(Progress):
     """done/total, the answers so far, elapsed time and rate: one line kept up to date on a
     terminal (ticking between results), a plain line every ten seconds otherwise.  Lines printed
-    through `note` go above it."""
+    through `add` go above it."""
 
     def __init__(self, total: int, enabled: bool, stream: TextIO = sys.stderr) -> None:
-        self.total, self.stream = total, stream
-        self.enabled = enabled
-        self.live = enabled and stream.isatty()
+        self.total = total
         self.counts: Counter[str] = Counter()
-        self.start = time.monotonic()
-        self.last_plain = self.start
-        self.lock = threading.Lock()
-        self.stop = threading.Event()
-        self.thread: threading.Thread | None = None
-        if self.live:
-            self.thread = threading.Thread(target=self._tick, daemon=True)
-            self.thread.start()
+        super().__init__(enabled, "", stream)
 
-    def line(self) -> str:
+    def _line(self) -> str:
         done = sum(self.counts.values())
         elapsed = time.monotonic() - self.start
         width = 20
@@ -50,16 +42,6 @@ class Bar:
         return (f"[{'#' * filled}{'.' * (width - filled)}] {done}/{self.total}  sat {c['SATISFIABLE']}  "
                 f"unsat {c['UNSATISFIABLE']}  unknown {c['UNKNOWN']}  failed {c['FAILED']}  "
                 f"{elapsed:.1f}s  {rate:.1f}/s")
-
-    def _tick(self) -> None:
-        while not self.stop.wait(0.25):
-            with self.lock:
-                self._paint()
-
-    def _paint(self) -> None:
-        if not self.stop.is_set():
-            self.stream.write("\r" + self.line() + "\x1b[K")
-            self.stream.flush()
 
     def add(self, status: str, text: str | None) -> None:
         with self.lock:
@@ -74,16 +56,7 @@ class Bar:
                 self._paint()
             elif self.enabled and time.monotonic() - self.last_plain >= 10.0:
                 self.last_plain = time.monotonic()
-                print(self.line(), file=self.stream, flush=True)
-
-    def close(self) -> None:
-        if self.thread is not None:
-            with self.lock:
-                self.stop.set()
-                self.stream.write("\r\x1b[K")
-                self.stream.flush()
-            self.thread.join()
-            self.thread = None
+                print(self._line(), file=self.stream, flush=True)
 
 
 def _describe(r: BatchResult, check: bool) -> str:
