@@ -16,6 +16,10 @@ import norvane_native as nn
 # The shared instance set beside the checkout, or NORVANE_BENCH (as for bench/).
 BENCH = Path(os.environ.get("NORVANE_BENCH", Path(__file__).resolve().parents[2] / "shared" / "bench"))
 RANGE = "out of range integral type conversion attempted"
+# Under AddressSanitizer freed memory sits in a quarantine and the runtime reserves terabytes of
+# address space: resident memory is no measure of leaks, and address-space caps cannot be tried.
+SANITIZED = "asan" in os.environ.get("LD_PRELOAD", "")
+UNSANITIZED = pytest.mark.skipif(SANITIZED, reason="the sanitizer runtime reserves far more address space than the cap")
 # The solver's eleven counters.
 STATS = ["decisions", "propagations", "conflicts", "learned", "learned_lits", "minimized_lits", "restarts",
          "blocked_restarts", "reductions", "deleted", "max_trail"]
@@ -86,6 +90,14 @@ def pigeonhole_dimacs(holes):
     """pigeonhole(holes) with signed DIMACS literals."""
     nvars, cls = pigeonhole(holes)
     return nvars, [[nn.to_dimacs(l) for l in c] for c in cls]
+
+
+def php_file(tmp_path, holes):
+    """pigeonhole(holes) written as a DIMACS file in tmp_path."""
+    from norvane import CNF
+    path = tmp_path / f"php{holes}.cnf"
+    CNF(pigeonhole_dimacs(holes)[1]).to_file(path)
+    return path
 
 
 def solver(nvars, clauses, proof=True, **opts):

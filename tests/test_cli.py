@@ -14,7 +14,7 @@ from pathlib import Path
 import pytest
 
 import norvane
-from norvane import _native
+from conftest import dimacs_satisfies, php_file
 
 EXAMPLES = Path(norvane.__file__).resolve().parent / "examples"
 QUEENS = EXAMPLES / "queens8.cnf"
@@ -38,16 +38,7 @@ def answer(out):
 
 
 def satisfied(path, model):
-    return all(any(l in model for l in c) for c in norvane.CNF.from_file(path))
-
-
-def pigeonhole_file(tmp_path, holes):
-    cls = [[p * holes + h + 1 for h in range(holes)] for p in range(holes + 1)]
-    cls += [[-(p * holes + h + 1), -(q * holes + h + 1)]
-            for h in range(holes) for p in range(holes + 1) for q in range(p + 1, holes + 1)]
-    path = tmp_path / f"php{holes}.cnf"
-    norvane.CNF(cls).to_file(path)
-    return path
+    return dimacs_satisfies(norvane.CNF.from_file(path), model)
 
 
 def leftovers(directory):
@@ -153,36 +144,26 @@ def test_proof_file_rules(tmp_path):
     (["solve", PIGEONS, "--assume", "1,x"], "--assume: '1,x' is not a list of literals"),
     (["solve", "{tmp}/missing.cnf"], "missing.cnf: cannot read file"),
     (["solve", PIGEONS, "--restart", "Luby"], "invalid choice: 'Luby'"),
+    # malformed input: the reader's message, with the file's name
+    (["solve", "{f}", "p cnf x 2\n1 0\n"], "f.cnf:1:7: expected the variable count of the header, found 'x'"),
+    (["solve", "{f}", "c only\n"], "f.cnf:2:1: no 'p cnf' header"),
+    (["solve", "{f}", "1 2 0\np cnf 2 1\n"], "f.cnf:1:1: a clause before the 'p cnf' header"),
+    (["solve", "{f}", "p cnf 2 1\n1 3 0\n"], "f.cnf:2:3: literal 3 is beyond the header's 2 variables"),
+    (["solve", "{f}", "p cnf 2 2\n1 2 0\n-1\n"], "f.cnf:3:3: the last clause has no final 0"),
+    (["solve", "{f}", "p cnf 20 1\n1_0 0\n"], "f.cnf:2:1: expected a literal (a decimal integer), found '1_0'"),
+    (["solve", "{f}", "p cnf 3000000000 1\n1 0\n"],
+     "f.cnf:1:7: the header asks for 3000000000 variables: more than memory holds"),
+    (["solve", "{f}", "-q", "p cnf 2147483647 1\n1 0\n"], "does not fit in memory"),
 ])
-def test_bad_option_values(args, message, tmp_path):
-    r = norvane_cmd(*[str(a).replace("{tmp}", str(tmp_path)) for a in args])
-    assert r.returncode == 2 and r.stdout == "", r.stdout
+def test_bad_option_values_and_input(args, message, tmp_path):
+    if "{f}" in args:
+        *args, content = args
+        (tmp_path / "f.cnf").write_text(content)
+    r = norvane_cmd(*[str(a).replace("{tmp}", str(tmp_path)).replace("{f}", str(tmp_path / "f.cnf")) for a in args])
+    # a formula too big for memory is found after the header line is printed
+    assert r.returncode == 2 and (r.stdout == "" or message == "does not fit in memory"), r.stdout
     assert r.stderr.count("\n") == 1 and message in r.stderr and "Traceback" not in r.stderr, r.stderr
     assert leftovers(tmp_path) == []
-
-
-@pytest.mark.parametrize("content,message", [
-    ("p cnf x 2\n1 0\n", "f.cnf:1:7: expected the variable count of the header, found 'x'"),
-    ("c only\n", "f.cnf:2:1: no 'p cnf' header"),
-    ("1 2 0\np cnf 2 1\n", "f.cnf:1:1: a clause before the 'p cnf' header"),
-    ("p cnf 2 1\n1 3 0\n", "f.cnf:2:3: literal 3 is beyond the header's 2 variables"),
-    ("p cnf 2 2\n1 2 0\n-1\n", "f.cnf:3:3: the last clause has no final 0"),
-    ("p cnf 20 1\n1_0 0\n", "f.cnf:2:1: expected a literal (a decimal integer), found '1_0'"),
-    ("p cnf 3000000000 1\n1 0\n", "f.cnf:1:7: the header asks for 3000000000 variables: more than memory holds"),
-])
-def test_malformed_input(content, message, tmp_path):
-    path = tmp_path / "f.cnf"
-    path.write_text(content)
-    r = norvane_cmd("solve", path)
-    assert r.returncode == 2 and r.stdout == ""
-    assert r.stderr.count("\n") == 1 and message in r.stderr and "Traceback" not in r.stderr, r.stderr
-
-
-def test_header_beyond_memory(tmp_path):
-    path = tmp_path / "f.cnf"
-    path.write_text("p cnf 2147483647 1\n1 0\n")
-    r = norvane_cmd("solve", path, "-q")
-    assert r.returncode == 2 and "does not fit in memory" in r.stderr and r.stderr.count("\n") == 1
 
 
 def test_preprocess_map_round_trip(tmp_path):
@@ -242,7 +223,7 @@ def test_help(sub):
 def test_progress_line_on_a_terminal(extra, lines, tmp_path):
     primary, secondary = pty.openpty()
     try:
-        p = subprocess.Popen([sys.executable, "-m", "norvane", "solve", str(pigeonhole_file(tmp_path, 8)), *extra],
+        p = subprocess.Popen([sys.executable, "-m", "norvane", "solve", str(php_file(tmp_path, 8)), *extra],
                              stdout=subprocess.PIPE, stderr=secondary, stdin=subprocess.DEVNULL)
         p.wait(timeout=300)
         os.close(secondary)
@@ -261,18 +242,26 @@ def test_progress_line_on_a_terminal(extra, lines, tmp_path):
     assert all(line in seen for line in lines) and b"elapsed" in seen, seen[:300]
 
 
-def test_interrupt(tmp_path):
-    """Ctrl-C: exit 130 with s UNKNOWN, no proof file, no temporary file left."""
+@pytest.mark.parametrize("command", ["solve", "check"])
+def test_interrupt(tmp_path, command):
+    """Ctrl-C: exit 130 with s UNKNOWN, no proof file, no temporary file left; an interrupted check
+    never exits 0."""
     proof = tmp_path / "p.drat"
-    p = subprocess.Popen([sys.executable, "-m", "norvane", "solve", str(pigeonhole_file(tmp_path, 11)),
-                          "--proof", str(proof), "--jobs", "1"], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                         text=True)
-    started = p.stdout.readline() + p.stdout.readline()  # the formula is read: the search starts
-    assert started.startswith("c norvane"), started
-    time.sleep(1.0)
+    args = ["solve", php_file(tmp_path, 11), "--proof", proof, "--jobs", "1"]
+    if command == "check":
+        assert norvane_cmd("solve", php_file(tmp_path, 8), "--proof", proof, "-q").returncode == 20
+        args = ["check", php_file(tmp_path, 8), proof]
+    p = subprocess.Popen([sys.executable, "-m", "norvane", *map(str, args)], stdout=subprocess.PIPE,
+                         stderr=subprocess.PIPE, text=True)
+    started = p.stdout.readline() + p.stdout.readline()  # the formula is read: the work starts
+    assert ("c norvane" if command == "solve" else "checking") in started, started
+    time.sleep(1.0 if command == "solve" else 0.3)
     t0 = time.monotonic()
     p.send_signal(signal.SIGINT)
-    out, err = p.communicate(timeout=120)
+    out, err = p.communicate(timeout=300)
+    if command == "check":  # either the check finished first (accepted: 0) or it was interrupted (130)
+        assert (p.returncode == 0 and "s VERIFIED" in out) or (p.returncode == 130 and "s UNKNOWN" in out), (out, err)
+        return
     assert p.returncode == 130, err
     assert answer(started + out)[0] == "s UNKNOWN" and "Traceback" not in err
     assert not proof.exists() and leftovers(tmp_path) == []
@@ -293,18 +282,3 @@ def test_answer_found_before_the_interruption_is_printed(extra, monkeypatch, cap
     assert cli.main(["solve", str(QUEENS), "-q", "--jobs", "1", *extra]) == 130
     status, model = answer(capsys.readouterr().out)
     assert status == "s SATISFIABLE" and satisfied(QUEENS, model) and len(model) == 64
-
-
-def test_interrupted_check_never_exits_0(tmp_path):
-    php = pigeonhole_file(tmp_path, 8)
-    proof = tmp_path / "p.drat"
-    assert norvane_cmd("solve", php, "--proof", proof, "-q").returncode == 20
-    p = subprocess.Popen([sys.executable, "-m", "norvane", "check", str(php), str(proof)],
-                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-    started = p.stdout.readline() + p.stdout.readline()  # the formula is read: the check starts
-    assert "checking" in started, started
-    time.sleep(0.3)
-    p.send_signal(signal.SIGINT)
-    out, err = p.communicate(timeout=300)
-    # either the check finished first (accepted: 0) or it was interrupted (130, never 0)
-    assert (p.returncode == 0 and "s VERIFIED" in out) or (p.returncode == 130 and "s UNKNOWN" in out), (out, err)

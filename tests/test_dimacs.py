@@ -15,7 +15,7 @@ import sys
 import pytest
 
 import norvane_native as nn
-from conftest import BENCH, bench_instances, expect_notes, notes, raises
+from conftest import BENCH, UNSANITIZED, bench_instances, expect_notes, notes
 
 N = "f.cnf"
 
@@ -204,8 +204,7 @@ def test_a_signal_stops_the_reading_and_changes_nothing():
     assert snap(db) == snap(prefilled())
 
 
-@pytest.mark.skipif("asan" in os.environ.get("LD_PRELOAD", ""),
-                    reason="the sanitizer runtime reserves far more address space than the cap")
+@UNSANITIZED
 def test_a_header_beyond_an_address_space_cap_is_a_memory_error_at_once():
     code = ("import resource, time, norvane_native as nn\n"
             "resource.setrlimit(resource.RLIMIT_AS, (1 << 30, 1 << 30))\nt0 = time.perf_counter()\n"

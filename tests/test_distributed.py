@@ -17,11 +17,13 @@ import pytest
 
 from norvane import CNF, Solver, check_proof
 
-from conftest import BENCH, bench_instances, dimacs_models, dimacs_satisfies, pigeonhole_dimacs, random_formula
+from conftest import (BENCH, bench_instances, dimacs_models, dimacs_satisfies, php_file, pigeonhole_dimacs,
+                      random_formula)
 
 pytestmark = pytest.mark.skipif(importlib.util.find_spec("distributed") is None,
                                 reason="Dask (norvane[distributed]) is not installed")
 EXTRA = 'pip install "norvane[distributed]"'
+QUEENS = Path(__file__).parents[1] / "norvane/examples/queens8.cnf"
 
 
 @pytest.fixture(scope="module")
@@ -30,12 +32,6 @@ def client():
     c = local_client(2)
     yield c
     c.close()
-
-
-def php(tmp_path, holes):
-    path = tmp_path / f"php{holes}.cnf"
-    CNF(pigeonhole_dimacs(holes)[1]).to_file(path)
-    return path
 
 
 class Bomb(CNF):
@@ -72,12 +68,12 @@ def test_solve_many(client, tmp_path):
     *_, missing, malformed = sorted(results, key=lambda r: r.position)
     assert missing.status == "FAILED" and missing.error == "cannot read file: No such file or directory"
     assert malformed.status == "FAILED" and malformed.error == f"{bad}:2:3: expected a literal (a decimal integer), found 'x'"
-    hard, = solve_many([php(tmp_path, 11)], client=client, proof_dir=tmp_path / "proofs", time_limit=1)
+    hard, = solve_many([php_file(tmp_path, 11)], client=client, proof_dir=tmp_path / "proofs", time_limit=1)
     assert hard.status == "UNKNOWN" and hard.proof is None and not list(tmp_path.glob("proofs/php11*"))
     assert not list(tmp_path.glob("proofs/.*"))  # no temporary proof left behind
     # a worker that does not find the file the caller saw says so; then it is sent the bytes
     from norvane.distributed import UNREACHABLE, _solve_task, _source, _with_data
-    src = _source(formulas[len(small)] if bench else php(tmp_path, 3), "t")._replace(mtime_ns=1)
+    src = _source(formulas[len(small)] if bench else php_file(tmp_path, 3), "t")._replace(mtime_ns=1)
     assert _solve_task(0, "f", src, None, {}, None, None, "text", False) == UNREACHABLE
     assert _solve_task(0, "f", _with_data(src), None, {}, None, None, "text", False).sat is not None
     # a formula whose worker dies, also when it is tried again elsewhere, comes back failed
@@ -102,7 +98,7 @@ def test_cube_and_conquer(client, tmp_path, monkeypatch, case):
     proof = tmp_path / "p.drat"
     fmt = "binary" if case.endswith("binary") else "text"
     # random 3-SAT at the threshold: seed 0 satisfiable, seed 2 not
-    formula = {"pruned": pigeons_and_cliques(), "time": php(tmp_path, 11)}.get(case)
+    formula = {"pruned": pigeons_and_cliques(), "time": php_file(tmp_path, 11)}.get(case)
     if formula is None:
         formula = CNF(random_formula(random.Random(case != "sat" and 2), 120, 520, minlen=3, maxlen=3), nvars=120)
     if case == "unsat-text":  # the workers read the file
@@ -148,8 +144,7 @@ def test_worker_killed_in_the_middle_of_a_batch(tmp_path):
         procs += [subprocess.Popen([*dask, "worker", "--scheduler-file", where, "--nthreads", "1", "--no-nanny",
                                     "--no-dashboard"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
                   for _ in range(2)]
-        queens = Path(__file__).parents[1] / "norvane/examples/queens8.cnf"
-        formulas = [php(tmp_path, 9), php(tmp_path, 8), queens, CNF(pigeonhole_dimacs(8)[1])]
+        formulas = [php_file(tmp_path, 9), php_file(tmp_path, 8), QUEENS, CNF(pigeonhole_dimacs(8)[1])]
         expected = [False, False, True, False]
         with Client(scheduler_file=str(where), timeout="120s") as c:
             c.wait_for_workers(2, timeout=120)
@@ -185,8 +180,7 @@ def test_batch_command(client, tmp_path, capsys):
     otherwise; one JSON line per formula.  On the test's cluster in this process, and once as a
     command with its own local cluster."""
     from norvane.cli import main
-    queens = Path(__file__).parents[1] / "norvane/examples/queens8.cnf"
-    files = [queens, php(tmp_path, 6), php(tmp_path, 11), tmp_path / "missing.cnf"]
+    files = [QUEENS, php_file(tmp_path, 6), php_file(tmp_path, 11), tmp_path / "missing.cnf"]
     out = tmp_path / "out.jsonl"
 
     def lines():
@@ -203,7 +197,7 @@ def test_batch_command(client, tmp_path, capsys):
     assert lines()["missing.cnf"]["error"] == "cannot read file: No such file or directory"
     capsys.readouterr()
     proof = tmp_path / "p.drat"
-    assert main(["solve", str(php(tmp_path, 8)), "--cubes", "2", "--scheduler", address, "--proof", str(proof),
+    assert main(["solve", str(php_file(tmp_path, 8)), "--cubes", "2", "--scheduler", address, "--proof", str(proof),
                  "--check"]) == 20
     printed = capsys.readouterr().out
     assert "s UNSATISFIABLE" in printed and "c cubes " in printed and check_proof(CNF.from_file(tmp_path / "php8.cnf"), proof).ok
@@ -213,7 +207,7 @@ def test_batch_command(client, tmp_path, capsys):
 def test_ctrl_c_closes_the_local_cluster(tmp_path, command):
     """Ctrl-C at a terminal (SIGINT to the process group): exit 130, no traceback, no worker left."""
     psutil = pytest.importorskip("psutil")
-    hard, easy, jsonl = str(php(tmp_path, 11)), str(php(tmp_path, 3)), tmp_path / "out.jsonl"
+    hard, easy, jsonl = str(php_file(tmp_path, 11)), str(php_file(tmp_path, 3)), tmp_path / "out.jsonl"
     args = ["batch", hard, easy, "--out", str(jsonl)] if command == "batch" else ["solve", hard, "--cubes", "3"]
     p = subprocess.Popen([sys.executable, "-m", "norvane", *args, "--workers", "2"], stdout=subprocess.PIPE,
                          stderr=subprocess.PIPE, text=True, start_new_session=True)
@@ -231,7 +225,7 @@ def test_ctrl_c_closes_the_local_cluster(tmp_path, command):
 
 
 def test_without_dask_the_error_names_the_extra(tmp_path):
-    php6 = php(tmp_path, 6)
+    php6 = php_file(tmp_path, 6)
     code = ("import sys; sys.modules['dask'] = None\n"
             "try:\n    import norvane.distributed\nexcept ImportError as e:\n    print(e)\n"
             "from norvane.cli import main\n"

@@ -5,7 +5,6 @@ Signals and memory caps are tried in subprocesses.  Time bounds are loose (the m
 a few seconds where the call would otherwise run for minutes; bench/interrupt_latency.py measures.
 Interruption at every point of the search is tested natively (tests/native/test_limits.cpp)."""
 import json
-import os
 import signal
 import subprocess
 import sys
@@ -16,7 +15,7 @@ from pathlib import Path
 import pytest
 
 import norvane_native as nn
-from conftest import SOLVER_PARAMS, pigeonhole, solver, stats, to_steps
+from conftest import SOLVER_PARAMS, UNSANITIZED, pigeonhole, solver, stats, to_steps
 
 TESTS = Path(__file__).resolve().parent
 CONFIG = dict(SOLVER_PARAMS[1:])
@@ -276,8 +275,7 @@ print(result[0])
 """
 
 
-@pytest.mark.skipif("asan" in os.environ.get("LD_PRELOAD", ""),
-                    reason="the sanitizer runtime reserves far more address space than the cap")
+@UNSANITIZED
 @pytest.mark.parametrize("where", ["thread", "main"])
 def test_memory_error_in_a_python_thread_does_not_abort(where):
     # Portfolio workers: tests/native/dl_worker_memory.cpp.

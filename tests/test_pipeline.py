@@ -9,6 +9,7 @@ import pytest
 
 import norvane
 from conftest import brute_force_sat, pigeonhole, random_cnf
+from conftest import dimacs_satisfies as satisfies
 from norvane import CNF, Solver, check_proof, cli, preprocess
 from norvane.cnf import to_dimacs
 from norvane.pipeline import satisfies as model_check
@@ -22,11 +23,6 @@ MODES = {"default": {}, "one job": {"jobs": 1}, "deterministic": {"deterministic
 FORMULAS = [random_cnf(random.Random(seed), 8, random.Random(-seed).randint(5, 40), maxlen=3) for seed in range(15)]
 FORMULAS += [random_cnf(random.Random(seed), 8, random.Random(-seed).randint(30, 60), minlen=3, maxlen=3)
              for seed in range(15, 30)]
-
-
-def satisfies(clauses, model):
-    true = set(model)
-    return all(any(d in true for d in c) for c in clauses)
 
 
 @pytest.mark.parametrize("mode", MODES)

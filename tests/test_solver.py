@@ -108,15 +108,8 @@ def test_zero_budget_is_unknown(kwargs):
     assert s.solve() is False and s.solve(**kwargs) is False  # already unsatisfiable
 
 
-def test_time_limit():
-    s = solver(*pigeonhole(9), proof=False)
-    t = time.perf_counter()
-    assert s.solve(seconds=0.05) is None and time.perf_counter() - t < 2.0
-    c1 = s.conflicts
-    assert c1 > 0 and s.ok and s.model == [] and s.check_watch_invariant() == []
-    assert s.solve(max_conflicts=10, seconds=3600) is None and s.conflicts >= c1 + 10
-    # a search that meets no conflict sees its time limit too: deciding 300000 free variables
-    # takes far longer than a millisecond
+def test_time_limit_without_conflicts():
+    # deciding 300000 free variables takes far longer than a millisecond (long passes: test_interrupt.py)
     free = nn.Solver(300_000)
     assert free.solve(seconds=0.001) is None and free.conflicts == 0
 

@@ -7,7 +7,7 @@
 #
 # The interpreter itself is not instrumented, so the sanitizer runtime is
 # preloaded.  Leak detection is off: the interpreter keeps objects alive at
-# exit by design; leaks of the module are measured by tests/test_reliability.py.
+# exit by design; leaks of the module are measured by tests/test_hostile.py.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 PY=${PYTHON:-python3}
