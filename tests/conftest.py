@@ -3,6 +3,7 @@ benchmark instances, the notes conversion errors carry."""
 import inspect
 import itertools
 import lzma
+import mmap
 import os
 import random
 import threading
@@ -76,6 +77,9 @@ def random_cnf(rng: random.Random, nvars, nclauses, maxlen=4, allow_empty=False,
 # (name, default) of the Solver's constructor parameters, in declaration order, from the engine;
 # a portfolio worker mapping has the same fields but nvars.
 SOLVER_PARAMS = [(p.name, p.default) for p in inspect.signature(nn.Solver).parameters.values()]
+# How each parameter converts: unsigned 32- or 64-bit integer, float, bool, str.
+SOLVER_KINDS = {n: {bool: "bool", str: "str", float: "f64", int: "u64"}[type(d)] for n, d in SOLVER_PARAMS}
+SOLVER_KINDS.update(nvars="u32", glue_keep="u32", rnd_seed="u32")
 
 
 def pigeonhole(holes):
@@ -107,6 +111,13 @@ def solver(nvars, clauses, proof=True, **opts):
     for c in clauses:
         s.add_clause(c)
     return s
+
+
+def clause_db(clauses, nvars=0):
+    db = nn.ClauseDb(nvars)
+    for c in clauses:
+        db.add_clause(c)
+    return db
 
 
 def find_model(nvars, clauses):
@@ -165,6 +176,28 @@ def drat_binary(steps):
             out.append(u)
         out.append(0)
     return bytes(out)
+
+
+def noisy_text(steps, rng):
+    """Text DRAT with comment lines, CRLF, tabs and steps split over lines."""
+    out = [b"c written by hand\r\n"]
+    for d, lits in steps:
+        toks = [b"d"] * d + [b"%d" % nn.to_dimacs(l) for l in lits] + [b"0"]
+        out.append(b"".join(t + rng.choice([b" ", b"\t", b"  ", b"\n", b"\r\n"]) for t in toks))
+        if rng.random() < 0.1:
+            out.append(b"c %d\n" % rng.randrange(100))
+    return b"".join(out)
+
+
+def drat_forms(steps, rng, tmp_path):
+    """The proof in each encoding and container: text and binary; bytes, bytearray, memoryview, mmap."""
+    for data in (drat_text(steps), drat_binary(steps), noisy_text(steps, rng)):
+        yield from (bytes(data), bytearray(data), memoryview(data))
+        if data:  # an empty file cannot be mapped
+            path = tmp_path / f"proof{rng.randrange(10**9)}"
+            path.write_bytes(data)
+            with open(path, "rb") as f:
+                yield mmap.mmap(f.fileno(), 0, access=mmap.ACCESS_READ)
 
 
 def bench_instances():

@@ -1,9 +1,9 @@
 """check_proof: verdicts and counters (native and model), bad input, solver proofs, proofs as bytes
 (text and binary DRAT) and formulas as ClauseDb, the interpreter lock (Ctrl-C: test_interrupt.py).
 
-Random and corrupted proofs, compared with the checker model, are in test_check_proof_reference.py."""
+Random and corrupted proofs, compared with the checker model, are in test_check_proof_reference.py; solver
+proofs of benchmark instances in every encoding and container in test_proof_file.py."""
 import array
-import mmap
 import random
 import sys
 from collections import namedtuple
@@ -12,7 +12,7 @@ from pathlib import Path
 import pytest
 
 import norvane_native as nn
-from conftest import RANGE, assert_lock_released, bench, drat_binary, drat_text, pigeonhole, raises, solver, to_steps
+from conftest import RANGE, assert_lock_released, clause_db, drat_binary, pigeonhole, raises, solver, to_steps
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 from reference.checker_model import ref_check_proof  # noqa: E402
@@ -213,49 +213,6 @@ def test_long_proofs_with_store_compaction_match_model(seed):
                 == ref_check_proof(nv, clauses, steps, check_rat, apply_deletions))
 
 
-def as_db(nvars, clauses):
-    db = nn.ClauseDb(nvars)
-    for c in clauses:
-        db.add_clause(c)
-    return db
-
-
-def noisy_text(steps, rng):
-    """Text DRAT with comment lines, CRLF, tabs and steps split over lines."""
-    out = [b"c written by hand\r\n"]
-    for d, lits in steps:
-        toks = [b"d"] * d + [b"%d" % nn.to_dimacs(l) for l in lits] + [b"0"]
-        out.append(b"".join(t + rng.choice([b" ", b"\t", b"  ", b"\n", b"\r\n"]) for t in toks))
-        if rng.random() < 0.1:
-            out.append(b"c %d\n" % rng.randrange(100))
-    return b"".join(out)
-
-
-def forms(steps, rng, tmp_path):
-    """The proof in each encoding and container: text and binary; bytes, bytearray, memoryview, mmap."""
-    for data in (drat_text(steps), drat_binary(steps), noisy_text(steps, rng)):
-        yield from (bytes(data), bytearray(data), memoryview(data))
-        if data:  # an empty file cannot be mapped
-            path = tmp_path / f"proof{rng.randrange(10**9)}"
-            path.write_bytes(data)
-            with open(path, "rb") as f:
-                yield mmap.mmap(f.fileno(), 0, access=mmap.ACCESS_READ)
-
-
-@pytest.mark.parametrize("file", ["uuf50-01.cnf.xz", "dubois20.cnf.xz", "hole6.cnf.xz", "jnh2.cnf.xz"])
-def test_bench_proofs_in_every_form(file, tmp_path):
-    nvars, clauses = bench(file)
-    s = solver(nvars, clauses)
-    assert s.solve() is False
-    steps = to_steps(s.proof_steps())
-    db = as_db(nvars, clauses)
-    expected = nn.check_proof(nvars, clauses, steps)
-    assert expected[:3] == (True, MSG_OK, len(steps)) and nn.check_proof(nvars, db, steps) == expected
-    assert nn.check_proof(nvars, clauses, steps[:-1])[0] is False
-    for proof in forms(steps, random.Random(5), tmp_path):
-        assert nn.check_proof(nvars, db, proof) == expected
-
-
 TEXT = "malformed DRAT proof (text) at byte offset "
 BINARY = "malformed DRAT proof (binary) at byte offset "
 
@@ -308,5 +265,5 @@ def test_lock_is_released_during_the_check(form):
     assert s.solve() is False
     steps = to_steps(s.proof_steps())
     if form == "bytes":
-        clauses, steps = as_db(nvars, clauses), drat_binary(steps)
+        clauses, steps = clause_db(clauses, nvars), drat_binary(steps)
     assert_lock_released(lambda: nn.check_proof(nvars, clauses, steps)[:2] == (True, MSG_OK) or pytest.fail())

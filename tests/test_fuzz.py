@@ -14,7 +14,7 @@ from pathlib import Path
 import pytest
 
 import norvane_native as nn
-from conftest import RANGE, raises, stats
+from conftest import RANGE, clause_db, raises, stats
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "bench"))
 import fuzz  # noqa: E402
@@ -33,13 +33,6 @@ def observed(s):
     return stats(s), s.nvars, s.ok, s.model, s.proof_steps(), s.check_watch_invariant()
 
 
-def as_db(clauses):
-    db = nn.ClauseDb()
-    for c in clauses:
-        db.add_clause(c)
-    return db
-
-
 @pytest.mark.parametrize("seed", range(100))
 def test_add_clauses_is_add_clause_on_each(seed):
     """Batches (lists, or ClauseDbs) between budgeted solves: the same counters, model and proof."""
@@ -47,7 +40,7 @@ def test_add_clauses_is_add_clause_on_each(seed):
     nvars, clauses = fuzz.random_formula(rng, 30)
     opts, batches, budget, from_db = fuzz.random_options(rng, True), rng.randint(1, 3), rng.choice([None, 0, 3]), seed % 2
     if from_db:  # what a ClauseDb keeps: no duplicate literals, no tautologies
-        clauses = as_db(clauses).clauses()
+        clauses = clause_db(clauses).clauses()
     one, bulk = nn.Solver(nvars, **opts), nn.Solver(nvars, **opts)
     one.enable_proof()
     bulk.enable_proof()
@@ -56,7 +49,7 @@ def test_add_clauses_is_add_clause_on_each(seed):
         part = clauses[cut[k]: cut[k + 1]]
         for c in part:
             one.add_clause(c)
-        assert 0 <= bulk.add_clauses(as_db(part) if from_db else part) <= len(part)
+        assert 0 <= bulk.add_clauses(clause_db(part) if from_db else part) <= len(part)
         assert observed(bulk) == observed(one)
         assert bulk.solve(max_conflicts=budget) == one.solve(max_conflicts=budget)
         assert observed(bulk) == observed(one)

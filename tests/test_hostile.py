@@ -22,7 +22,7 @@ import numpy as np
 import pytest
 
 import norvane_native as nn
-from conftest import SANITIZED, SOLVER_PARAMS, STATS, random_3sat, satisfies, solver, to_steps
+from conftest import SANITIZED, SOLVER_KINDS, SOLVER_PARAMS, STATS, random_3sat, satisfies, solver, to_steps
 
 CONFIG = dict(SOLVER_PARAMS[1:])
 FORMULA = [[0, 2, 5], [1, 3], [4, 7, 9], [6, 8], [1, 6, 11], [10, 12], [3, 13, 14], [0, 15]]
@@ -235,9 +235,6 @@ def write_any(obj):
     return obj.freeze(0) if isinstance(obj, nn.Preprocessor) else obj.add_clause([0])
 
 
-SOLVER_KINDS = {n: "u64" if isinstance(d, int) and not isinstance(d, bool) else
-                {bool: "bool", str: "str", float: "f64"}.get(type(d), "u32") for n, d in SOLVER_PARAMS}
-SOLVER_KINDS.update(nvars="u32", glue_keep="u32", rnd_seed="u32")
 BIG = [4294967294, 2**31 + 6]
 # (entry, instance kind or None, call, valid arguments, {param: kind}, extra bad values)
 ENTRIES = [

@@ -3,24 +3,17 @@
 Counter-by-counter agreement with the reference model is in test_solver_reference.py; random formulas
 against brute force, proofs and identical reruns in test_fuzz.py; signatures and docstrings in test_api.py."""
 import math
-import time
 
 import pytest
 
 import norvane_native as nn
-from conftest import (RANGE, SOLVER_PARAMS, bench, bench_instances, expect_notes, notes, pigeonhole, raises,
-                      satisfies, solver, stats, to_steps)
+from conftest import (RANGE, SOLVER_KINDS, SOLVER_PARAMS, bench, bench_instances, pigeonhole, raises, satisfies,
+                      solver, stats, to_steps)
 
-KIND = {**dict.fromkeys(["nvars", "glue_keep", "rnd_seed"], "u32"),
-        **dict.fromkeys(["target_reset", "walk_flips", "walk_interval", "walk_patience", "walk_min_conflicts",
-                         "first_reduce", "reduce_inc"], "u64"),
-        **dict.fromkeys(["var_decay", "var_decay_max", "cla_decay", "luby_base", "rnd_freq"], "float"),
-        **dict.fromkeys(["phase_saving", "init_phase", "target_phase", "block_restart"], "bool"),
-        "restart": "str", "ccmin": "str"}
 BAD_VALUES = {  # (value, exception, message or None) by kind of parameter
     "u32": [(-1, OverflowError, RANGE), (2**32, OverflowError, RANGE), (1.0, TypeError, None), ("1", TypeError, None)],
     "u64": [(-1, OverflowError, None), (2**64, OverflowError, None), (1.5, TypeError, None)],
-    "float": [("0.5", TypeError, None), (None, TypeError, None), (10**400, OverflowError, None)],
+    "f64": [("0.5", TypeError, None), (None, TypeError, None), (10**400, OverflowError, None)],
     "bool": [(1, TypeError, "'int' object is not an instance of 'bool'"),
              (None, TypeError, "'None' is not an instance of 'bool'")],
     "str": [(1, TypeError, "'int' object is not an instance of 'str'"),
@@ -50,7 +43,6 @@ def test_defaults_positional_and_keyword_give_the_same_search():
         s.add_clauses(clauses)
         assert s.solve() is False
     assert len({(tuple(stats(s)), str(s.proof_steps())) for s in runs}) == 1
-    assert sorted(KIND) == sorted(n for n, _ in SOLVER_PARAMS)
     assert nn.Solver(5).new_var() == 5 and repr(runs[0]) == f"<native.Solver vars=30 conflicts={runs[0].conflicts}>"
 
 
@@ -69,7 +61,7 @@ def test_unknown_option_message(value, shown):
 
 @pytest.mark.parametrize("name", [n for n, _ in SOLVER_PARAMS])
 def test_parameter_conversion_errors(name):
-    for value, exc, message in BAD_VALUES[KIND[name]]:
+    for value, exc, message in BAD_VALUES[SOLVER_KINDS[name]]:
         raises(exc, lambda: nn.Solver(**{name: value}), message, name)
 
 
@@ -79,7 +71,7 @@ def test_parameter_edge_values_accepted():
             return 7
 
     assert nn.Solver(Idx()).nvars == 7 and nn.Solver(True).nvars == 1
-    big64 = {n: 2**64 - 1 for n, kind in KIND.items() if kind == "u64"}
+    big64 = {n: 2**64 - 1 for n, kind in SOLVER_KINDS.items() if kind == "u64"}
     nn.Solver(glue_keep=2**32 - 1, rnd_seed=2**32 - 1, var_decay=1, luby_base=7, **big64)
     np = pytest.importorskip("numpy")
     s = solver(2, [[0, 2]], phase_saving=np.False_, target_phase=np.True_, var_decay=np.float64(0.9))
