@@ -17,6 +17,8 @@ import norvane_native as nn
 # The shared instance set beside the checkout, or NORVANE_BENCH (as for bench/).
 BENCH = Path(os.environ.get("NORVANE_BENCH", Path(__file__).resolve().parents[2] / "shared" / "bench"))
 RANGE = "out of range integral type conversion attempted"
+MSG_OK = "empty clause derived and every step verified"
+MSG_NO_EMPTY = "every step verified, but the proof never derives the empty clause"
 # Under AddressSanitizer freed memory sits in a quarantine and the runtime reserves terabytes of
 # address space: resident memory is no measure of leaks, and address-space caps cannot be tried.
 SANITIZED = "asan" in os.environ.get("LD_PRELOAD", "")
@@ -24,6 +26,25 @@ UNSANITIZED = pytest.mark.skipif(SANITIZED, reason="the sanitizer runtime reserv
 # The solver's eleven counters.
 STATS = ["decisions", "propagations", "conflicts", "learned", "learned_lits", "minimized_lits", "restarts",
          "blocked_restarts", "reductions", "deleted", "max_trail"]
+
+
+class Boom(Exception):
+    """Raised by a test's own objects; it must come back to the caller unchanged."""
+
+
+class Index:
+    """An integer whose conversion runs `fn` first, then raises `value` if it is an exception, Boom
+    if it is None."""
+
+    def __init__(self, value=None, fn=None):
+        self.value, self.fn = value, fn
+
+    def __index__(self):
+        if self.fn:
+            self.fn()
+        if isinstance(self.value, BaseException) or self.value is None:
+            raise self.value or Boom("__index__")
+        return self.value
 
 
 def stats(s):

@@ -5,7 +5,7 @@ import inspect
 import pytest
 
 import norvane_native as nn
-from conftest import RANGE, SOLVER_PARAMS, raises
+from conftest import RANGE, SOLVER_PARAMS, Index, raises
 
 SOLVER_SIG = "(" + ", ".join(f"{n}={d!r}".replace("'", '"') for n, d in SOLVER_PARAMS) + ")"
 # name: (text signature, docstring); a docstring ending in "..." is the start of a longer one.
@@ -114,20 +114,10 @@ def test_binding_errors(call, message):
     raises(TypeError, call, message, "")  # binding errors carry no note
 
 
-class Idx:
-    def __init__(self, v):
-        self.v = v
-
-    def __index__(self):
-        if isinstance(self.v, BaseException):
-            raise self.v
-        return self.v
-
-
 @pytest.mark.parametrize("call,exc,message,note", [
     (lambda: nn.neg(-1), OverflowError, RANGE, "l"), (lambda: nn.neg(2**32), OverflowError, RANGE, "l"),
     (lambda: nn.neg(2**64), OverflowError, None, "l"), (lambda: nn.neg(1.0), TypeError, None, "l"),
-    (lambda: nn.neg(Idx(KeyError("boom"))), KeyError, None, "l"),  # the error of __index__ keeps its type
+    (lambda: nn.neg(Index(KeyError("boom"))), KeyError, None, "l"),  # the error of __index__ keeps its type
     (lambda: nn.from_dimacs(2**31), OverflowError, RANGE, "d"), (lambda: nn.mk_lit(-1), OverflowError, RANGE, "v"),
     (lambda: nn.ClauseDb().clause(2**64), OverflowError, None, "i"),
     (lambda: nn.ClauseDb().clause(0.0), TypeError, None, "i"),
@@ -150,11 +140,11 @@ def test_conversion_errors_name_the_parameter(call, exc, message, note):
 
 def test_accepted_argument_kinds():
     np = pytest.importorskip("numpy")
-    assert (nn.neg(True), nn.neg(Idx(6)), nn.neg(4294967295), nn.mk_lit(3, np.True_)) == (0, 7, 4294967294, 7)
-    for value in [(2, 4), range(2, 6, 2), b"\x02\x04", bytearray(b"\x02\x04"), [Idx(2), Idx(4)],
+    assert (nn.neg(True), nn.neg(Index(6)), nn.neg(4294967295), nn.mk_lit(3, np.True_)) == (0, 7, 4294967294, 7)
+    for value in [(2, 4), range(2, 6, 2), b"\x02\x04", bytearray(b"\x02\x04"), [Index(2), Index(4)],
                   np.array([2, 4], dtype=np.uint32)]:
         db = nn.ClauseDb()
-        assert db.add_clause(value) and db.clause(Idx(0)) == [2, 4]
+        assert db.add_clause(value) and db.clause(Index(0)) == [2, 4]
     raises(TypeError, lambda: nn.mk_lit(3, np.int64(1)))
 
     class NoLen(list):  # an error from len() is only a missing hint
@@ -173,5 +163,5 @@ def test_note_skipped_when_add_note_fails():
         def add_note(self, note):
             raise RuntimeError("no notes here")
 
-    e = raises(NoNote, lambda: nn.neg(Idx(NoNote("mine"))), "mine")
+    e = raises(NoNote, lambda: nn.neg(Index(NoNote("mine"))), "mine")
     assert not getattr(e, "__notes__", None)

@@ -12,14 +12,13 @@ from pathlib import Path
 import pytest
 
 import norvane_native as nn
-from conftest import RANGE, assert_lock_released, clause_db, drat_binary, pigeonhole, raises, solver, to_steps
+from conftest import (MSG_NO_EMPTY, MSG_OK, RANGE, assert_lock_released, clause_db, drat_binary, pigeonhole, raises,
+                      solver, to_steps)
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 from reference.checker_model import ref_check_proof  # noqa: E402
 
 MSG_REFUTED = "input formula is refuted by unit propagation alone"
-MSG_OK = "empty clause derived and every step verified"
-MSG_NO_EMPTY = "every step verified, but the proof never derives the empty clause"
 MSG_NOT_RUP = "clause is not RUP (RAT checking disabled)"
 MSG_NOT_RAT = "clause is neither RUP nor RAT with respect to the clauses available at this point"
 REFUTED = (True, MSG_REFUTED, 0, 0, 0, 0, 0, 0, -1, True)

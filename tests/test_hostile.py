@@ -22,29 +22,12 @@ import numpy as np
 import pytest
 
 import norvane_native as nn
-from conftest import SANITIZED, SOLVER_KINDS, SOLVER_PARAMS, STATS, random_3sat, satisfies, solver, to_steps
+from conftest import (SANITIZED, SOLVER_KINDS, SOLVER_PARAMS, STATS, Boom, Index, random_3sat, satisfies, solver,
+                      to_steps)
 
 CONFIG = dict(SOLVER_PARAMS[1:])
 FORMULA = [[0, 2, 5], [1, 3], [4, 7, 9], [6, 8], [1, 6, 11], [10, 12], [3, 13, 14], [0, 15]]
 NVARS = 8
-
-
-class Boom(Exception):
-    """Raised by the hostile objects' own code; it must come back to the caller unchanged."""
-
-
-class Index:
-    """An integer whose conversion runs `fn` first (raising Boom when `fn` is None and value is None)."""
-
-    def __init__(self, value=None, fn=None):
-        self.value, self.fn = value, fn
-
-    def __index__(self):
-        if self.fn:
-            self.fn()
-        if self.value is None:
-            raise Boom("__index__")
-        return self.value
 
 
 class Raising:

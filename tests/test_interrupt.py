@@ -15,12 +15,10 @@ from pathlib import Path
 import pytest
 
 import norvane_native as nn
-from conftest import SOLVER_PARAMS, UNSANITIZED, pigeonhole, solver, stats, to_steps
+from conftest import MSG_NO_EMPTY, MSG_OK, SOLVER_PARAMS, UNSANITIZED, pigeonhole, solver, stats, to_steps
 
 TESTS = Path(__file__).resolve().parent
 CONFIG = dict(SOLVER_PARAMS[1:])
-VERIFIED = "empty clause derived and every step verified"
-NO_EMPTY = "every step verified, but the proof never derives the empty clause"
 
 # ---------------------------------------------------------------- Ctrl-C
 
@@ -122,7 +120,7 @@ def test_ctrl_c_stops_a_long_call_soon_and_leaves_it_usable(entry):
         assert r["later"] in (True, [True, True, True])
         return
     assert r["invariant"] == [] and r["state"] == [True, []]
-    assert r["proof"] == [False, NO_EMPTY]
+    assert r["proof"] == [False, MSG_NO_EMPTY]
     assert r["later"] == [None, True, []]
     assert r["answer"] == [True, False, False]
 
@@ -172,7 +170,7 @@ def test_interrupted_then_finished_proof_checks():
     stop.join()
     assert first in (None, False)
     assert s.check_watch_invariant() == [] and s.solve() is False
-    assert nn.check_proof(nvars, clauses, to_steps(s.proof_steps()))[:2] == (True, VERIFIED)
+    assert nn.check_proof(nvars, clauses, to_steps(s.proof_steps()))[:2] == (True, MSG_OK)
 
 
 def test_a_stop_request_before_the_search_is_dropped():

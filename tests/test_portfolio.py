@@ -6,7 +6,7 @@ import time
 import pytest
 
 import norvane_native as nn
-from conftest import (RANGE, SOLVER_PARAMS, assert_lock_released, expect_notes, notes, pigeonhole, raises,
+from conftest import (MSG_OK, RANGE, SOLVER_PARAMS, assert_lock_released, expect_notes, notes, pigeonhole, raises,
                       random_3sat, satisfies, solver)
 
 FIELDS = [name for name, _ in SOLVER_PARAMS[1:]]
@@ -51,7 +51,7 @@ def check_result(res, nvars, clauses, configs, alt=None, want_proof=False):
         assert len(model) >= nvars and satisfies(solved, model)
     elif proof:
         check = nn.check_proof(nvars, solved, [(d, [nn.from_dimacs(x) for x in lits]) for d, lits in proof])
-        assert check[:2] == (True, "empty clause derived and every step verified"), check
+        assert check[:2] == (True, MSG_OK), check
 
 
 # ---------------------------------------------------------------- reading worker mappings

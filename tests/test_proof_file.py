@@ -11,9 +11,8 @@ import re
 import pytest
 
 import norvane_native as nn
-from conftest import BENCH, drat_binary, drat_forms, drat_text, expect_notes, notes, random_cnf, to_steps
+from conftest import BENCH, MSG_OK, drat_binary, drat_forms, drat_text, expect_notes, notes, random_cnf, to_steps
 
-VERIFIED = "empty clause derived and every step verified"
 REFUSED = re.escape("enable_proof() must be called before any clause is added: a proof that starts midway")
 # Unsat instances of the shared set that solve in well under a second.
 FAST_UNSAT = ["uuf50-01", "uuf75-01", "uuf100-01", "uuf125-040", "uuf150-020", "hole6", "hole7", "dubois20",
@@ -52,7 +51,7 @@ def test_bench_unsat_proofs_in_every_form_are_accepted(tmp_path, name):
     db.parse_dimacs(lzma.open(path).read(), name=path.name)
     answer, steps = solve_three_ways(tmp_path, db.num_vars, db)
     verdict = nn.check_proof(db.num_vars, db.clauses(), steps)
-    assert answer is False and verdict[:3] == (True, VERIFIED, len(steps)) and verdict[9], verdict
+    assert answer is False and verdict[:3] == (True, MSG_OK, len(steps)) and verdict[9], verdict
     assert nn.check_proof(db.num_vars, db.clauses(), steps[:-1])[0] is False
     # the checker reads it in every encoding and container, with the formula as a ClauseDb
     for proof in [steps, *drat_forms(steps, random.Random(5), tmp_path)]:

@@ -7,8 +7,8 @@ import math
 import pytest
 
 import norvane_native as nn
-from conftest import (RANGE, SOLVER_KINDS, SOLVER_PARAMS, bench, bench_instances, pigeonhole, raises, satisfies,
-                      solver, stats, to_steps)
+from conftest import (RANGE, SOLVER_KINDS, SOLVER_PARAMS, Index, bench, bench_instances, pigeonhole, raises,
+                      satisfies, solver, stats, to_steps)
 
 BAD_VALUES = {  # (value, exception, message or None) by kind of parameter
     "u32": [(-1, OverflowError, RANGE), (2**32, OverflowError, RANGE), (1.0, TypeError, None), ("1", TypeError, None)],
@@ -66,11 +66,7 @@ def test_parameter_conversion_errors(name):
 
 
 def test_parameter_edge_values_accepted():
-    class Idx:
-        def __index__(self):
-            return 7
-
-    assert nn.Solver(Idx()).nvars == 7 and nn.Solver(True).nvars == 1
+    assert nn.Solver(Index(7)).nvars == 7 and nn.Solver(True).nvars == 1
     big64 = {n: 2**64 - 1 for n, kind in SOLVER_KINDS.items() if kind == "u64"}
     nn.Solver(glue_keep=2**32 - 1, rnd_seed=2**32 - 1, var_decay=1, luby_base=7, **big64)
     np = pytest.importorskip("numpy")
