@@ -130,19 +130,19 @@ def measure(python, mode, cnf, proof):
     return json.loads(p.stdout.strip().splitlines()[-1])
 
 
-def compare(specs, cnf, proof, repeat):
-    """Alternating runs of each (python, mode) in `specs`; per spec the fastest run's dict (growth: the
+def compare(variants, cnf, proof, repeat):
+    """Alternating runs of each (python, mode) in `variants`; per variant the fastest run's dict (growth: the
     smallest).  Raises when two results differ."""
     best = {}
     for _ in range(repeat):
-        for spec in specs:
-            m = measure(*spec, cnf, proof)
-            b = best.get(spec)
+        for variant in variants:
+            m = measure(*variant, cnf, proof)
+            b = best.get(variant)
             if b is None:
-                best[spec] = m
+                best[variant] = m
             else:
                 if m["result"] != b["result"]:
-                    raise RuntimeError(f"{spec}: results differ between runs on {cnf}")
+                    raise RuntimeError(f"{variant}: results differ between runs on {cnf}")
                 b["cpu"] = min(b["cpu"], m["cpu"])
                 b["growth"] = min(b["growth"], m["growth"])
     results = {tuple(b["result"]) for b in best.values()}

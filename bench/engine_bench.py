@@ -196,16 +196,16 @@ class Build:
         self.proc.wait()
 
 
-def resolve_build(label, spec):
+def resolve_build(label, where):
     """(python, PYTHONPATH) for a venv directory, a Python executable or a build directory."""
-    p = Path(spec).resolve()
+    p = Path(where).resolve()
     if p.is_dir() and (p / "bin" / "python").exists():
         return str(p / "bin" / "python"), ""
     if p.is_file():
         return str(p), ""
     if p.is_dir() and any(p.glob("norvane_native*.so")):
         return sys.executable, str(p)
-    sys.exit(f"{label}: {spec} is neither a venv, a Python executable nor a directory holding the module")
+    sys.exit(f"{label}: {where} is neither a venv, a Python executable nor a directory holding the module")
 
 
 def build_commit(rev, where):
