@@ -81,34 +81,11 @@ def write_steps(f: BinaryIO, steps: Sequence[tuple[bool, Sequence[int]]], binary
                         for deletion, lits in steps).encode())
 
 
-class ProofFile:
-    """A solver's or preprocessor's proof streamed to `path`: natively where the engine can,
-    otherwise recorded in memory and appended to the file at every flush()."""
-
-    def __init__(self, engine: Any, path: str, binary: bool, native: bool) -> None:
-        self.engine, self.path, self.binary, self.native, self.written = engine, path, binary, native, 0
-        if not native:
-            open(path, "wb").close()
-
-    def flush(self) -> None:
-        if self.native:
-            return
-        steps = self.engine.proof_steps()[self.written:]
-        with open(self.path, "ab") as f:
-            write_steps(f, [(k == "d", lits) for k, lits in steps], self.binary)
-        self.written += len(steps)
-
-
-def solver_proof(solver: _nn.Solver, path: str, binary: bool) -> ProofFile:
-    solver.enable_proof(path, binary=binary)
-    return ProofFile(solver, path, binary, True)
-
-
-def preprocessor(nvars: int, options: dict[str, Any], path: str | None, binary: bool) -> tuple[Any, ProofFile | None]:
+def preprocessor(nvars: int, options: dict[str, Any], path: str | None, binary: bool) -> Any:
+    """A native Preprocessor, writing its proof to `path` when given."""
     if path is None:
-        return _nn.Preprocessor(nvars, **options), None
-    pre = _nn.Preprocessor(nvars, **options, proof_path=path, proof_binary=binary)
-    return pre, ProofFile(pre, path, binary, True)
+        return _nn.Preprocessor(nvars, **options)
+    return _nn.Preprocessor(nvars, **options, proof_path=path, proof_binary=binary)
 
 
 def parse_drat(data: bytes, name: str) -> list[tuple[bool, list[int]]]:

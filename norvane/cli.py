@@ -377,7 +377,7 @@ def _print_model(model: Sequence[int]) -> None:
 
 
 def _solve_sliced(run: Run, s: _nn.Solver, args: argparse.Namespace, assumptions: list[int],
-                  deadline: Deadline, proof: Any) -> bool | None:
+                  deadline: Deadline) -> bool | None:
     """Solve with one engine: in conflict slices with progress, or in one call with --quiet."""
     progress = Progress(not args.quiet, "conflicts 0  restarts 0  learned 0")
     budget = args.conflicts
@@ -392,11 +392,7 @@ def _solve_sliced(run: Run, s: _nn.Solver, args: argparse.Namespace, assumptions
             if not args.quiet:
                 limit = args.slice if limit is None else min(limit, args.slice)
             before = s.conflicts
-            try:
-                answer = s.solve(limit, deadline.left(), **kw)
-            finally:
-                if proof is not None:
-                    proof.flush()
+            answer = s.solve(limit, deadline.left(), **kw)
             if budget is not None:
                 budget = max(0, budget - (s.conflicts - before))
             if answer is not None:
@@ -608,11 +604,12 @@ def _solve(args: argparse.Namespace, run: Run, path: str, opts: dict[str, Any], 
             work = pre.cnf
         with _fits(name, work), deadline.phase():
             s = _nn.Solver(work.nvars, **opts)
-            proof = _native.solver_proof(s, search_proof, binary) if search_proof else None
+            if search_proof:
+                s.enable_proof(search_proof, binary=binary)
             _native.add_clauses(s, work.db)
         run.times["load"] = time.monotonic() - t2
         run.engine = s
-        answer = _solve_sliced(run, s, args, to_internal(assumptions), deadline, proof)
+        answer = _solve_sliced(run, s, args, to_internal(assumptions), deadline)
         run.answer = answer
         if answer:
             run.model = _model(s.model)

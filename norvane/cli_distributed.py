@@ -11,7 +11,6 @@ from __future__ import annotations
 import argparse
 import json
 import sys
-import threading
 import time
 from collections import Counter
 from typing import Any, TextIO

@@ -45,7 +45,7 @@ except ImportError as _e:
                       'pip install "norvane[distributed]"', name=_e.name) from None
 
 from . import _native
-from .cnf import CNF, PathLike, compression, decompress
+from .cnf import CNF, PathLike, decompress
 from .cubes import Split, longest_encoding, own_deletions_only
 from .options import complete
 from .proof import CheckResult, check_proof

@@ -55,26 +55,22 @@ def simplify(formula: CNF | Iterable[Sequence[int]], *, seconds: float | None = 
     `settings["rounds"]` is the number of rounds run, so `write_map` records a reduction that
     `load_map` repeats exactly."""
     t0 = time.monotonic()
-    cnf, pre, proof_file, settings = start(formula, freeze, proof, proof_format, {}, "simplify()")
+    cnf, pre, settings = start(formula, freeze, proof, proof_format, {}, "simplify()")
     quiet = max(1, int(QUIET_SHARE * len(cnf)))
     rounds = 0
-    try:
-        before = _changes({k: getattr(pre, k) for k in COUNTERS})
-        while max_rounds is None or rounds < max_rounds:
-            ok = pre.run(1)
-            rounds += 1
-            stats = {k: getattr(pre, k) for k in COUNTERS}
-            if progress is not None:
-                progress(rounds, stats, time.monotonic() - t0)
-            after = _changes(stats)
-            if not ok or after - before < quiet:
-                break
-            before = after
-            if seconds is not None and time.monotonic() - t0 >= seconds:
-                break
-    finally:
-        if proof_file is not None:
-            proof_file.flush()
+    before = _changes({k: getattr(pre, k) for k in COUNTERS})
+    while max_rounds is None or rounds < max_rounds:
+        ok = pre.run(1)
+        rounds += 1
+        stats = {k: getattr(pre, k) for k in COUNTERS}
+        if progress is not None:
+            progress(rounds, stats, time.monotonic() - t0)
+        after = _changes(stats)
+        if not ok or after - before < quiet:
+            break
+        before = after
+        if seconds is not None and time.monotonic() - t0 >= seconds:
+            break
     settings["rounds"] = rounds
     return Preprocessed(cnf, pre, settings)
 

@@ -110,20 +110,16 @@ def preprocess(formula: CNF | Iterable[Sequence[int]], *, rounds: int = 3, freez
     leaves the reduced formula all the same, and reconstruct() gives it that value.  `proof`: a file for the DRAT steps of the
     simplification; a proof of the reduced formula appended to it proves the input formula
     unsatisfiable.  Options: {options}."""
-    cnf, pre, proof_file, settings = start(formula, freeze, proof, proof_format, options, "preprocess()")
+    cnf, pre, settings = start(formula, freeze, proof, proof_format, options, "preprocess()")
     settings["rounds"] = rounds
-    try:
-        pre.run(rounds)
-    finally:
-        if proof_file is not None:
-            proof_file.flush()
+    pre.run(rounds)
     return Preprocessed(cnf, pre, settings)
 
 
 def start(formula: CNF | Iterable[Sequence[int]], freeze: Iterable[int], proof: PathLike | None, proof_format: str,
-          options: dict[str, Any], where: str) -> tuple[CNF, Any, Any, dict[str, Any]]:
-    """A native preprocessor loaded with `formula`, before any round: (formula, preprocessor,
-    proof file or None, settings)."""
+          options: dict[str, Any], where: str) -> tuple[CNF, Any, dict[str, Any]]:
+    """A native preprocessor loaded with `formula`, before any round, writing its proof to
+    `proof` when given: (formula, preprocessor, settings)."""
     for name in options:
         if name not in OPTIONS:
             raise TypeError(f"{where} got an unexpected keyword argument {name!r}")
@@ -135,12 +131,12 @@ def start(formula: CNF | Iterable[Sequence[int]], freeze: Iterable[int], proof: 
         if v < 1:
             raise ValueError(f"cannot freeze {v}: variables are numbered from 1")
     settings = {"rounds": 0, "freeze": frozen, **OPTIONS, **options}
-    pre, proof_file = _native.preprocessor(cnf.nvars, {k: settings[k] for k in OPTIONS},
-                                           None if proof is None else os.fspath(proof), proof_format == "binary")
+    pre = _native.preprocessor(cnf.nvars, {k: settings[k] for k in OPTIONS},
+                               None if proof is None else os.fspath(proof), proof_format == "binary")
     for v in frozen:
         pre.freeze(v - 1)
     _native.add_clauses(pre, cnf.db)
-    return cnf, pre, proof_file, settings
+    return cnf, pre, settings
 
 
 if preprocess.__doc__:

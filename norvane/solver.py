@@ -51,7 +51,8 @@ class Solver:
         nvars = 0 if formula is None else formula.nvars
         self._s: _nn.Solver | None = _nn.Solver(nvars, **options)
         self._options = {**DEFAULTS, **options}
-        self._proof = None if proof is None else _native.solver_proof(self._s, os.fspath(proof), proof_format == "binary")
+        if proof is not None:
+            self._s.enable_proof(os.fspath(proof), binary=proof_format == "binary")
         self._model: list[int] | None = None
         self._answer: bool | None = None
         if formula is not None:
@@ -105,11 +106,7 @@ class Solver:
             kw["assumptions"] = lits
         kw["release_gil"] = True
         self._model = None
-        try:
-            self._answer = s.solve(conflict_limit, time_limit, **kw)
-        finally:
-            if self._proof is not None:
-                self._proof.flush()
+        self._answer = s.solve(conflict_limit, time_limit, **kw)
         if self._answer:
             self._model = model_literals(s.model)
         return self._answer
@@ -175,10 +172,7 @@ class Solver:
 
     def close(self) -> None:
         """Release the engine; the proof file is complete afterwards."""
-        if self._s is not None:
-            if self._proof is not None:
-                self._proof.flush()
-            self._s = None
+        self._s = None
 
     def __enter__(self) -> Solver:
         return self
