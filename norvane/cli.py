@@ -918,7 +918,7 @@ def main(argv: Sequence[str] | None = None) -> int:
             print(f"norvane: {e}", file=sys.stderr)
             print("s UNKNOWN")
             return EXIT_FAILED
-        except (NotImplementedError, ValueError) as e:
+        except ValueError as e:
             print(f"norvane: {e}", file=sys.stderr)
             return EXIT_USAGE
         except BrokenPipeError:
