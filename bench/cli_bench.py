@@ -17,7 +17,7 @@ import sys
 import time
 from pathlib import Path
 
-from common import BENCH, geomean, instances, machine_facts, md_table, plain_copy, tmpdir
+from common import BENCH, geomean, instances, machine_facts, md_table, plain_copy, pyplot, tmpdir
 
 HERE = Path(__file__).resolve().parent
 EXPECT = {"SAT": 10, "UNSAT": 20}
@@ -35,12 +35,8 @@ def wall(cmd, timeout):
 
 
 def plot(rows, out):
-    try:
-        import matplotlib
-        matplotlib.use("Agg")
-        import matplotlib.pyplot as plt
-    except ImportError:
-        print("matplotlib not installed: no plot", file=sys.stderr)
+    plt = pyplot()
+    if plt is None:
         return False
     fig, ax = plt.subplots(figsize=(6, 6))
     finite = [r[k] for r in rows for k in ("norvane", "minisat", "cadical") if r.get(k, float("inf")) < float("inf")]

@@ -118,3 +118,27 @@ def md_table(headers, rows):
 
 def tmpdir():
     return tempfile.mkdtemp(prefix="nvbench-")
+
+
+def minisat_props_per_sec(stdout: str):
+    """Propagations per second from minisat's statistics line
+    ("propagations          : 123456         (1234567 /sec)"), or None."""
+    for line in stdout.splitlines():
+        if line.strip().startswith("propagations"):
+            try:
+                return float(line.split("(")[1].split()[0])
+            except (IndexError, ValueError):
+                return None
+    return None
+
+
+def pyplot():
+    """matplotlib's pyplot on the file-only backend, or None (with a line saying so) without it."""
+    try:
+        import matplotlib
+        matplotlib.use("Agg")
+        import matplotlib.pyplot as plt
+    except ImportError:
+        print("matplotlib not installed (pip install '.[bench]'): no plot", file=sys.stderr)
+        return None
+    return plt

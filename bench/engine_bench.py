@@ -41,7 +41,8 @@ from pathlib import Path
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
 
-from common import BENCH, ROOT, geomean, instances, md_table, minisat_available, plain_copy, run_minisat  # noqa: E402
+from common import (BENCH, ROOT, geomean, instances, md_table, minisat_available, minisat_props_per_sec,  # noqa: E402
+                    plain_copy, run_minisat)
 
 STATS = ("decisions", "propagations", "conflicts", "learned", "learned_lits", "minimized_lits", "restarts",
          "blocked_restarts", "reductions", "deleted", "max_trail")
@@ -259,7 +260,7 @@ def solver_part(base, new, rows_in, args, out):
         if args.minisat and row["expected"]:
             m = run_minisat(plain_copy(BENCH / "cnf" / name, args.tmp), timeout=args.timeout, extra=("-verb=1",))
             if m and m[0] != float("inf"):
-                mp = minisat_pps(m[2])
+                mp = minisat_props_per_sec(m[2])
                 ms = f"{m[0]:.3f}"
                 if mp and m[0] >= 0.5 and tb >= 0.5:
                     pps.append((name, props / cpu_a, props / cpu_b, mp))
@@ -283,16 +284,6 @@ def solver_part(base, new, rows_in, args, out):
         print(f"\nmedian new/minisat {statistics.median(y / m for _, _, y, m in pps):.2f} "
               f"(base/minisat {statistics.median(x / m for _, x, _, m in pps):.2f})", file=out)
     return mismatches
-
-
-def minisat_pps(stdout):
-    for line in stdout.splitlines():
-        if line.strip().startswith("propagations"):
-            try:
-                return float(line.split("(")[1].split()[0])
-            except (IndexError, ValueError):
-                return None
-    return None
 
 
 def cadical_proof(name, tmp):

@@ -31,7 +31,7 @@ import sys
 import time
 from pathlib import Path
 
-from common import BENCH, geomean, machine_facts, md_table, plain_copy, tmpdir
+from common import BENCH, geomean, machine_facts, md_table, plain_copy, pyplot, tmpdir
 
 HERE = Path(__file__).resolve().parent
 LARGE = Path(os.environ.get("NORVANE_BENCH_LARGE", BENCH.parent / "bench-large"))
@@ -83,12 +83,8 @@ def par2(times, limit):
 
 
 def cactus(results, limits, out):
-    try:
-        import matplotlib
-        matplotlib.use("Agg")
-        import matplotlib.pyplot as plt
-    except ImportError:
-        print("matplotlib not installed: no plot", file=sys.stderr)
+    plt = pyplot()
+    if plt is None:
         return False
     sets = [s for s in SETS if any(r["set"] == s for r in results)]
     fig, axes = plt.subplots(1, len(sets), figsize=(6 * len(sets), 4.5), squeeze=False)

@@ -19,7 +19,7 @@ import time
 from pathlib import Path
 
 from common import BENCH, geomean, instances, internal, machine_facts, md_table, plain_copy, read_dimacs, \
-    run_minisat, tmpdir
+    pyplot, run_minisat, tmpdir
 
 import norvane_native as nn
 
@@ -78,12 +78,8 @@ def solve_times(names, timeout):
 def plot(results, out: Path):
     """Log-log scatter of norvane_native's in-process solve time against each python-sat solver's
     (like with like: clauses loaded, solve call only), with the diagonal."""
-    try:
-        import matplotlib
-        matplotlib.use("Agg")
-        import matplotlib.pyplot as plt
-    except ImportError:
-        print("matplotlib not installed (pip install '.[bench]'): no plot", file=sys.stderr)
+    plt = pyplot()
+    if plt is None:
         return False
     fig, ax = plt.subplots(figsize=(6.5, 6.5))
     pts = [r[k] for r in results for k in ["ours"] + [l for l, _ in PYSAT] if r.get(k)]

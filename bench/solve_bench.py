@@ -13,20 +13,10 @@ import statistics
 import sys
 import time
 
-from common import geomean, instances, load, md_table, minisat_available, plain_copy, run_minisat, tmpdir
+from common import (geomean, instances, load, md_table, minisat_available, minisat_props_per_sec, plain_copy,
+                    run_minisat, tmpdir)
 
 import norvane_native as nn
-
-
-def minisat_props_per_sec(stdout: str):
-    for line in stdout.splitlines():
-        if line.strip().startswith("propagations"):
-            # "propagations          : 123456         (1234567 /sec)"
-            try:
-                return float(line.split("(")[1].split()[0])
-            except (IndexError, ValueError):
-                return None
-    return None
 
 
 def solve_one(nvars, clauses, timeout):
