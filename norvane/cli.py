@@ -322,6 +322,7 @@ class Run:
         self.interrupted = False
         self.original: CNF | None = None
         self.pre: Preprocessed | None = None
+        self.on_input = False  # the winner searched the input, not the reduced formula
         self.outputs: list[Output] = []
         self.scratch: list[str] = []
         self.times: dict[str, float] = {}
@@ -575,18 +576,22 @@ def _solve(args: argparse.Namespace, run: Run, path: str, opts: dict[str, Any], 
         progress = Progress(not args.quiet, f"portfolio of {args.jobs} running")
         try:
             with _fits(name, work):
-                # the reduced clauses go to the race as the preprocessor gives them
-                clauses = pre.reduced() if pre is not None and not args.reconstruct else work.db.clauses()
-                res = race(work.nvars, clauses, configs, time_limit=deadline.left(), conflict_limit=args.conflicts,
-                           proof=search_proof, proof_format=args.proof_format)
+                # after preprocessing here, worker 0 races on the input and the others on the
+                # reduced clauses, as the preprocessor gives them (see pipeline.search)
+                alt = pre.reduced() if pre is not None and not args.reconstruct else None
+                res, formula = race(work.nvars, work.db, configs, time_limit=deadline.left(),
+                                    conflict_limit=args.conflicts, proof=search_proof,
+                                    proof_format=args.proof_format, alt=alt, alt_threads=args.jobs - 1)
+                run.on_input = alt is not None and formula == 0
         finally:
             progress.close()
         run.answer, run.model = res.sat, res.model
         won = pipeline.config_name(res.worker) if res.worker >= 0 else None
         run.stats["portfolio"] = {"workers": args.jobs, "configs": [pipeline.config_name(i) for i in range(args.jobs)],
-                                  "winner": res.worker, "config": won}
+                                  "winner": res.worker, "config": won, "on_input": run.on_input}
         run.stats["search"] = res.stats
-        print(f"c portfolio of {args.jobs}: " + (f"worker {res.worker} ({won}) won; " if won else "no answer; ")
+        where = ", on the input" if run.on_input else ""
+        print(f"c portfolio of {args.jobs}: " + (f"worker {res.worker} ({won}{where}) won; " if won else "no answer; ")
               + " ".join(f"{k} {v}" for k, v in res.stats.items()))
     elif args.cubes is not None:
         if deadline.over():
@@ -631,7 +636,10 @@ def finish(args: argparse.Namespace, run: Run, original: CNF, pre: Preprocessed 
     code = None
     if run.answer is False:
         if proof_path and search_proof != proof_path:
-            _append(proof_path, search_proof)  # type: ignore[arg-type]
+            if run.on_input:  # a refutation of the input stands alone
+                os.replace(search_proof, proof_path)  # type: ignore[arg-type]
+            else:
+                _append(proof_path, search_proof)  # type: ignore[arg-type]
         if args.check and proof_path:
             t3 = time.monotonic()
             verdict = check_proof(original, proof_path)
@@ -682,7 +690,7 @@ _ANSWER: dict[bool | None, str] = {True: "SATISFIABLE", False: "UNSATISFIABLE", 
 def _original_model(run: Run) -> list[int] | None:
     """The model found, extended to the input formula and checked against it (None if it fails)."""
     model = run.model or []
-    if run.pre is not None:
+    if run.pre is not None and not run.on_input:
         model = run.pre.reconstruct(model)
     model = model[:run.original.nvars] if run.original is not None else model
     if run.original is not None and not pipeline.satisfies(run.original, model):

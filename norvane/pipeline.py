@@ -4,9 +4,11 @@ Three stages.  Preprocessing runs one round at a time until a round changes almo
 than QUIET_SHARE of the input's clauses, at least one change) or its share of the time limit is
 spent; an elimination often opens the next, so on some formulas hundreds of rounds pay off.  Then
 a portfolio of configurations chosen by measurement (PORTFOLIO, below, with the reasons for each)
-races on the reduced formula, one thread per core.  A model is extended to the input formula and checked against it; a
-proof of unsatisfiability is the preprocessor's steps followed by the winner's refutation of the
-reduced formula, so it refutes the input.
+races, one thread per core: the first, the engine's defaults, on the input formula (so the single
+solver's own run is always in the race), the others on the reduced formula.  A model of the
+reduced formula is extended to the input formula; every model is checked against the input.  A
+proof of unsatisfiability is the winner's refutation of the input, or the preprocessor's steps
+followed by the winner's refutation of the reduced formula: either refutes the input.
 
 `deterministic=True` (the command's `--jobs 1 --no-preprocess`) is one solver with the default
 options on the input formula, as `Solver(formula).solve()`: answers, models, counters and proofs
@@ -256,30 +258,35 @@ def solve(formula: CNF | PathLike | Iterable[Sequence[int]], *, time_limit: floa
         model: list[int] | None
         stats: dict[str, int]
         if pre is not None and pre.unsat:
-            sat, model, worker, stats = False, None, -1, {}
+            sat, model, worker, stats, on_input = False, None, -1, {}, False
         else:
             if progress is not None:
                 racing = ", ".join(config_name(i) for i in range(jobs)) if jobs > 1 else "one solver"
-                size = len(cnf) if pre is None else len(pre.reduced())
-                progress(f"search: {racing} on {cnf.nvars:,} variables, {size:,} clauses")
-            sat, model, worker, stats = search(cnf, pre, jobs, options, left(), conflict_limit, search_proof,
-                                               proof_format)
+                size = f"{len(cnf):,}" if pre is None else f"{len(pre.reduced()):,}"
+                if pre is not None and jobs > 1:
+                    size = f"{size} ({config_name(0)}: the input's {len(cnf):,})"
+                progress(f"search: {racing} on {cnf.nvars:,} variables, {size} clauses")
+            sat, model, worker, stats, on_input = search(cnf, pre, jobs, options, left(), conflict_limit,
+                                                         search_proof, proof_format)
         times["search"] = time.monotonic() - t2
         if progress is not None:
             answer = {True: "satisfiable", False: "unsatisfiable", None: "no answer within the limits"}[sat]
             by = "preprocessing" if worker < 0 and sat is False else (config_name(worker) if worker >= 0 else "")
             progress(f"{answer}" + (f" ({by})" if by else "") + f" after {time.monotonic() - t0:.2f}s")
         if sat:
-            if pre is not None:
+            if pre is not None and not on_input:
                 model = pre.reconstruct(model or ())
             if not satisfies(cnf, model or ()):
                 raise RuntimeError("the model found does not satisfy the formula (an internal fault)")
         written = None
         if sat is False and search_proof is not None:
-            if pre_proof is not None:
+            if pre_proof is not None and not on_input:
                 with open(pre_proof, "ab") as f, open(search_proof, "rb") as g:
                     shutil.copyfileobj(g, f, 1 << 20)
-            os.replace(pre_proof or search_proof, target)  # type: ignore[arg-type]
+                os.replace(pre_proof, target)  # type: ignore[arg-type]
+            else:
+                # the search refuted the input itself: its proof stands alone
+                os.replace(search_proof, target)  # type: ignore[arg-type]
             written = target
     finally:
         for path in scratch:
@@ -294,15 +301,24 @@ def solve(formula: CNF | PathLike | Iterable[Sequence[int]], *, time_limit: floa
 
 def search(cnf: CNF, pre: Preprocessed | None, jobs: int, options: Mapping[str, Any], seconds: float | None,
            conflicts: int | None, proof: str | None,
-           proof_format: str) -> tuple[bool | None, list[int] | None, int, dict[str, int]]:
-    """(sat, model, worker, counters) of a search of `cnf`, or of its reduction `pre`: the
-    portfolio, or one solver.  The portfolio takes the reduced clauses as the preprocessor gives
-    them, without a clause store in between."""
+           proof_format: str) -> tuple[bool | None, list[int] | None, int, dict[str, int], bool]:
+    """(sat, model, worker, counters, on_input) of a search of `cnf`, or of its reduction
+    `pre`: the portfolio, or one solver.  `on_input` tells that the winner searched the input
+    formula itself, so its model needs no reconstruction and its proof no preprocessing steps.
+
+    In a portfolio after preprocessing, worker 0 (the default configuration) races on the
+    input formula and the others on the reduced one: the single solver's own run is always in
+    the race, so no formula takes much longer than it would alone, while the reduction serves
+    the configurations for which it pays.  The reduced clauses go to the race as the
+    preprocessor gives them, the input's straight from its clause store."""
     if jobs > 1:
-        clauses = cnf.db.clauses() if pre is None else pre.reduced()
-        r = race(cnf.nvars, clauses, configs(jobs, options), time_limit=seconds, conflict_limit=conflicts,
-                 proof=proof, proof_format=proof_format)
-        return r.sat, r.model, r.worker, r.stats
+        if pre is None:
+            r, formula = race(cnf.nvars, cnf.db, configs(jobs, options), time_limit=seconds,
+                              conflict_limit=conflicts, proof=proof, proof_format=proof_format)
+            return r.sat, r.model, r.worker, r.stats, True
+        r, formula = race(cnf.nvars, cnf.db, configs(jobs, options), time_limit=seconds, conflict_limit=conflicts,
+                          proof=proof, proof_format=proof_format, alt=pre.reduced(), alt_threads=jobs - 1)
+        return r.sat, r.model, r.worker, r.stats, formula == 0
     with Solver(cnf if pre is None else pre.cnf, proof=proof, proof_format=proof_format, **options) as s:
         sat = s.solve(conflict_limit=conflicts, time_limit=seconds)
-        return sat, s.model, 0 if sat is not None else -1, s.stats
+        return sat, s.model, 0 if sat is not None else -1, s.stats, pre is None

@@ -52,19 +52,24 @@ def solve_portfolio(formula: CNF | Iterable[Sequence[int]], workers: int | Seque
             raise ValueError("workers must name at least one configuration")
     if proof_format not in ("text", "binary"):
         raise ValueError(f"proof_format must be 'text' or 'binary', not {proof_format!r}")
-    return race(cnf.nvars, cnf.db.clauses(), configs, time_limit=time_limit, conflict_limit=conflict_limit,
-                proof=proof, proof_format=proof_format)
+    return race(cnf.nvars, cnf.db, configs, time_limit=time_limit, conflict_limit=conflict_limit,
+                proof=proof, proof_format=proof_format)[0]
 
 
-def race(nvars: int, clauses: Sequence[Sequence[int]], configs: list[dict[str, Any]], *, time_limit: float | None,
-         conflict_limit: int | None, proof: PathLike | None, proof_format: str) -> PortfolioResult:
-    """solve_portfolio on clauses of internal literals and complete configurations, checked."""
+def race(nvars: int, clauses: Any, configs: list[dict[str, Any]], *, time_limit: float | None,
+         conflict_limit: int | None, proof: PathLike | None, proof_format: str, alt: Any = None,
+         alt_threads: int = 0) -> tuple[PortfolioResult, int]:
+    """solve_portfolio on a formula (a ClauseDb, or clauses of internal literals) and complete
+    configurations, checked; the last `alt_threads` workers race on `alt` instead.  Returns the
+    result and the formula the winner searched (0 `clauses`, 1 `alt`)."""
     kw: dict[str, Any] = {}
     if time_limit is not None or conflict_limit is not None:
         kw = {"max_conflicts": conflict_limit, "seconds": time_limit}
+    if alt is not None:
+        kw.update(alt=alt, alt_threads=alt_threads)
     res = _nn.solve_portfolio(nvars, clauses, configs, want_proof=proof is not None, **kw)
     assert res is not None
-    worker, _formula, sat, values, conflicts, decisions, propagations, restarts, steps = res
+    worker, formula, sat, values, conflicts, decisions, propagations, restarts, steps = res
     written = None
     if proof is not None and sat is False:
         written = os.fspath(proof)
@@ -72,4 +77,4 @@ def race(nvars: int, clauses: Sequence[Sequence[int]], configs: list[dict[str, A
             _native.write_steps(f, steps, proof_format == "binary")
     stats = dict(zip(STATS, (conflicts, decisions, propagations, restarts)))
     model = model_literals(values, nvars) if sat else None
-    return PortfolioResult(worker, sat, model, stats, written, configs)
+    return PortfolioResult(worker, sat, model, stats, written, configs), formula

@@ -6,6 +6,7 @@ import lzma
 import mmap
 import os
 import random
+import signal
 import threading
 import time
 from pathlib import Path
@@ -13,6 +14,11 @@ from pathlib import Path
 import pytest
 
 import norvane_native as nn
+
+# Tests stop child processes with SIGINT.  A suite started in the background of a shell without
+# job control inherits SIGINT ignored, and so would every child: give it the usual handler back.
+if signal.getsignal(signal.SIGINT) == signal.SIG_IGN:
+    signal.signal(signal.SIGINT, signal.default_int_handler)
 
 # The shared instance set beside the checkout, or NORVANE_BENCH (as for bench/).
 BENCH = Path(os.environ.get("NORVANE_BENCH", Path(__file__).resolve().parents[2] / "shared" / "bench"))

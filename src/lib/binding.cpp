@@ -335,11 +335,6 @@ std::optional<double> opt_f64(PyObject* o) {
     return f64(o);
 }
 
-std::optional<nv::Cnf> opt_clause_list(PyObject* o) {
-    if (o == Py_None) return std::nullopt;
-    return clause_list(o);
-}
-
 std::string fs_path(PyObject* o) {
     PyObject* raw = nullptr;
     if (!PyUnicode_FSConverter(o, &raw)) throw_py();

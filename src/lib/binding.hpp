@@ -118,7 +118,6 @@ nv::Cnf clause_list(PyObject* o);                     // sequence of sequences o
 nv::StepList step_list(PyObject* o);                  // sequence of (bool, sequence of u32)
 std::optional<uint64_t> opt_u64(PyObject* o);
 std::optional<double> opt_f64(PyObject* o);
-std::optional<nv::Cnf> opt_clause_list(PyObject* o);
 // A file-system path: str, bytes or os.PathLike, as the bytes the operating
 // system sees (the interpreter's own TypeError or ValueError otherwise).
 std::string fs_path(PyObject* o);

@@ -269,9 +269,9 @@ _PortfolioResult = tuple[int, int, Optional[bool], list[bool], int, int, int, in
 
 def solve_portfolio(
     nvars: int,
-    clauses: Sequence[Sequence[int]],
+    clauses: Union[Sequence[Sequence[int]], ClauseDb],
     configs: Sequence[Mapping[str, Any]],
-    alt: Optional[Sequence[Sequence[int]]] = None,
+    alt: Union[Sequence[Sequence[int]], ClauseDb, None] = None,
     alt_threads: int = 0,
     want_proof: bool = False,
     max_conflicts: Optional[int] = None,

@@ -1,9 +1,11 @@
 // solve_portfolio: worker configurations read from Python mappings (the
-// option names and parsing of options.hpp), the formulas converted, then
-// the threaded race of src/portfolio with the interpreter lock released,
-// within the call's limits and stopped by Ctrl-C (the wait for the first
-// answer polls for signals).  A failed worker's exception reaches the
-// caller as the Python exception it maps to (binding.hpp).
+// option names and parsing of options.hpp), the formulas converted (a
+// sequence of clauses, or a ClauseDb whose clauses are copied out natively,
+// without a Python object per clause), then the threaded race of
+// src/portfolio with the interpreter lock released, within the call's
+// limits and stopped by Ctrl-C (the wait for the first answer polls for
+// signals).  A failed worker's exception reaches the caller as the Python
+// exception it maps to (binding.hpp).
 #include "../portfolio/portfolio.hpp"
 #include "binding.hpp"
 #include "duration.hpp"
@@ -55,6 +57,24 @@ RawOptions worker_config(PyObject* obj) {
     return w;
 }
 
+// A formula argument: a ClauseDb's clauses, copied under a shared borrow, or
+// a sequence of clauses converted.
+nv::Cnf formula(PyObject* o) {
+    ClauseDbView db(o);
+    const nv::ClauseArena* arena = db.arena();
+    if (!arena) return conv::clause_list(o);
+    nv::Cnf cnf;
+    cnf.lits.reserve(arena->num_lits());
+    cnf.ends.reserve(arena->num_clauses());
+    for (size_t i = 0; i < arena->num_clauses(); ++i) cnf.push(arena->clause(i));
+    return cnf;
+}
+
+std::optional<nv::Cnf> opt_formula(PyObject* o) {
+    if (o == Py_None) return std::nullopt;
+    return formula(o);
+}
+
 std::vector<RawOptions> worker_configs(PyObject* o) {
     std::vector<RawOptions> v;
     conv::walk(o, [&](size_t n) { v.reserve(n); }, [&](PyObject* x) { v.push_back(worker_config(x)); });
@@ -73,9 +93,9 @@ PyObject* py_solve_portfolio(PyObject*, PyObject* const* args, Py_ssize_t nargs,
         Args a(kPortfolio);
         bind_fast(a, args, nargs, kw);
         uint32_t nvars = a.get(0, conv::u32);
-        nv::Cnf clauses = a.get(1, conv::clause_list);
+        nv::Cnf clauses = a.get(1, formula);
         std::vector<RawOptions> workers = a.get(2, worker_configs);
-        std::optional<nv::Cnf> alt = a.get_or(3, conv::opt_clause_list, std::optional<nv::Cnf>());
+        std::optional<nv::Cnf> alt = a.get_or(3, opt_formula, std::optional<nv::Cnf>());
         uint64_t alt_threads = a.get_or(4, conv::u64, uint64_t{0});
         bool want_proof = a.get_or(5, conv::boolean, false);
         std::optional<uint64_t> max_conflicts = a.get_or(6, conv::opt_u64, std::optional<uint64_t>());
