@@ -1,6 +1,5 @@
-"""norvane.distributed on Dask: solve_many and cube_and_conquer on a LocalCluster (answers against
-the manifest and brute force, models, proofs, failures), a worker killed in the middle of a batch
-on a real `dask scheduler`, `norvane batch`, Ctrl-C, and the ImportError without the extra."""
+"""norvane.distributed on Dask: solve_many and cube_and_conquer on a LocalCluster, a worker killed in
+the middle of a batch on a real `dask scheduler`, `norvane batch`, Ctrl-C, the ImportError without Dask."""
 import importlib.util
 import json
 import os
@@ -34,8 +33,7 @@ def client():
     c.close()
 
 
-class Bomb(CNF):
-    """A formula whose worker dies when it unpacks it."""
+class Bomb(CNF):  # a formula whose worker dies when it unpacks it
 
     def __reduce__(self):
         return os._exit, (3,)
@@ -82,8 +80,7 @@ def test_solve_many(client, tmp_path):
 
 
 def pigeons_and_cliques():
-    """Pigeonhole (5 holes) beside two independent cliques of equivalent variables, which the
-    lookahead prefers; the cores never use them, so the first refuted cube prunes every other."""
+    # pigeonhole beside two cliques of equivalent variables the lookahead prefers and the cores never use
     clauses = pigeonhole_dimacs(5)[1]
     for base in (31, 35):
         clauses += [[s * a, -s * b] for a in range(base, base + 4) for b in range(base, base + 4) if a != b
@@ -124,9 +121,7 @@ def test_cube_and_conquer(client, tmp_path, monkeypatch, case):
         assert r.cubes == 4 and r.refuted == 1 and r.pruned == 3
 
 
-def test_worker_killed_in_the_middle_of_a_batch(tmp_path):
-    """A real scheduler and two workers; one is killed while it solves: its formula is solved again
-    by the other and every answer is right."""
+def test_worker_killed_in_the_middle_of_a_batch(tmp_path):  # its formula is solved again by the other
     from dask.distributed import Client
 
     from norvane.distributed import solve_many
@@ -176,9 +171,7 @@ def test_worker_killed_in_the_middle_of_a_batch(tmp_path):
 
 
 def test_batch_command(client, tmp_path, capsys):
-    """Exit 0 when every formula is answered (and, with --check, every proof verified), 1
-    otherwise; one JSON line per formula.  On the test's cluster in this process, and once as a
-    command with its own local cluster."""
+    # exit 0 when every formula is answered (and every proof verified), 1 otherwise; one JSON line each
     from norvane.cli import main
     files = [QUEENS, php_file(tmp_path, 6), php_file(tmp_path, 11), tmp_path / "missing.cnf"]
     out = tmp_path / "out.jsonl"
@@ -205,12 +198,14 @@ def test_batch_command(client, tmp_path, capsys):
 
 @pytest.mark.parametrize("command", ["batch", "cubes"])
 def test_ctrl_c_closes_the_local_cluster(tmp_path, command):
-    """Ctrl-C at a terminal (SIGINT to the process group): exit 130, no traceback, no worker left."""
+    # Ctrl-C at a terminal (SIGINT to the process group): exit 130, no traceback, no worker left
     psutil = pytest.importorskip("psutil")
     hard, easy, jsonl = str(php_file(tmp_path, 11)), str(php_file(tmp_path, 3)), tmp_path / "out.jsonl"
     args = ["batch", hard, easy, "--out", str(jsonl)] if command == "batch" else ["solve", hard, "--cubes", "3"]
+    # SIGINT handled as at a terminal, even when this run was started in the background (with it ignored)
     p = subprocess.Popen([sys.executable, "-m", "norvane", *args, "--workers", "2"], stdout=subprocess.PIPE,
-                         stderr=subprocess.PIPE, text=True, start_new_session=True)
+                         stderr=subprocess.PIPE, text=True, start_new_session=True,
+                         preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
     wait_for = "php3.cnf" if command == "batch" else "workers"  # the easy one answered; the cluster is up
     while wait_for not in p.stdout.readline():
         assert p.poll() is None, p.stderr.read()
