@@ -1,5 +1,5 @@
 """norvane.distributed on Dask: solve_many and cube_and_conquer on a LocalCluster, a worker killed in
-the middle of a batch on a real `dask scheduler`, `norvane batch`, Ctrl-C, the ImportError without Dask."""
+the middle of a batch, `norvane batch`, Ctrl-C, the ImportError without Dask."""
 import importlib.util
 import json
 import os
@@ -121,50 +121,28 @@ def test_cube_and_conquer(client, tmp_path, monkeypatch, case):
         assert r.cubes == 4 and r.refuted == 1 and r.pruned == 3
 
 
-def test_worker_killed_in_the_middle_of_a_batch(tmp_path):  # its formula is solved again by the other
-    from dask.distributed import Client
-
+def test_worker_killed_in_the_middle_of_a_batch(client, tmp_path):
+    # the cluster's own settings retry a formula whose worker dies once: it is solved again by another worker
     from norvane.distributed import solve_many
-    env = {**os.environ, "DASK_DISTRIBUTED__SCHEDULER__ALLOWED_FAILURES": "1",
-           "DASK_DISTRIBUTED__SCHEDULER__WORKER_SATURATION": "1.0"}
-    where = tmp_path / "scheduler.json"
-    dask = [sys.executable, "-m", "dask"]
-    procs = [subprocess.Popen([*dask, "scheduler", "--port", "0", "--no-dashboard", "--scheduler-file", where],
-                              env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)]
-    try:
-        deadline = time.monotonic() + 120
-        while not where.exists():
-            assert time.monotonic() < deadline and procs[0].poll() is None
-            time.sleep(0.1)
-        procs += [subprocess.Popen([*dask, "worker", "--scheduler-file", where, "--nthreads", "1", "--no-nanny",
-                                    "--no-dashboard"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-                  for _ in range(2)]
-        formulas = [php_file(tmp_path, 9), php_file(tmp_path, 8), QUEENS, CNF(pigeonhole_dimacs(8)[1])]
-        expected = [False, False, True, False]
-        with Client(scheduler_file=str(where), timeout="120s") as c:
-            c.wait_for_workers(2, timeout=120)
-            pids = c.run(os.getpid)
-            assert sorted(pids.values()) == sorted(p.pid for p in procs[1:])
-            killed = []
+    formulas = [php_file(tmp_path, 9), php_file(tmp_path, 8), QUEENS, CNF(pigeonhole_dimacs(8)[1])]
+    expected = [False, False, True, False]
+    client.wait_for_workers(2, timeout=120)
+    pids, killed = client.run(os.getpid), []
 
-            def kill_the_first_formulas_worker():
-                while not killed:
-                    for addr, keys in c.processing().items():
-                        if any(k.split("-")[3] == "0" for k in keys):  # norvane-solve-TOKEN-INDEX-...
-                            time.sleep(0.3)  # well into its search
-                            os.kill(pids[addr], signal.SIGKILL)
-                            killed.append(addr)
-                            return
-                    time.sleep(0.05)
+    def kill_the_first_formulas_worker():
+        while not killed:
+            for addr, keys in client.processing().items():
+                if any(k.split("-")[3] == "0" for k in keys):  # norvane-solve-TOKEN-INDEX-...
+                    time.sleep(0.3)  # well into its search
+                    os.kill(pids[addr], signal.SIGKILL)
+                    killed.append(addr)
+                    return
+            time.sleep(0.05)
 
-            th = threading.Thread(target=kill_the_first_formulas_worker)
-            th.start()
-            results = list(solve_many(formulas, client=c))
-            th.join()
-    finally:
-        for p in procs:
-            p.kill()
-            p.wait()
+    th = threading.Thread(target=kill_the_first_formulas_worker)
+    th.start()
+    results = list(solve_many(formulas, client=client))
+    th.join()
     assert sorted(r.position for r in results) == list(range(len(formulas)))
     assert all(r.error is None and r.sat is expected[r.position] for r in results), results
     assert next(r for r in results if r.position == 0).worker not in (None, *killed)
