@@ -1,6 +1,6 @@
-"""Cube and conquer without a cluster (norvane.cubes): split trees closed by the cores of their
-cubes, refuted in any order, give one proof of the whole formula that check_proof accepts; the
-proof filter keeps exactly the deletions of a part's own clauses."""
+"""Cube and conquer without a cluster (norvane.cubes): split trees closed by the cores of their cubes,
+refuted in any order, give one accepted proof; the proof filter keeps exactly a part's own deletions."""
+import collections
 import random
 
 import pytest
@@ -12,8 +12,7 @@ from conftest import dimacs_models, dimacs_satisfies, pigeonhole_dimacs, random_
 
 
 def conquer(cnf, tree, first_proof, tmp_path, fmt, order):
-    """Refute the cubes of `tree` in `order` (skipping closed ones), each by a solver of its own;
-    returns (model or None, the combined proof's path)."""
+    """Refutes the open cubes of `tree` in `order`, each by a solver of its own -> (model or None, proof)"""
     binary = fmt == "binary"
     longest = longest_encoding(cnf, binary)
     out = tmp_path / "combined.drat"
@@ -73,16 +72,8 @@ def test_split_conquer_and_prove(tmp_path, seed, clauses):
 
 
 def test_cores_prune_the_cubes_they_do_not_need(tmp_path):
-    # pigeonhole over variables 1..20; the split is on variables 21..23, which it never uses
-    cnf = CNF(pigeonhole_dimacs(4)[1], nvars=23)
-    tree = Split.fixed([21, 22, 23])
-    first = tmp_path / "first.drat"
-    first.write_bytes(b"")
-    model, proof = conquer(cnf, tree, first, tmp_path, "text", range(8))
-    assert model is None and tree.refuted == {0} and tree.pruned == set(range(1, 8))
-    assert tree.root.how == "core" and tree.tail_steps() == [[]]
-    assert check_proof(cnf, proof).ok
-    # a core that uses the first branching literal only closes the first level's node
+    # a core that uses the first branching literal only closes the first level's node (and end to end:
+    # test_distributed.py, case "pruned")
     tree = Split.fixed([1, 2])
     assert tree.refute(0, [1]) == [1] and tree.pruned == {1} and not tree.done
     assert tree.refute(2, [-1, 2]) == [] and not tree.done
@@ -93,10 +84,8 @@ def test_cores_prune_the_cubes_they_do_not_need(tmp_path):
 
 
 def test_propagation_refutes_leaves_while_splitting(tmp_path):
-    # x1 -> x2, x1 -> -x2: the lookahead finds x1 refuted at once
-    cnf = CNF([[-1, 2], [-1, -2], [3, 4, 5], [-3, 4], [3, -4, 5], [-5, -4, 3]])
-    s = Solver(cnf)
-    tree = Split.build(cnf, s.propagate, depth=2)
+    cnf = CNF([[-1, 2], [-1, -2], [3, 4, 5], [-3, 4], [3, -4, 5], [-5, -4, 3]])  # the lookahead refutes x1
+    tree = Split.build(cnf, Solver(cnf).propagate, depth=2)
     assert tree.by_propagation[0].cube == [1]
     assert all(c.cube[0] == -1 for c in tree.cubes)
     unsat = CNF([[1, 2], [1, -2], [-1, 3], [-1, -3]])
@@ -109,8 +98,7 @@ def test_propagation_refutes_leaves_while_splitting(tmp_path):
 @pytest.mark.parametrize("fmt", ["text", "binary"])
 def test_filter_keeps_only_deletions_of_own_clauses(tmp_path, fmt):
     binary = fmt == "binary"
-    # With -2 assumed, the solver learns the unit 2 and deletes the formula's two clauses it
-    # satisfies: those deletions go, the learned clauses stay.
+    # with -2 assumed the solver learns the unit 2 and deletes the two clauses it satisfies: those go
     cnf = CNF([[1, 2], [-1, 2], [1, -2]])
     with Solver(cnf, proof=tmp_path / "p", proof_format=fmt) as s:
         assert s.solve([-2]) is False and s.core == [-2]
@@ -119,20 +107,15 @@ def test_filter_keeps_only_deletions_of_own_clauses(tmp_path, fmt):
     steps = lambda data: _native.parse_drat(data, "p")  # noqa: E731
     assert [d for d, _ in steps(raw)].count(True) == 2
     assert steps(kept) == [(False, [2]), (False, [2])]
-    # on real proofs with many deletions: the length shortcut changes nothing, and what is left
-    # deletes only clauses added before it
+    # many deletions: the length shortcut changes nothing; what is left deletes only clauses added before
     php = CNF(pigeonhole_dimacs(6)[1])
     with Solver(php, proof=tmp_path / "q", proof_format=fmt, first_reduce=100, reduce_inc=50) as s:
         assert s.solve([5, -6]) is False
     raw = (tmp_path / "q").read_bytes()
     exact = own_deletions_only(raw, binary, 1 << 30)
     assert own_deletions_only(raw, binary, longest_encoding(php, binary)) == exact
-    live: dict = {}
+    live = collections.Counter()
     for deletion, lits in steps(exact):
-        key = tuple(sorted(lits))
-        if deletion:
-            assert live.get(key, 0) > 0
-            live[key] -= 1
-        else:
-            live[key] = live.get(key, 0) + 1
+        live[tuple(sorted(lits))] += -1 if deletion else 1
+        assert live[tuple(sorted(lits))] >= 0
     assert sum(d for d, _ in steps(exact)) > 20

@@ -1,9 +1,6 @@
-"""The native DIMACS CNF reader: ClauseDb.read_dimacs (files) and ClauseDb.parse_dimacs (content).
-
-Accepted input must give what add_dimacs clause by clause gives; malformed input must raise the exact
-message naming file, line and column, and leave the ClauseDb as it was."""
+"""The native DIMACS CNF reader (ClauseDb.read_dimacs, parse_dimacs): accepted input gives what add_dimacs
+gives clause by clause; malformed input raises the exact message with file, line and column, changing nothing."""
 import array
-import lzma
 import mmap
 import os
 import random
@@ -15,7 +12,7 @@ import sys
 import pytest
 
 import norvane_native as nn
-from conftest import BENCH, UNSANITIZED, bench_instances, expect_notes, notes
+from conftest import UNSANITIZED, Boom, expect_notes, notes
 
 N = "f.cnf"
 
@@ -33,7 +30,6 @@ def prefilled():
 @pytest.mark.parametrize("text,exc,message", [
     ("", ValueError, "1:1: no 'p cnf' header"),
     ("c only a comment\n", ValueError, "2:1: no 'p cnf' header"),
-    ("1 2 0\n", ValueError, "1:1: a clause before the 'p cnf' header"),
     ("c x\n0\np cnf 1 1\n", ValueError, "2:1: a clause before the 'p cnf' header"),
     ("p cnf 3\n", ValueError, "1:8: the header ends before its clause count"),
     ("p cnf\n", ValueError, "1:6: the header ends before its variable count"),
@@ -46,24 +42,16 @@ def prefilled():
     ("p cnf 3 1\n1 0\n\n   p cnf 3 1\n", ValueError, "4:4: a second 'p' header line"),
     ("p cnf 3 1\n1 1_0 0\n", ValueError, "2:3: expected a literal (a decimal integer), found '1_0'"),
     ("p cnf 9 1\n  --5 0\n", ValueError, "2:3: expected a literal (a decimal integer), found '--5'"),
-    ("p cnf 9 1\n+-3 0\n", ValueError, "2:1: expected a literal (a decimal integer), found '+-3'"),
-    ("p cnf 9 1\n1.0 0\n", ValueError, "2:1: expected a literal (a decimal integer), found '1.0'"),
     ("p cnf 9 1\n1 - 0\n", ValueError, "2:3: expected a literal (a decimal integer), found '-'"),
-    ("p cnf 9 1\n1 0x1 0\n", ValueError, "2:3: expected a literal (a decimal integer), found '0x1'"),
     ("p cnf 9 1\n1 0 c trailing\n", ValueError, "2:5: expected a literal (a decimal integer), found 'c'"),
     ("p cnf 9 1\n1\x00 0\n", ValueError, "2:1: expected a literal (a decimal integer), found '1\\x00'"),
     ("p cnf 9 1\n" + "7" * 40 + " 0\n", ValueError,
      "2:1: literal " + "7" * 40 + " is beyond the header's 9 variables"),
     ("p cnf 3 1\n1 -4 0\n", ValueError, "2:3: literal -4 is beyond the header's 3 variables"),
-    ("p cnf 0 1\n1 0\n", ValueError, "2:1: literal 1 is beyond the header's 0 variables"),
-    ("p cnf 3 2\n1 0\n", ValueError, "1:9: the header declares 2 clauses but the formula has 1"),
     ("p cnf 3 2\n1 0\n%\n2 0\n", ValueError, "1:9: the header declares 2 clauses but the formula has 1"),
-    ("p cnf 3 1\n1 0\n2 0\n", ValueError, "3:1: more clauses than the 1 the header declares"),
     ("p cnf 3 1\n1 0\n0\n", ValueError, "3:1: more clauses than the 1 the header declares"),
     ("p cnf 3 1\n1 -2", ValueError, "2:5: the last clause has no final 0"),
     ("p cnf 3 1\n1 2\n%\n0\n", ValueError, "2:4: the last clause has no final 0"),
-    ("p cnf 99999999999 1\n1 0\n", MemoryError, "1:7: the header asks for 99999999999 variables: more than "
-                                                "memory holds"),
     ("p cnf  2147483648 0\n", MemoryError, "1:8: the header asks for 2147483648 variables: more than memory "
                                            "holds"),
     ("p cnf 1 " + "9" * 30 + "\n", ValueError,
@@ -120,45 +108,17 @@ def test_input_kinds_and_appending(tmp_path):
 def test_argument_and_file_errors_change_nothing(tmp_path):
     db = prefilled()
     for call, exc, note in [(lambda: db.read_dimacs(5), TypeError, "path"), (lambda: db.parse_dimacs(5), TypeError, "data"),
-                            (lambda: db.parse_dimacs(b"", name=b"x"), TypeError, "name")]:
+                            (lambda: db.parse_dimacs(b"", name=b"x"), TypeError, "name"),
+                            (lambda: db.read_dimacs(tmp_path / "missing.cnf"), FileNotFoundError, None),
+                            (lambda: db.read_dimacs(tmp_path), IsADirectoryError, None)]:
         with pytest.raises(exc) as e:
             call()
-        assert notes(e.value) == expect_notes([f"while processing '{note}'"])
-    for path, err in [(tmp_path / "missing.cnf", FileNotFoundError), (tmp_path, IsADirectoryError)]:
-        with pytest.raises(err) as e:
-            db.read_dimacs(path)
-        assert e.value.filename == str(path)
+        assert notes(e.value) == expect_notes([f"while processing '{note}'"] if note else [])
+        assert note or e.value.filename in (str(tmp_path / "missing.cnf"), str(tmp_path))
     assert snap(db) == snap(prefilled())
 
 
-def test_bench_set_round_trip(tmp_path):
-    rows = [r for r in bench_instances().values() if (BENCH / "cnf" / r["file"]).exists()]
-    if not rows:
-        pytest.skip("benchmark instances not available")
-    for row in rows:
-        text = lzma.open(BENCH / "cnf" / row["file"]).read()
-        # the clauses as a plain tokenizer sees them, added one by one
-        nums = [int(t) for line in text.decode().split("\n%")[0].splitlines()
-                if line.strip()[:1] not in ("c", "p", "") for t in line.split()]
-        ref, cur = nn.ClauseDb(int(row["vars"])), []
-        for d in nums:
-            if d:
-                cur.append(d)
-            else:
-                ref.add_dimacs(cur)
-                cur = []
-        db = nn.ClauseDb()
-        assert db.parse_dimacs(text, name=row["file"]) == int(row["clauses"])
-        assert snap(db) == snap(ref), row["file"]
-        # written back and read again, as a file
-        out = tmp_path / "again.cnf"
-        out.write_text(f"p cnf {db.num_vars} {len(db)}\n" + "".join(
-            " ".join(str(nn.to_dimacs(l)) for l in c) + " 0\n" for c in db.clauses()))
-        again = nn.ClauseDb()
-        assert again.read_dimacs(out) == len(db) and snap(again) == snap(db)
-
-
-def test_large_input_across_buffer_boundaries(tmp_path):
+def test_large_input_across_buffer_boundaries(tmp_path):  # what add_dimacs gives, from a file and in memory
     rng = random.Random(5)
     clauses = [[rng.choice([-1, 1]) * rng.randint(1, 3000) for _ in range(rng.randint(1, 5))] for _ in range(80_000)]
     clauses.insert(40_000, list(range(1, 3001)) * 60)  # one line of about a megabyte
@@ -174,8 +134,7 @@ def test_large_input_across_buffer_boundaries(tmp_path):
         return [(lambda db: db.read_dimacs(path), str(path)), (lambda db: db.parse_dimacs(text), "<data>")]
 
     for load, _ in loads(lines):
-        db = nn.ClauseDb()
-        assert load(db) == len(clauses) and snap(db) == snap(ref)
+        assert load(db := nn.ClauseDb()) == len(clauses) and snap(db) == snap(ref)
     col = len(lines[70_000]) + 2
     lines[70_000] += " 1_0 0"  # an error far into the input is found where it is, however the input is cut
     for load, name in loads(lines):
@@ -187,15 +146,12 @@ def test_large_input_across_buffer_boundaries(tmp_path):
 
 
 def test_a_signal_stops_the_reading_and_changes_nothing():
-    class Stop(Exception):
-        pass
-
     def stop(signum, frame):
-        raise Stop
+        raise Boom
 
     db, old = prefilled(), signal.signal(signal.SIGALRM, stop)
     try:
-        with pytest.raises(Stop):
+        with pytest.raises(Boom):
             signal.setitimer(signal.ITIMER_REAL, 0.02)
             db.parse_dimacs(b"p cnf 3 4000000\n" + b"1 -2 3 0\n" * 4_000_000)
     finally:

@@ -1,9 +1,6 @@
-"""The C++ test programs of the native cores (tests/native), built by CMake from the same object
-library as the module (option NORVANE_TESTS) and run by ctest.
-
-The build directory is NORVANE_NATIVE_BUILD when set (tools/sanitize-test.sh points it at its
-sanitizer build, configured with the tests), otherwise build-native-tests in the checkout,
-configured here with warnings as errors and the invariant asserts on."""
+"""The C++ test programs of the native cores (tests/native), built by CMake from the module's own
+objects and run by ctest: in NORVANE_NATIVE_BUILD when set (tools/sanitize-test.sh), otherwise in
+build-native-tests, configured here with warnings as errors and the invariant asserts on."""
 import os
 import shutil
 import subprocess
@@ -19,8 +16,7 @@ CTEST = CMAKE and str(Path(CMAKE).with_name("ctest"))
 
 pytestmark = pytest.mark.skipif(CMAKE is None, reason="cmake not available")
 
-# Neither the compiler nor ctest runs with a preloaded sanitizer runtime: the tests that need one
-# (libraries loaded by the interpreter) get it from their ctest entry.
+# No preloaded sanitizer runtime for the compiler and ctest: the tests that need one get it from ctest.
 ENV = {k: v for k, v in os.environ.items() if k != "LD_PRELOAD"}
 
 

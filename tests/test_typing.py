@@ -1,5 +1,5 @@
-"""Type information of the installed distribution (PEP 561): mypy finds it for both norvane
-(py.typed) and norvane_native (the stub-only package norvane_native-stubs), and uses it."""
+"""Type information of the installed distribution (PEP 561): mypy and pyright find it for norvane
+(py.typed) and norvane_native (the stub-only package norvane_native-stubs), and use it."""
 import importlib.metadata
 import importlib.util
 import re
@@ -20,10 +20,7 @@ with Solver(CNF([[1, -2], [2]]), restart="glucose") as s:
 result: norvane.CheckResult = check_proof(CNF([[1], [-1]]), [(False, [])])
 flag: bool = result.ok
 lit: int = norvane_native.to_dimacs(3)
-try:
-    pass
-except norvane.PanicException:
-    pass
+panic: type[BaseException] = norvane.PanicException
 wrong1: str = norvane_native.to_dimacs(3)
 wrong2: str = result.steps
 '''
@@ -40,23 +37,19 @@ def installed():
 pytestmark = pytest.mark.skipif(not installed(), reason="norvane is not installed (with its stubs)")
 
 
-def check(cmd, tmp_path):
+CHECKERS = {"mypy": ["--no-incremental", "--python-executable", sys.executable, "--python-version", "3.10"],
+            "pyright": ["--pythonpath", sys.executable]}
+
+
+@pytest.mark.parametrize("checker", CHECKERS)
+def test_type_checkers_find_both_packages(checker, tmp_path):
+    if importlib.util.find_spec(checker) is None or (checker == "pyright" and shutil.which("node") is None):
+        pytest.skip(f"{checker} is not installed")
     (tmp_path / "user.py").write_text(USER_CODE)
-    r = subprocess.run(cmd + ["user.py"], cwd=tmp_path, capture_output=True, text=True, timeout=600)
+    r = subprocess.run([sys.executable, "-m", checker, *CHECKERS[checker], "user.py"], cwd=tmp_path,
+                       capture_output=True, text=True, timeout=600)
     out = r.stdout + r.stderr
     lines = [int(m) for m in re.findall(r"user\.py:(\d+):(?:\d+ -)? error", out)]
     # exactly the two deliberate mistakes, found through the packages' own type information
     assert len(lines) == 2 and all("wrong" in USER_CODE.splitlines()[n - 1] for n in lines), out
     assert "stub" not in out and "import" not in out, out
-
-
-@pytest.mark.skipif(importlib.util.find_spec("mypy") is None, reason="mypy is not installed")
-def test_mypy_finds_both_packages(tmp_path):
-    check([sys.executable, "-m", "mypy", "--no-incremental", "--python-executable", sys.executable,
-           "--python-version", "3.10"], tmp_path)
-
-
-@pytest.mark.skipif(importlib.util.find_spec("pyright") is None or shutil.which("node") is None,
-                    reason="pyright (and node) not installed")
-def test_pyright_finds_both_packages(tmp_path):
-    check([sys.executable, "-m", "pyright", "--pythonpath", sys.executable], tmp_path)
