@@ -1,5 +1,5 @@
 """norvane.distributed on Dask: solve_many and cube_and_conquer on a LocalCluster, a worker killed in
-the middle of a batch, `norvane batch`, Ctrl-C, the ImportError without Dask."""
+the middle of a batch (there and on a real `dask scheduler`), `norvane batch`, Ctrl-C, the ImportError without Dask."""
 import importlib.util
 import json
 import os
@@ -10,6 +10,7 @@ import subprocess
 import sys
 import threading
 import time
+from contextlib import contextmanager, nullcontext
 from pathlib import Path
 
 import pytest
@@ -121,28 +122,56 @@ def test_cube_and_conquer(client, tmp_path, monkeypatch, case):
         assert r.cubes == 4 and r.refuted == 1 and r.pruned == 3
 
 
-def test_worker_killed_in_the_middle_of_a_batch(client, tmp_path):
-    # the cluster's own settings retry a formula whose worker dies once: it is solved again by another worker
+@contextmanager
+def real_cluster(tmp_path):
+    """A `dask scheduler` and two `dask worker` processes on localhost, as on a real cluster."""
+    from dask.distributed import Client
+    env = {**os.environ, "DASK_DISTRIBUTED__SCHEDULER__ALLOWED_FAILURES": "1",
+           "DASK_DISTRIBUTED__SCHEDULER__WORKER_SATURATION": "1.0"}
+    where, dask = tmp_path / "scheduler.json", [sys.executable, "-m", "dask"]
+    procs = [subprocess.Popen([*dask, "scheduler", "--port", "0", "--no-dashboard", "--scheduler-file", where],
+                              env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)]
+    try:
+        deadline = time.monotonic() + 120
+        while not where.exists():
+            assert time.monotonic() < deadline and procs[0].poll() is None
+            time.sleep(0.1)
+        procs += [subprocess.Popen([*dask, "worker", "--scheduler-file", where, "--nthreads", "1", "--no-nanny",
+                                    "--no-dashboard"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                  for _ in range(2)]
+        with Client(scheduler_file=str(where), timeout="120s") as c:
+            yield c
+    finally:
+        for p in procs:
+            p.kill()
+            p.wait()
+
+
+@pytest.mark.parametrize("cluster", ["local", "dask scheduler"])
+def test_worker_killed_in_the_middle_of_a_batch(cluster, client, tmp_path):
+    # a formula whose worker dies once is solved again by another worker: on the module's own
+    # cluster by its settings, on a real scheduler by the two the README gives
     from norvane.distributed import solve_many
     formulas = [php_file(tmp_path, 9), php_file(tmp_path, 8), QUEENS, CNF(pigeonhole_dimacs(8)[1])]
     expected = [False, False, True, False]
-    client.wait_for_workers(2, timeout=120)
-    pids, killed = client.run(os.getpid), []
+    with (nullcontext(client) if cluster == "local" else real_cluster(tmp_path)) as c:
+        c.wait_for_workers(2, timeout=120)
+        pids, killed = c.run(os.getpid), []
 
-    def kill_the_first_formulas_worker():
-        while not killed:
-            for addr, keys in client.processing().items():
-                if any(k.split("-")[3] == "0" for k in keys):  # norvane-solve-TOKEN-INDEX-...
-                    time.sleep(0.3)  # well into its search
-                    os.kill(pids[addr], signal.SIGKILL)
-                    killed.append(addr)
-                    return
-            time.sleep(0.05)
+        def kill_the_first_formulas_worker():
+            while not killed:
+                for addr, keys in c.processing().items():
+                    if any(k.split("-")[3] == "0" for k in keys):  # norvane-solve-TOKEN-INDEX-...
+                        time.sleep(0.3)  # well into its search
+                        os.kill(pids[addr], signal.SIGKILL)
+                        killed.append(addr)
+                        return
+                time.sleep(0.05)
 
-    th = threading.Thread(target=kill_the_first_formulas_worker)
-    th.start()
-    results = list(solve_many(formulas, client=client))
-    th.join()
+        th = threading.Thread(target=kill_the_first_formulas_worker)
+        th.start()
+        results = list(solve_many(formulas, client=c))
+        th.join()
     assert sorted(r.position for r in results) == list(range(len(formulas)))
     assert all(r.error is None and r.sat is expected[r.position] for r in results), results
     assert next(r for r in results if r.position == 0).worker not in (None, *killed)
@@ -180,10 +209,8 @@ def test_ctrl_c_closes_the_local_cluster(tmp_path, command):
     psutil = pytest.importorskip("psutil")
     hard, easy, jsonl = str(php_file(tmp_path, 11)), str(php_file(tmp_path, 3)), tmp_path / "out.jsonl"
     args = ["batch", hard, easy, "--out", str(jsonl)] if command == "batch" else ["solve", hard, "--cubes", "3"]
-    # SIGINT handled as at a terminal, even when this run was started in the background (with it ignored)
     p = subprocess.Popen([sys.executable, "-m", "norvane", *args, "--workers", "2"], stdout=subprocess.PIPE,
-                         stderr=subprocess.PIPE, text=True, start_new_session=True,
-                         preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
+                         stderr=subprocess.PIPE, text=True, start_new_session=True)
     wait_for = "php3.cnf" if command == "batch" else "workers"  # the easy one answered; the cluster is up
     while wait_for not in p.stdout.readline():
         assert p.poll() is None, p.stderr.read()

@@ -23,7 +23,6 @@ sys.path.insert(0, sys.argv[2])
 import norvane_native as nn
 from conftest import SOLVER_PARAMS, pigeonhole, to_steps
 
-signal.signal(signal.SIGINT, signal.default_int_handler)  # even if started with SIGINT ignored
 entry = sys.argv[1]
 nvars, php = pigeonhole(11)  # minutes of search
 clauses = php + [[2 * nvars, 2 * nvars + 2]]  # two more variables: a or b

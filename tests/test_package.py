@@ -9,7 +9,6 @@ import threading
 import pytest
 
 import norvane
-import norvane_native as nn
 from norvane import CNF, Solver, check_proof, preprocess, solve_portfolio
 
 from conftest import dimacs_models as models
