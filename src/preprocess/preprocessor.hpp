@@ -162,6 +162,7 @@ private:
     bool set_unsat();
     bool reapply_fixed();
     bool apply_literal(Lit u, std::vector<Lit>* units);
+    void relist(Lit l, std::span<const uint32_t> ids);
     // Variables add_clause would grow to for this clause, or `have` if more.
     static uint64_t grow_target(const Lit* lits, size_t n, uint64_t have);
     void grow_to(uint64_t n);
@@ -203,6 +204,9 @@ private:
 
     // Per literal / per variable tables.
     std::vector<std::vector<uint32_t>> occs_;
+    // A list about to be emptied whole (apply_literal): removals skip it.
+    static constexpr Lit kNoList = ~Lit{0};
+    Lit emptying_ = kNoList;
     std::vector<uint8_t> assign_;  // 0 unassigned, 1 true, 2 false
     std::vector<uint8_t> frozen_;
     std::vector<uint32_t> mark_;   // stamped membership marks, per literal
