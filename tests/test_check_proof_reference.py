@@ -18,7 +18,7 @@ import pytest
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 import norvane_native as nn  # noqa: E402
-from conftest import brute_force_sat, drat_binary, drat_text, find_model, satisfies, to_steps  # noqa: E402
+from conftest import brute_force_sat, drat_binary, drat_text, find_model, satisfies, solver, to_steps  # noqa: E402
 from reference.checker_model import ref_check_proof  # noqa: E402
 
 LENGTHS = [2] * 3 + [3] * 10 + [4] * 3 + [5]
@@ -52,10 +52,7 @@ def random_formula(rng, nv, n, unit_rate):
 
 
 def solver_proof(nv, clauses):
-    s = nn.Solver(nv)
-    s.enable_proof()
-    for c in clauses:
-        s.add_clause(c)
+    s = solver(nv, clauses)
     return s.solve(max_conflicts=3000), to_steps(s.proof_steps())
 
 
@@ -91,12 +88,10 @@ def mutate(rng, nv, clauses, steps):
             steps[i], steps[i + 1] = steps[i + 1], steps[i]
         elif kind == 2 and steps:
             i = min(pos, len(steps) - 1)
-            d, lits = steps[i]
-            lits = list(lits)
+            d, lits = steps[i][0], list(steps[i][1])
             op = rng.randrange(4)
             if op == 0 and lits:
-                j = rng.randrange(len(lits))
-                lits[j] ^= 1
+                lits[rng.randrange(len(lits))] ^= 1
             elif op == 1 and lits:
                 del lits[rng.randrange(len(lits))]
             elif op == 2:

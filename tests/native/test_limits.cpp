@@ -1,32 +1,32 @@
-// Limits inside the search and the portfolio, out of reach of timed Python
-// tests: an interrupt hook that fires at its n-th poll, swept over the polls
-// of whole runs, must leave a solver that is consistent, answers right on
-// the next call (also after one more clause), and whose proof -- the part
-// recorded before the interruption followed by the rest -- still checks.  A
-// hook that never fires changes nothing.  The portfolio stops and joins its
-// workers when its hook fires and when a thread fails to start.
+// Limits and failures inside the search, the checker and the portfolio, out
+// of reach of timed Python tests: an interrupt hook that fires at its n-th
+// poll, swept over the polls of whole runs, must leave a solver that is
+// consistent, answers right on the next call (also after one more clause),
+// and whose proof -- the part recorded before the interruption followed by
+// the rest -- still checks.  A hook that never fires changes nothing.  The
+// portfolio stops and joins its workers when its hook fires, when a thread
+// fails to start and when a worker throws (its own exception reaches the
+// caller).  The checker's RUP test undoes its trial assignment exactly, and
+// a malformed step list is a Panic.
+#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <memory>
 #include <optional>
+#include <string>
 #include <tuple>
 
 #include "../../src/checker/checker.hpp"
+#include "../../src/core/errors.hpp"
 #include "../../src/portfolio/portfolio.hpp"
 #include "../../src/solver/state.hpp"
 #include "check.hpp"
 
 using namespace nv;
+using tl::FireAt;
 using tl::Formula;
 
 namespace {
-
-// Fires from its `at`-th poll on (0: never); counts its polls.
-struct FireAt final : Interrupt {
-    uint64_t at;
-    uint64_t polls = 0;
-    explicit FireAt(uint64_t a) : at(a) {}
-    bool pending() noexcept override { return ++polls >= at && at != 0; }
-};
 
 Formula pigeonhole(uint32_t holes) {
     Formula f;
@@ -41,29 +41,8 @@ Formula pigeonhole(uint32_t holes) {
     return f;
 }
 
-Cnf to_cnf(const Formula& f) {
-    Cnf c;
-    for (const auto& cl : f) c.push(cl);
-    return c;
-}
-
-bool satisfies(const Formula& f, const std::vector<bool>& model) {
-    for (const auto& c : f) {
-        bool sat = false;
-        for (Lit l : c) sat |= var_of(l) < model.size() && model[var_of(l)] != is_neg(l);
-        if (!sat) return false;
-    }
-    return true;
-}
-
-// `proof`: the in-memory encoding of a ProofLog.
-bool proof_checks(uint32_t nvars, const Formula& f, std::span<const uint8_t> proof) {
-    StepList steps;
-    for_each_step(proof, [&](bool del, std::span<const Lit> lits) {
-        steps.clauses.push(lits);
-        steps.is_deletion.push_back(del);
-    });
-    CheckReport r = check_proof(nvars, to_cnf(f), steps, true, true);
+bool proof_checks(uint32_t nvars, const Formula& f, const ProofLog& proof) {
+    CheckReport r = check_proof(nvars, tl::cnf_of(f), tl::steps_of(proof), true, true);
     return r.ok && r.empty_derived;
 }
 
@@ -71,11 +50,6 @@ SolveResult answer(uint32_t nvars, const Formula& f, const Config& cfg) {
     Solver s(nvars, cfg);
     for (const auto& c : f) s.add_clause(c.data(), c.size());
     return s.solve(std::nullopt);
-}
-
-auto counters(const Stats& a) {
-    return std::tie(a.decisions, a.propagations, a.conflicts, a.learned, a.learned_lits, a.minimized_lits,
-                    a.restarts, a.blocked_restarts, a.reductions, a.deleted, a.max_trail);
 }
 
 // One solve under a hook firing at poll `at`, then an unhooked solve after
@@ -99,8 +73,8 @@ uint64_t interrupted_run(uint32_t nvars, const Formula& f, const Config& cfg, ui
     SolveResult r2 = s.solve(std::nullopt);
     CHECK(r2 == expected);
     CHECK(s.check_watch_invariant().empty());
-    if (r2 == SolveResult::Sat) CHECK(satisfies(g, s.model()));
-    if (r2 == SolveResult::Unsat) CHECK(proof_checks(nvars, g, s.proof().encoded()));
+    if (r2 == SolveResult::Sat) CHECK(tl::satisfies(g, s.model()));
+    if (r2 == SolveResult::Unsat) CHECK(proof_checks(nvars, g, s.proof()));
     return hook.polls;
 }
 
@@ -181,7 +155,7 @@ void test_polling_changes_nothing() {
             return std::make_tuple(res, s.stats(), s.model(), proof);
         };
         auto a = run(false), b = run(true);
-        CHECK(std::get<0>(a) == std::get<0>(b) && counters(std::get<1>(a)) == counters(std::get<1>(b)));
+        CHECK(std::get<0>(a) == std::get<0>(b) && tl::same_counters(std::get<1>(a), std::get<1>(b)));
         CHECK(std::get<2>(a) == std::get<2>(b) && std::get<3>(a) == std::get<3>(b));
     }
 }
@@ -190,9 +164,15 @@ double seconds_since(std::chrono::steady_clock::time_point t) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
 }
 
+// The second worker to start fails with the exception `fault` throws.
+std::atomic<int> starts{0};
+void (*fault)() = nullptr;
+void fail_second() {
+    if (starts.fetch_add(1) == 1) fault();
+}
+
 void test_portfolio_stops() {
-    const Formula hard = pigeonhole(10);  // minutes for every worker
-    const Cnf f = to_cnf(hard);
+    const Cnf f = tl::cnf_of(pigeonhole(10));  // minutes for every worker
     Config glucose;
     glucose.restart = Restart::Glucose;
     const std::vector<Config> two{Config{}, glucose};
@@ -209,12 +189,44 @@ void test_portfolio_stops() {
         CHECK(o && o->unknown && o->worker == NO_WORKER && !o->sat && o->model.empty());
     }
 
-    // A worker thread that cannot start stops those already running at once.
-    testing::fail_spawn_at = 1;
-    auto t = std::chrono::steady_clock::now();
-    CHECK(tl::throws<Panic>([&] { solve_portfolio(110, f, nullptr, {Config{}, glucose, Config{}}, 0, false); }));
-    CHECK(seconds_since(t) < 5.0);
+    // A worker thread that cannot start stops those already running at once,
+    // then the failure is reported.
+    for (int at : {1, 0}) {
+        testing::fail_spawn_at = at;
+        auto t = std::chrono::steady_clock::now();
+        std::string msg;
+        try {
+            solve_portfolio(110, f, nullptr, {Config{}, glucose, Config{}}, 0, false);
+        } catch (const Panic& e) {
+            msg = e.what();
+        }
+        CHECK(seconds_since(t) < 5.0 && msg.rfind("failed to spawn thread", 0) == 0);
+    }
     testing::fail_spawn_at = -1;
+
+    // A worker that throws: its own exception reaches the caller.
+    tl::Rng r{5};
+    const Cnf g = tl::cnf_of(tl::random_3sat(r, 60, 260));
+    auto thrown = [&](void (*f)()) -> std::string {
+        fault = f;
+        starts = 0;
+        try {
+            solve_portfolio(60, g, nullptr, {Config{}, Config{}, Config{}}, 0, false);
+        } catch (const IoError& e) {
+            return std::to_string(e.err) + " " + e.path;
+        } catch (const Panic& e) {
+            return e.what();
+        } catch (...) {
+            return "another exception";
+        }
+        return "no exception";
+    };
+    testing::on_worker_start = fail_second;
+    CHECK(thrown([] { throw IoError(ENOSPC, "proof.drat"); }) == std::to_string(ENOSPC) + " proof.drat");
+    CHECK(thrown([] { throw Panic("worker invariant broken"); }) == "worker invariant broken");
+    testing::on_worker_start = nullptr;
+    auto again = solve_portfolio(60, g, nullptr, {Config{}, Config{}}, 0, true);
+    CHECK(again.has_value() && again->worker < 2);
 }
 
 // A stop request seen at a conflict at level 0 still answers Unsat: the
@@ -230,6 +242,17 @@ void test_stop_at_a_level0_conflict() {
     CHECK(s.solve(std::nullopt) == SolveResult::Unsat);
 }
 
+void test_checker_internals() {
+    Checker ck(3, true, true);
+    ck.insert(tl::Clause{0, 2});
+    CHECK(ck.is_rup(tl::Clause{0, 2, 4}) && ck.is_rup(tl::Clause{4, 5}) && !ck.is_rup(tl::Clause{0, 4}) &&
+          !ck.is_rup({}));
+    CHECK(ck.prop.trail.empty() && ck.prop.vals == std::vector<uint8_t>(6, Prop::kUnassigned));
+    StepList bad;
+    bad.is_deletion.push_back(false);
+    CHECK(tl::throws<Panic>([&] { check_proof(1, Cnf{}, bad, true, true); }));
+}
+
 }  // namespace
 
 int main() {
@@ -237,5 +260,6 @@ int main() {
     test_interrupted_anywhere();
     test_portfolio_stops();
     test_stop_at_a_level0_conflict();
+    test_checker_internals();
     return tl::finish("test_limits");
 }
