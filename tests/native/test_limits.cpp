@@ -89,25 +89,6 @@ void test_interrupted_anywhere() {
         tl::Rng r{seed};
         return tl::random_3sat(r, nvars, nclauses);
     };
-    std::vector<Case> cases;
-    cases.push_back({"default", Config{}, 150, random(41, 150, 639)});
-    Config walk;
-    walk.walk_min_conflicts = 0;
-    walk.walk_flips = 20000;
-    walk.walk_patience = 1000;
-    walk.luby_base = 20;
-    cases.push_back({"walks", walk, 200, random(47, 200, 800)});
-    Config reduce;
-    reduce.first_reduce = 30;
-    reduce.reduce_inc = 0;
-    reduce.glue_keep = 0;
-    reduce.restart = Restart::Glucose;
-    cases.push_back({"reductions", reduce, 150, random(47, 150, 639)});
-    Config plain;
-    plain.target_phase = false;
-    plain.restart = Restart::None;
-    plain.ccmin = Ccmin::Basic;
-    cases.push_back({"no restarts", plain, 180, random(44, 180, 767)});
     // A unit learned at the first conflict (x0 false makes a conflict at
     // level 1) fixes a chain of 60000 implications at level 0: the polls
     // fire inside that propagation, the rest comes in the next call.
@@ -117,7 +98,16 @@ void test_interrupted_anywhere() {
     chain.push_back({mk_lit(0, false), mk_lit(1, false)});
     chain.push_back({mk_lit(0, false), mk_lit(1, true)});
     for (uint32_t v = 2; v < 60002; ++v) chain.push_back({mk_lit(v == 2 ? 0 : v - 1, true), mk_lit(v, false)});
-    cases.push_back({"level-0 chain", Config{}, 60152, chain});
+    const Case cases[] = {
+        {"default", Config{}, 150, random(41, 150, 639)},
+        {"walks", Config{.walk_flips = 20000, .walk_patience = 1000, .walk_min_conflicts = 0, .luby_base = 20}, 200,
+         random(47, 200, 800)},
+        {"reductions", Config{.restart = Restart::Glucose, .first_reduce = 30, .reduce_inc = 0, .glue_keep = 0}, 150,
+         random(47, 150, 639)},
+        {"no restarts", Config{.restart = Restart::None, .ccmin = Ccmin::Basic, .target_phase = false}, 180,
+         random(44, 180, 767)},
+        {"level-0 chain", Config{}, 60152, chain},
+    };
     tl::Rng r{45};
     for (const Case& c : cases) {
         tl::Clause extra{mk_lit(r.below(c.nvars), true), mk_lit(r.below(c.nvars), false)};
@@ -135,9 +125,7 @@ void test_interrupted_anywhere() {
 // they are without one.
 void test_polling_changes_nothing() {
     tl::Rng r{8};
-    Config walk;
-    walk.walk_min_conflicts = 100;
-    for (const Config& cfg : {Config{}, walk}) {
+    for (const Config& cfg : {Config{}, Config{.walk_min_conflicts = 100}}) {
         Formula f = tl::random_3sat(r, 220, 937);
         auto run = [&](bool hooked) {
             Solver s(220, cfg);
@@ -173,8 +161,7 @@ void fail_second() {
 
 void test_portfolio_stops() {
     const Cnf f = tl::cnf_of(pigeonhole(10));  // minutes for every worker
-    Config glucose;
-    glucose.restart = Restart::Glucose;
+    const Config glucose{.restart = Restart::Glucose};
     const std::vector<Config> two{Config{}, glucose};
 
     // The hook fires: every worker is stopped and joined, no answer.  One

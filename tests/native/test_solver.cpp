@@ -60,22 +60,14 @@ void test_shortcuts_match_plain_paths() {
     for (Restart rs : {Restart::Glucose, Restart::Luby, Restart::None})
         for (Ccmin cm : {Ccmin::Deep, Ccmin::Basic, Ccmin::None})
             for (int bits = 0; bits < 16; bits += 3) {
-                Config c;
-                c.restart = rs;
-                c.ccmin = cm;
-                c.phase_saving = bits & 1;
-                c.target_phase = bits & 2;
-                c.rnd_freq = (bits & 4) ? 0.2 : 0.0;
+                Config c{.restart = rs, .ccmin = cm, .phase_saving = (bits & 1) != 0, .target_phase = (bits & 2) != 0,
+                         .luby_base = 5.0, .first_reduce = 20, .reduce_inc = 10, .glue_keep = 1,
+                         .rnd_freq = (bits & 4) ? 0.2 : 0.0, .rnd_seed = 12345u + static_cast<uint32_t>(bits)};
                 if (bits & 8) {
                     c.walk_min_conflicts = (bits & 1) ? 0 : 10;
                     c.walk_flips = 60;
                     c.walk_patience = 5;
                 }
-                c.luby_base = 5.0;
-                c.first_reduce = 20;
-                c.reduce_inc = 10;
-                c.glue_keep = 1;
-                c.rnd_seed = 12345u + static_cast<uint32_t>(bits);
                 cases.push_back({c, 30 + static_cast<uint32_t>(cases.size() % 20)});
             }
     cases.push_back({Config{}, 200});  // a long default run: blocked restarts
@@ -130,9 +122,7 @@ void test_propagate_after_unpropagated_unit() {
 // Reduction ranks by higher glue, then lower activity, ties in list order,
 // and deletes the first half; locked clauses and a lone candidate stay.
 void test_reduce_ranking() {
-    Config c;
-    c.glue_keep = 2;
-    Solver s(12, c);
+    Solver s(12, Config{.glue_keep = 2});
     add(s, {P(0), P(1)});
     auto* st = s.internals();
     const struct {
