@@ -5,22 +5,16 @@ Random and corrupted proofs, compared with the checker model, are in test_check_
 proofs of benchmark instances in every encoding and container in test_proof_file.py."""
 import array
 import random
-import sys
 from collections import namedtuple
-from pathlib import Path
 
 import pytest
 
 import norvane_native as nn
 from conftest import (MSG_NO_EMPTY, MSG_OK, RANGE, assert_lock_released, clause_db, drat_binary, pigeonhole, raises,
                       solver, to_steps)
+from reference.checker_model import MSG_NO_RAT as MSG_NOT_RUP
+from reference.checker_model import MSG_NOT_RAT, MSG_REFUTED, ref_check_proof
 
-sys.path.insert(0, str(Path(__file__).resolve().parent))
-from reference.checker_model import ref_check_proof  # noqa: E402
-
-MSG_REFUTED = "input formula is refuted by unit propagation alone"
-MSG_NOT_RUP = "clause is not RUP (RAT checking disabled)"
-MSG_NOT_RAT = "clause is neither RUP nor RAT with respect to the clauses available at this point"
 REFUTED = (True, MSG_REFUTED, 0, 0, 0, 0, 0, 0, -1, True)
 
 # (x0 | x1) (x0 | -x1) (-x0 | x1) (-x0 | -x1): unsatisfiable, not refuted by unit propagation.

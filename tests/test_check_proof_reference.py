@@ -10,16 +10,12 @@ belong to unsatisfiable formulas.  Worked cases run on both in test_check_proof.
 """
 
 import random
-import sys
-from pathlib import Path
 
 import pytest
 
-sys.path.insert(0, str(Path(__file__).resolve().parent))
-
-import norvane_native as nn  # noqa: E402
-from conftest import brute_force_sat, drat_binary, drat_text, find_model, satisfies, solver, to_steps  # noqa: E402
-from reference.checker_model import ref_check_proof  # noqa: E402
+import norvane_native as nn
+from conftest import brute_force_sat, drat_binary, drat_text, find_model, satisfies, solver, to_steps
+from reference.checker_model import ref_check_proof
 
 LENGTHS = [2] * 3 + [3] * 10 + [4] * 3 + [5]
 

@@ -9,16 +9,12 @@ of it reconstructs into a model of the input.
 """
 
 import random
-import sys
-from pathlib import Path
 
 import pytest
 
-sys.path.insert(0, str(Path(__file__).resolve().parent))
-
-import norvane_native as nn  # noqa: E402
-from conftest import find_model, satisfies  # noqa: E402
-from reference.preprocess_model import RefPreprocessor  # noqa: E402
+import norvane_native as nn
+from conftest import find_model, satisfies
+from reference.preprocess_model import RefPreprocessor
 
 LENGTHS = [2] * 5 + [3] * 8 + [4] * 4 + [5] * 2
 

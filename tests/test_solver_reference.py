@@ -7,16 +7,12 @@ Each case is parametrized by its seed so that a failure names a reproducible cas
 
 import math
 import random
-import sys
-from pathlib import Path
 
 import pytest
 
-sys.path.insert(0, str(Path(__file__).resolve().parent))
-
-import norvane_native as nn  # noqa: E402
-from conftest import brute_force_sat, pigeonhole, satisfies, to_steps  # noqa: E402
-from reference.solver_model import CCMINS, RESTARTS, STAT_NAMES, RefSolver  # noqa: E402
+import norvane_native as nn
+from conftest import brute_force_sat, pigeonhole, satisfies, to_steps
+from reference.solver_model import CCMINS, RESTARTS, STAT_NAMES, RefSolver
 
 # ---------------------------------------------------------------------- formulas
 

@@ -16,9 +16,9 @@ Two refinements over a naive reading keep the verdicts sound:
 `ref_check_proof` returns the same ten-field tuple as `check_proof`.
 """
 
+from conftest import MSG_NO_EMPTY, MSG_OK
+
 MSG_REFUTED = "input formula is refuted by unit propagation alone"
-MSG_OK = "empty clause derived and every step verified"
-MSG_NO_EMPTY = "every step verified, but the proof never derives the empty clause"
 MSG_NO_RAT = "clause is not RUP (RAT checking disabled)"
 MSG_NOT_RAT = "clause is neither RUP nor RAT with respect to the clauses available at this point"
 

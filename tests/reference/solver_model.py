@@ -16,10 +16,8 @@ U64 = (1 << 64) - 1
 RESTARTS = ("glucose", "luby", "none")
 CCMINS = ("deep", "basic", "none")
 
-STAT_NAMES = (
-    "decisions", "propagations", "conflicts", "learned", "learned_lits", "minimized_lits", "restarts",
-    "blocked_restarts", "reductions", "deleted", "max_trail"
-)
+STAT_NAMES = ("decisions", "propagations", "conflicts", "learned", "learned_lits", "minimized_lits", "restarts",
+              "blocked_restarts", "reductions", "deleted", "max_trail")
 
 # (0.9 + b) ** -2.06 for b = 0 .. 32, as the nearest doubles (pow may differ in the last bit).
 BREAK_WEIGHT = (
@@ -33,12 +31,10 @@ BREAK_WEIGHT = (
     0.0007491632244617672
 )
 
-DEFAULTS = dict(
-    restart="luby", ccmin="deep", phase_saving=True, init_phase=False, target_phase=True, target_reset=0,
-    walk_flips=20000, walk_interval=1, walk_patience=3, walk_min_conflicts=5000, var_decay=0.8, var_decay_max=0.95,
-    cla_decay=0.999, luby_base=100.0, first_reduce=2000, reduce_inc=300, glue_keep=2, block_restart=True,
-    rnd_freq=0.0, rnd_seed=91648253
-)
+DEFAULTS = dict(restart="luby", ccmin="deep", phase_saving=True, init_phase=False, target_phase=True, target_reset=0,
+                walk_flips=20000, walk_interval=1, walk_patience=3, walk_min_conflicts=5000, var_decay=0.8,
+                var_decay_max=0.95, cla_decay=0.999, luby_base=100.0, first_reduce=2000, reduce_inc=300,
+                glue_keep=2, block_restart=True, rnd_freq=0.0, rnd_seed=91648253)
 
 
 class Config:
@@ -114,22 +110,14 @@ class RefSolver:
         self.simp_props, self.walk_best, self.walk_fails, self.rng = 0, U64, 0, cfg.rnd_seed
         self.ok, self.proof_on, self.clause_added, self.model, self.proof = True, False, False, [], []
         self.nvars = 0
-        for name in STAT_NAMES:
-            setattr(self, name, 0)
+        self.__dict__.update(dict.fromkeys(STAT_NAMES, 0))
         for _ in range(nvars):
             self.new_var()
 
     # ----------------------------------------------------------------- public face
 
-    def stats(self):
-        return {name: getattr(self, name) for name in STAT_NAMES}
-
     def enable_proof(self):
-        if self.clause_added:
-            raise ValueError(
-                "enable_proof() must be called before any clause is added: "
-                "a proof that starts midway through the formula is not a proof"
-            )
+        assert not self.clause_added, "a proof starts with the first clause"
         self.proof_on = True
 
     def proof_steps(self):
