@@ -109,6 +109,13 @@ class Pair:
         return f"{what}\n  after: {' ; '.join(self.log[-6:])}"
 
 
+def run(nvars, clauses, budgets=(None,), **options):
+    """A pair given every clause, then solved with each budget in turn; the pair and its last answer."""
+    pair = Pair(nvars, **options)
+    pair.add(*clauses)
+    return pair, [pair.solve(b) for b in budgets][-1]
+
+
 def incremental_run(r, pair, clauses, rounds=3):
     """Adds a prefix, then alternates budgeted solves with more clauses, then solves to the end."""
     split = r.randint(0, len(clauses))
@@ -162,11 +169,8 @@ def test_random_options_incremental(seed):
 def test_restart_ccmin_grid(restart, ccmin, seed):
     r = random.Random(1000 + seed)
     nvars = r.randint(30, 50)
-    clauses = random_ksat(r, nvars, 4.26)
-    pair = Pair(nvars, restart=restart, ccmin=ccmin, luby_base=4.0, first_reduce=20, reduce_inc=5)
-    pair.add(*clauses)
-    pair.solve(60)
-    pair.solve()
+    run(nvars, random_ksat(r, nvars, 4.26), (60, None), restart=restart, ccmin=ccmin, luby_base=4.0,
+        first_reduce=20, reduce_inc=5)
 
 
 @pytest.mark.parametrize("seed", range(60))
@@ -179,10 +183,7 @@ def test_phase_walk(seed):
                "target_phase": r.random() < 0.7, "phase_saving": r.random() < 0.7, "init_phase": r.random() < 0.5}
     if r.random() < 0.5:
         options["rnd_freq"], options["rnd_seed"] = 0.2, r.randrange(2**32)
-    pair = Pair(nvars, **options)
-    pair.add(*random_ksat(r, nvars, 4.26, sprinkle=False))
-    for budget in (30, 100, None):
-        pair.solve(budget)
+    run(nvars, random_ksat(r, nvars, 4.26, sprinkle=False), (30, 100, None), **options)
 
 
 @pytest.mark.parametrize("options", [{}, {"restart": "glucose"}, {"restart": "none", "ccmin": "none"},
@@ -190,15 +191,11 @@ def test_phase_walk(seed):
 def test_activity_rescaling(options):
     """Decay 0.5 doubles the bumps every conflict: variable activities pass 1e100 after
     about 330 conflicts, clause activities pass 1e20 after about 66."""
-    nvars, clauses = pigeonhole(6)
-    pair = Pair(nvars, var_decay=0.5, var_decay_max=0.5, cla_decay=0.5, first_reduce=100, reduce_inc=50, **options)
-    pair.add(*clauses)
-    pair.solve(700)
+    pair, _ = run(*pigeonhole(6), (700,), var_decay=0.5, var_decay_max=0.5, cla_decay=0.5, first_reduce=100,
+                  reduce_inc=50, **options)
     # Without rescaling both bumps would be 2**conflicts by now.
     n = pair.ref.conflicts
-    assert n >= 700
-    assert pair.ref.var_inc < 2.0**n * 1e-99
-    assert pair.ref.cla_inc < 2.0**n * 1e-19
+    assert n >= 700 and pair.ref.var_inc < 2.0**n * 1e-99 and pair.ref.cla_inc < 2.0**n * 1e-19
 
 
 @pytest.mark.parametrize("seed", range(30))
@@ -208,9 +205,7 @@ def test_frequent_reductions_low_glue_keep(seed):
     nvars = r.randint(20, 50)
     options = {"glue_keep": r.choice([0, 1]), "first_reduce": r.randint(0, 20), "reduce_inc": r.randint(0, 3),
                "luby_base": r.choice([2.0, 100.0]), "ccmin": r.choice(CCMINS)}
-    pair = Pair(nvars, **options)
-    pair.add(*random_ksat(r, nvars, 4.26, sprinkle=False))
-    pair.solve()
+    run(nvars, random_ksat(r, nvars, 4.26, sprinkle=False), **options)
 
 
 @pytest.mark.parametrize("ccmin", ["deep", "basic"])
@@ -221,9 +216,8 @@ def test_deep_decision_levels(ccmin, seed):
     r = random.Random(5000 + seed)
     free, core = 45, r.randint(50, 70)
     clauses = [[2 * (free + r.randrange(core)) + r.randrange(2) for _ in range(3)] for _ in range(int(core * 4.3))]
-    pair = Pair(free + core, restart=r.choice(["none", "luby"]), luby_base=50.0, ccmin=ccmin)
-    pair.add(*clauses)
-    pair.solve(r.choice([None, 30]))
+    restart = r.choice(["none", "luby"])
+    run(free + core, clauses, (r.choice([None, 30]),), restart=restart, luby_base=50.0, ccmin=ccmin)
 
 
 @pytest.mark.parametrize("holes", [3, 4, 5, 6])
@@ -233,10 +227,7 @@ def test_deep_decision_levels(ccmin, seed):
     {"rnd_freq": 0.5, "rnd_seed": 7, "target_reset": 2, "luby_base": 3.0, "glue_keep": 0},
 ], ids=["default", "glucose-basic", "none-none", "walk-reduce", "random"])
 def test_pigeonhole(holes, options):
-    nvars, clauses = pigeonhole(holes)
-    pair = Pair(nvars, **options)
-    pair.add(*clauses)
-    assert pair.solve() is False
+    assert run(*pigeonhole(holes), **options)[1] is False
 
 
 @pytest.mark.parametrize("restart,seed", [("glucose", 2), ("luby", 2)])
@@ -245,9 +236,7 @@ def test_restart_blocking(restart, seed):
     r = random.Random(seed)
     nvars = 200
     clauses = [[2 * r.randrange(nvars) + r.randrange(2) for _ in range(3)] for _ in range(int(nvars * 4.4))]
-    pair = Pair(nvars, restart=restart)
-    pair.add(*clauses)
-    pair.solve(10050)
+    pair, _ = run(nvars, clauses, (10050,), restart=restart)
     assert pair.nat.blocked_restarts > 0
     pair.solve(300)
 
@@ -261,12 +250,7 @@ def test_restart_blocking(restart, seed):
     {"target_reset": 1, "luby_base": 1.0},
 ], ids=lambda o: ",".join(f"{k}={v}" for k, v in o.items()))
 def test_degenerate_options(options):
-    r = random.Random(5)
-    nvars = 60
-    pair = Pair(nvars, **options)
-    pair.add(*random_ksat(r, nvars, 4.26, sprinkle=False))
-    pair.solve(300)
-    pair.solve(2000)
+    run(60, random_ksat(random.Random(5), 60, 4.26, sprinkle=False), (300, 2000), **options)
 
 
 def test_clause_edge_cases_and_model_lifetime():
