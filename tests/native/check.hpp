@@ -104,9 +104,7 @@ struct FireAt final : nv::Interrupt {
 
 }  // namespace tl
 
-#define CHECK(cond)                                                                          \
-    do {                                                                                     \
-        if (!(cond)) {                                                                       \
-            if (++tl::failures <= 50) std::printf("FAIL %s:%d: %s\n", __FILE__, __LINE__, #cond); \
-        }                                                                                    \
+#define CHECK(cond)                                                                                \
+    do {                                                                                           \
+        if (!(cond) && ++tl::failures <= 50) std::printf("FAIL %s:%d: %s\n", __FILE__, __LINE__, #cond); \
     } while (0)
