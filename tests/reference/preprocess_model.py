@@ -44,12 +44,10 @@ class RefPreprocessor:
     # ------------------------------------------------------------------ store
 
     def grow(self, n):
-        if n <= self.nvars and self.occs:
-            return
         self.nvars = max(n, self.nvars)
-        self.occs.extend([] for _ in range(2 * self.nvars - len(self.occs)))
-        self.assign.extend([0] * (self.nvars - len(self.assign)))
-        self.frozen.extend([0] * (self.nvars - len(self.frozen)))
+        self.occs += [[] for _ in range(2 * self.nvars - len(self.occs))]
+        self.assign += [0] * (self.nvars - len(self.assign))
+        self.frozen += [0] * (self.nvars - len(self.frozen))
 
     def alive(self):
         return [i for i, c in enumerate(self.clauses) if c is not None]
@@ -79,16 +77,12 @@ class RefPreprocessor:
             self._log(True, lits)
 
     def replace(self, cid, lits):
+        """The new clause is logged before the old one is deleted."""
         self._log(False, lits)
-        old = self.clauses[cid]
-        for l in old or []:
-            self._unlist(self.occs[l], cid)
-        self.sigs[cid] = _sig(lits)
+        self.remove(cid)
+        self.sigs[cid], self.clauses[cid] = _sig(lits), lits
         for l in lits:
             self.occs[l].append(cid)
-        self.clauses[cid] = lits
-        if old is not None:
-            self._log(True, old)
 
     def _set_unsat(self):
         self.unsat = True
@@ -103,8 +97,6 @@ class RefPreprocessor:
         for cid in list(self.occs[u]):
             self.remove(cid)
         for cid in list(self.occs[u ^ 1]):
-            if self.clauses[cid] is None:
-                continue
             rest = [l for l in self.clauses[cid] if l != u ^ 1]
             if not rest:
                 return None
@@ -140,27 +132,20 @@ class RefPreprocessor:
     # ----------------------------------------------------------------- rounds
 
     def run(self, rounds=3):
-        for r in range(rounds):
-            if r == 0:
-                # A formula already found unsatisfiable stays so; an empty
-                # clause given by the caller is the refutation itself.
-                if self.unsat:
-                    return False
-                if any(c is not None and not c for c in self.clauses):
-                    return self._set_unsat()
+        # A formula already found unsatisfiable stays so; an empty clause
+        # given by the caller is the refutation itself.
+        if rounds and self.unsat:
+            return False
+        if rounds and [] in self.clauses:
+            return self._set_unsat()
+        for _ in range(rounds):  # until a round changes nothing
             before = (self.subsumed, self.strengthened, self.eliminated_vars)
-            if not self.propagate():
-                return False
-            if not self._subsume_pass():
+            if not (self.propagate() and self._subsume_pass()):
                 return False
             self._pure_pass()
-            if self.do_bve and not self._eliminate_pass():
+            if (self.do_bve and not self._eliminate_pass()) or not self.propagate():
                 return False
-            if not self.propagate():
-                return False
-            if (self.subsumed, self.strengthened) != before[:2]:
-                continue
-            if self.eliminated_vars == before[2]:
+            if (self.subsumed, self.strengthened, self.eliminated_vars) == before:
                 return True
         return True
 
