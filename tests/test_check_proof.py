@@ -180,11 +180,9 @@ def test_long_proofs_with_store_compaction_match_model(seed):
     # Deleting most of 24,000 clauses leaves more than 64 K dead words, more than half of the store:
     # the store is compacted, moving clauses that watches, the index and (after a RAT step)
     # occurrence lists refer to.  Lemmas, RAT definitions and deletions before and after.
-    rng = random.Random(seed)
-    nv = 3000
+    rng, nv = random.Random(seed), 3000
     clauses = [rng.sample(range(2 * nv), 3) for _ in range(24000)]
-    fresh = iter(range(2 * nv, 2 * nv + 2000, 2))
-    order = rng.sample(clauses, len(clauses))
+    fresh, order = iter(range(2 * nv, 2 * nv + 2000, 2)), rng.sample(clauses, len(clauses))
     kept = order[21500:]
 
     def some_steps(k, dels):
@@ -208,8 +206,6 @@ def test_long_proofs_with_store_compaction_match_model(seed):
 
 TEXT = "malformed DRAT proof (text) at byte offset "
 BINARY = "malformed DRAT proof (binary) at byte offset "
-
-
 MALFORMED = [
     (b"1 2 x 0\n", TEXT + "4, line 1: unexpected character 'x'"),
     (b"1 2 0\n3 4", TEXT + "9, line 2: proof ends inside a step"),
