@@ -8,6 +8,7 @@ options must give the same answer, model, statistics and proof steps.  Doubles a
 Literals are internal literals (2*var + sign, sign 1 = negated).
 """
 
+import itertools
 import math
 
 U32 = 0xFFFFFFFF
@@ -16,8 +17,8 @@ U64 = (1 << 64) - 1
 RESTARTS = ("glucose", "luby", "none")
 CCMINS = ("deep", "basic", "none")
 
-STAT_NAMES = ("decisions", "propagations", "conflicts", "learned", "learned_lits", "minimized_lits", "restarts",
-              "blocked_restarts", "reductions", "deleted", "max_trail")
+STAT_NAMES = ("decisions", "propagations", "conflicts", "learned", "learned_lits", "minimized_lits",
+              "restarts", "blocked_restarts", "reductions", "deleted", "max_trail")
 
 # (0.9 + b) ** -2.06 for b = 0 .. 32, as the nearest doubles (pow may differ in the last bit).
 BREAK_WEIGHT = (
@@ -31,10 +32,10 @@ BREAK_WEIGHT = (
     0.0007491632244617672
 )
 
-DEFAULTS = dict(restart="luby", ccmin="deep", phase_saving=True, init_phase=False, target_phase=True, target_reset=0,
-                walk_flips=20000, walk_interval=1, walk_patience=3, walk_min_conflicts=5000, var_decay=0.8,
-                var_decay_max=0.95, cla_decay=0.999, luby_base=100.0, first_reduce=2000, reduce_inc=300,
-                glue_keep=2, block_restart=True, rnd_freq=0.0, rnd_seed=91648253)
+DEFAULTS = dict(restart="luby", ccmin="deep", phase_saving=True, init_phase=False, target_phase=True,
+                target_reset=0, walk_flips=20000, walk_interval=1, walk_patience=3, walk_min_conflicts=5000,
+                var_decay=0.8, var_decay_max=0.95, cla_decay=0.999, luby_base=100.0, first_reduce=2000,
+                reduce_inc=300, glue_keep=2, block_restart=True, rnd_freq=0.0, rnd_seed=91648253)
 
 
 class Config:
@@ -542,7 +543,11 @@ class RefSolver:
         for v in range(self.nvars):
             if self.vals[2 * v] != 0:
                 assign[v] = self.vals[2 * v] == 1
-        true_count = [sum(1 for lit in c if assign[lit >> 1] == ((lit & 1) == 0)) for c in wc]
+
+        def true_lit(v):
+            return 2 * v + (0 if assign[v] else 1)
+
+        true_count = [sum(1 for lit in c if true_lit(lit >> 1) == lit) for c in wc]
         unsat = [j for j, t in enumerate(true_count) if t == 0]
         pos = [None] * len(wc)
         for k, j in enumerate(unsat):
@@ -550,20 +555,14 @@ class RefSolver:
         best, best_assign, flips = len(unsat), list(assign), 0
         while unsat:
             c = wc[unsat[int(self.draw() * float(len(unsat)))]]
-            cands, total = [], 0.0
-            for lit in c:
-                v = lit >> 1
-                brk = sum(1 for j in occ[2 * v + (0 if assign[v] else 1)] if true_count[j] == 1)
-                cands.append((v, BREAK_WEIGHT[min(brk, 32)]))
-                total += cands[-1][1]
-            r, acc, pick = self.draw() * total, 0.0, cands[-1][0]
-            for v, w in cands:
-                acc += w
-                if acc >= r:
-                    pick = v
-                    break
+            # weighted by the clauses each flip would break, picked by the first running sum >= r
+            weights = [BREAK_WEIGHT[min(sum(true_count[j] == 1 for j in occ[true_lit(l >> 1)]), 32)]
+                       for l in c]
+            sums = list(itertools.accumulate(weights))
+            r = self.draw() * sums[-1]
+            pick = c[next((k for k, acc in enumerate(sums) if acc >= r), len(c) - 1)] >> 1
             flips += 1
-            t = 2 * pick + (0 if assign[pick] else 1)  # the literal that turns false
+            t = true_lit(pick)  # turns false
             for j in occ[t]:
                 true_count[j] -= 1
                 if true_count[j] == 0:
