@@ -141,16 +141,13 @@ def ref_check_proof(nvars, clauses, steps, check_rat=True, apply_deletions=True)
         ck.insert(list(c))
         if not c:
             ck.inconsistent = True
-    if not ck.inconsistent:
-        conflict = False
-        for u in ck.unit_lits:
-            if ck.vals[u] == 1:
-                continue
-            if ck.vals[u] == 2:
-                conflict = True
-                break
+    for u in [] if ck.inconsistent else ck.unit_lits:
+        if ck.vals[u] == 2:
+            ck.inconsistent = True
+            break
+        if ck.vals[u] == 0:
             ck.assign(u)
-        ck.inconsistent = conflict or ck.propagate(0)
+    ck.inconsistent = ck.inconsistent or ck.propagate(0)
     if ck.inconsistent:
         return result(True, MSG_REFUTED, empty=True)
 
@@ -176,12 +173,8 @@ def ref_check_proof(nvars, clauses, steps, check_rat=True, apply_deletions=True)
         elif not check_rat:
             return result(False, MSG_NO_RAT, rep["steps"])
         else:
-            p = lits[0]
-            s = set(lits)
-            for cid in list(ck.occs[p ^ 1]):
-                d = ck.clauses[cid]
-                if d is None:
-                    continue
+            p, s = lits[0], set(lits)
+            for d in [ck.clauses[cid] for cid in ck.occs[p ^ 1]]:
                 if any(l != p ^ 1 and (l ^ 1) in s for l in d):
                     continue
                 r = lits + [l for l in d if l != p ^ 1 and l not in s]
