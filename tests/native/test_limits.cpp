@@ -3,7 +3,8 @@
 // poll, swept over the polls of whole runs, must leave a solver that is
 // consistent, answers right on the next call (also after one more clause),
 // and whose proof -- the part recorded before the interruption followed by
-// the rest -- still checks.  A hook that never fires changes nothing.  The
+// the rest -- still checks.  (That polling changes nothing is held by the
+// reference and deadline tests in Python, which always poll.)  The
 // portfolio stops and joins its workers when its hook fires, when a thread
 // fails to start and when a worker throws (its own exception reaches the
 // caller).  The checker's RUP test undoes its trial assignment exactly, and
@@ -14,7 +15,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <tuple>
 
 #include "../../src/checker/checker.hpp"
 #include "../../src/core/errors.hpp"
@@ -121,33 +121,6 @@ void test_interrupted_anywhere() {
     }
 }
 
-// A hook that is polled and never fires leaves counters, model and proof as
-// they are without one.
-void test_polling_changes_nothing() {
-    tl::Rng r{8};
-    for (const Config& cfg : {Config{}, Config{.walk_min_conflicts = 100}}) {
-        Formula f = tl::random_3sat(r, 220, 937);
-        auto run = [&](bool hooked) {
-            Solver s(220, cfg);
-            s.enable_proof();
-            for (const auto& c : f) s.add_clause(c.data(), c.size());
-            FireAt never(0);
-            if (hooked) {
-                s.set_interrupt(&never);
-                s.set_deadline(Instant::now().plus_ns(uint64_t{3600} * 1000000000u));
-            }
-            std::vector<SolveResult> res{s.solve(500), s.solve(std::nullopt)};
-            CHECK(!hooked || never.polls > 0);
-            std::vector<std::pair<bool, std::vector<Lit>>> proof;
-            for (const ProofStep& p : s.proof().steps()) proof.push_back({p.is_deletion, p.lits});
-            return std::make_tuple(res, s.stats(), s.model(), proof);
-        };
-        auto a = run(false), b = run(true);
-        CHECK(std::get<0>(a) == std::get<0>(b) && tl::same_counters(std::get<1>(a), std::get<1>(b)));
-        CHECK(std::get<2>(a) == std::get<2>(b) && std::get<3>(a) == std::get<3>(b));
-    }
-}
-
 double seconds_since(std::chrono::steady_clock::time_point t) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
 }
@@ -243,7 +216,6 @@ void test_checker_internals() {
 }  // namespace
 
 int main() {
-    test_polling_changes_nothing();
     test_interrupted_anywhere();
     test_portfolio_stops();
     test_stop_at_a_level0_conflict();
