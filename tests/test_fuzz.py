@@ -14,7 +14,7 @@ from pathlib import Path
 import pytest
 
 import norvane_native as nn
-from conftest import RANGE, clause_db, raises, stats
+from conftest import RANGE, clause_db, raises, solver, stats
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "bench"))
 import fuzz  # noqa: E402
@@ -41,9 +41,7 @@ def test_add_clauses_is_add_clause_on_each(seed):
     opts, batches, budget, from_db = fuzz.random_options(rng, True), rng.randint(1, 3), rng.choice([None, 0, 3]), seed % 2
     if from_db:  # what a ClauseDb keeps: no duplicate literals, no tautologies
         clauses = clause_db(clauses).clauses()
-    one, bulk = nn.Solver(nvars, **opts), nn.Solver(nvars, **opts)
-    one.enable_proof()
-    bulk.enable_proof()
+    one, bulk = solver(nvars, [], **opts), solver(nvars, [], **opts)
     cut = [len(clauses) * k // batches for k in range(batches + 1)]
     for k in range(batches):
         part = clauses[cut[k]: cut[k + 1]]
