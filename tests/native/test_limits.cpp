@@ -12,7 +12,6 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <memory>
 #include <optional>
 #include <string>
 
@@ -189,19 +188,6 @@ void test_portfolio_stops() {
     CHECK(again.has_value() && again->worker < 2);
 }
 
-// A stop request seen at a conflict at level 0 still answers Unsat: the
-// refutation is complete, and a later call must not find the formula Sat.
-void test_stop_at_a_level0_conflict() {
-    Solver s(2, Config{});
-    s.set_stop(std::make_shared<std::atomic<bool>>(false));
-    const Formula f{{mk_lit(0, false)}, {mk_lit(0, true), mk_lit(1, false)}, {mk_lit(1, true)}};
-    for (const auto& c : f) s.add_clause(c.data(), c.size());
-    s.request_stop();
-    CHECK(s.solve(std::nullopt) == SolveResult::Unsat);
-    s.clear_stop();
-    CHECK(s.solve(std::nullopt) == SolveResult::Unsat);
-}
-
 void test_checker_internals() {
     Checker ck(3, true, true);
     ck.insert(tl::Clause{0, 2});
@@ -218,7 +204,6 @@ void test_checker_internals() {
 int main() {
     test_interrupted_anywhere();
     test_portfolio_stops();
-    test_stop_at_a_level0_conflict();
     test_checker_internals();
     return tl::finish("test_limits");
 }

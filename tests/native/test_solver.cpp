@@ -7,6 +7,7 @@
 // Python tests.)
 #include <new>
 #include <string>
+#include <tuple>
 
 #include "../../src/solver/state.hpp"
 #include "check.hpp"
@@ -25,7 +26,7 @@ struct Run {
     std::vector<SolveResult> results;
     Stats stats;
     std::vector<bool> model;
-    std::vector<std::pair<bool, std::vector<Lit>>> proof;
+    std::vector<uint8_t> proof;  // the in-memory encoding
     uint64_t collections = 0, skips = 0;  // how often the shortcuts were taken
     bool walks = false;
 
@@ -48,7 +49,7 @@ Run run(const Formula& f, uint32_t nvars, const Config& cfg, bool reference) {
     CHECK(s.check_watch_invariant().empty());
     r.stats = s.stats();
     r.model = s.model();
-    for (const ProofStep& p : s.proof().steps()) r.proof.push_back({p.is_deletion, p.lits});
+    r.proof = s.proof().encoded();
     r.collections = s.internals()->arena_collections;
     r.skips = s.internals()->clean_skips;
     r.walks = s.internals()->walk_best != UINT64_MAX;
@@ -125,15 +126,13 @@ void test_reduce_ranking() {
     Solver s(12, Config{.glue_keep = 2});
     add(s, {P(0), P(1)});
     auto* st = s.internals();
-    const struct {
-        uint32_t glue;
-        double activity;
-        uint32_t len;
-    } learned[] = {{2, 0.0, 3}, {5, 3.0, 3}, {4, 1.0, 4}, {5, 1.0, 2}, {5, 3.0, 3}, {3, 0.5, 3}, {5, 2.0, 3}, {6, 9.0, 3}};
+    const std::tuple<uint32_t, double, uint32_t> learned[] = {  // glue, activity, length
+        {2, 0.0, 3}, {5, 3.0, 3}, {4, 1.0, 4}, {5, 1.0, 2}, {5, 3.0, 3}, {3, 0.5, 3}, {5, 2.0, 3}, {6, 9.0, 3}};
     for (uint32_t i = 0; i < 8; ++i) {
+        auto [glue, activity, len] = learned[i];
         std::vector<Lit> lits;
-        for (uint32_t k = 0; k < learned[i].len; ++k) lits.push_back(P(2 + (i + k) % 10));
-        st->learnts.push_back(st->store_clause(lits.data(), lits.size(), true, learned[i].glue, learned[i].activity));
+        for (uint32_t k = 0; k < len; ++k) lits.push_back(P(2 + (i + k) % 10));
+        st->learnts.push_back(st->store_clause(lits.data(), lits.size(), true, glue, activity));
         st->attach(st->learnts.back());
     }
     // Candidates (learned clause: glue, activity) 1:(5,3) 2:(4,1) 4:(5,3) 5:(3,.5) 6:(5,2) 7:(6,9) rank 7, 6, 1, 4,
