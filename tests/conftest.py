@@ -190,19 +190,14 @@ def drat_text(steps):
                     for d, lits in steps)
 
 
+def varint(u):
+    """u in groups of 7 bits, low group first, the high bit set on all but the last."""
+    return bytes([u & 0x7F | 0x80]) + varint(u >> 7) if u >= 0x80 else bytes([u])
+
+
 def drat_binary(steps):
     """check_proof steps -> binary DRAT bytes: 'a'/'d', each literal l as the varint l + 2, a zero byte."""
-    out = bytearray()
-    for d, lits in steps:
-        out += b"d" if d else b"a"
-        for l in lits:
-            u = l + 2
-            while u >= 0x80:
-                out.append(u & 0x7F | 0x80)
-                u >>= 7
-            out.append(u)
-        out.append(0)
-    return bytes(out)
+    return b"".join((b"d" if d else b"a") + b"".join(varint(l + 2) for l in lits) + b"\0" for d, lits in steps)
 
 
 def noisy_text(steps, rng):
@@ -229,9 +224,8 @@ def drat_forms(steps, rng, tmp_path):
 
 def bench_instances():
     manifest = BENCH / "MANIFEST.tsv"
-    rows = manifest.read_text().splitlines()[1:] if manifest.exists() else []
-    return {r.split("\t")[0]: dict(zip(["file", "family", "vars", "clauses", "expected"], r.split("\t")[:5]))
-            for r in rows}
+    rows = [r.split("\t") for r in manifest.read_text().splitlines()[1:]] if manifest.exists() else []
+    return {r[0]: dict(zip(["file", "family", "vars", "clauses", "expected"], r[:5])) for r in rows}
 
 
 def bench(file):

@@ -43,11 +43,10 @@ def random_assumptions(r, nvars, k):
 
 def check_answer(s, clauses, nvars, assumptions, r):
     """The answer under `assumptions` against brute force; model or core, and the core's proof step."""
-    n = max([nvars] + [(a >> 1) + 1 for a in assumptions])
-    assert r == brute_force_sat(n, clauses + [[a] for a in assumptions])
-    assert s.check_watch_invariant() == []
+    n, units = max([nvars] + [(a >> 1) + 1 for a in assumptions]), [[a] for a in assumptions]
+    assert r == brute_force_sat(n, clauses + units) and s.check_watch_invariant() == []
     if r:
-        assert s.core() == [] and satisfies(clauses + [[a] for a in assumptions], s.model)
+        assert s.core() == [] and satisfies(clauses + units, s.model)
         return
     core = s.core()
     if not s.ok:  # the formula itself was refuted
@@ -98,8 +97,7 @@ def test_new_variables_and_unsatisfiable_formula():
     s = nn.Solver(1)
     assert s.solve(assumptions=[9, 3, 4]) is True and s.nvars == 5 and s.model == [False, False, True, False, False]
     assert s.decisions == 2  # x0 and x3; assumption levels are not decisions
-    s.add_clause([0])
-    s.add_clause([1])
+    s.add_clauses([[0], [1]])
     assert s.solve(assumptions=[40]) is False and s.core() == [] and s.nvars == 5  # not ok: nothing created
     # a free variable assumed 500 times: the search runs far above 500 empty levels
     nvars, clauses = pigeonhole(5)
@@ -124,9 +122,7 @@ def test_bench_cores_solve_again(file):
     """Random assumption sets of growing size: a core is unsatisfiable with the formula on a fresh
     solver and again as the assumptions of the same solver; a model respects every assumption."""
     nvars, clauses = bench(file)
-    r = random.Random(file)
-    s = solver(nvars, clauses, proof=False)
-    cores = 0
+    r, s, cores = random.Random(file), solver(nvars, clauses, proof=False), 0
     for k in [1, 2, 4, 8, 16, 32, 64] * 2:
         assumptions = [r.randrange(2 * nvars) for _ in range(k)]
         ans = s.solve(assumptions=assumptions)
@@ -149,8 +145,7 @@ def refutation(nvars, clauses, cubes, **opts):
     """check_proof's verdict on the proofs of solves under each cube in turn (a tuple instead: the
     clause of its negation, written between the calls as a cube-and-conquer driver does for an inner
     node), followed by the empty clause."""
-    s = solver(nvars, clauses, **opts)
-    steps = []
+    s, steps = solver(nvars, clauses, **opts), []
     for cube in cubes:
         if isinstance(cube, tuple):
             steps.append((False, [a ^ 1 for a in cube]))
@@ -267,17 +262,14 @@ def test_propagate_leaves_no_trace(seed):
 
 
 def test_propagate_cases():
-    s = nn.Solver(4)
-    for c in [[1, 2], [3, 4], [0]]:  # x0 -> x1 -> x2, and x0 at level 0
-        s.add_clause(c)
+    s = solver(4, [[1, 2], [3, 4], [0]], proof=False)  # x0 -> x1 -> x2, and x0 at level 0
     assert s.propagate([]) == (True, [])
     assert s.propagate([0, 7, 0]) == (True, [7])          # true at level 0, repeated: not listed
     assert s.propagate([7, 6]) == (False, [7])            # contradictory: stops before the second
     assert s.propagate([5]) == (False, [])                # x2 is implied at level 0
     assert s.propagate([20, 6, 20, 21]) == (False, [20, 6])  # beyond the solver: compared, not created
     assert s.nvars == 4 and s.propagations == 3 and s.max_trail == 3
-    s.add_clause([7])
-    s.add_clause([6, 5])
+    s.add_clauses([[7], [6, 5]])
     assert not s.ok and s.propagate([0]) == (False, [])
 
 

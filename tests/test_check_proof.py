@@ -5,22 +5,16 @@ Random and corrupted proofs, compared with the checker model, are in test_check_
 proofs of benchmark instances in every encoding and container in test_proof_file.py."""
 import array
 import random
-import sys
 from collections import namedtuple
-from pathlib import Path
 
 import pytest
 
 import norvane_native as nn
 from conftest import (MSG_NO_EMPTY, MSG_OK, RANGE, assert_lock_released, clause_db, drat_binary, pigeonhole, raises,
                       solver, to_steps)
+from reference.checker_model import MSG_NO_RAT as MSG_NOT_RUP
+from reference.checker_model import MSG_NOT_RAT, MSG_REFUTED, ref_check_proof
 
-sys.path.insert(0, str(Path(__file__).resolve().parent))
-from reference.checker_model import ref_check_proof  # noqa: E402
-
-MSG_REFUTED = "input formula is refuted by unit propagation alone"
-MSG_NOT_RUP = "clause is not RUP (RAT checking disabled)"
-MSG_NOT_RAT = "clause is neither RUP nor RAT with respect to the clauses available at this point"
 REFUTED = (True, MSG_REFUTED, 0, 0, 0, 0, 0, 0, -1, True)
 
 # (x0 | x1) (x0 | -x1) (-x0 | x1) (-x0 | -x1): unsatisfiable, not refuted by unit propagation.
@@ -186,11 +180,9 @@ def test_long_proofs_with_store_compaction_match_model(seed):
     # Deleting most of 24,000 clauses leaves more than 64 K dead words, more than half of the store:
     # the store is compacted, moving clauses that watches, the index and (after a RAT step)
     # occurrence lists refer to.  Lemmas, RAT definitions and deletions before and after.
-    rng = random.Random(seed)
-    nv = 3000
+    rng, nv = random.Random(seed), 3000
     clauses = [rng.sample(range(2 * nv), 3) for _ in range(24000)]
-    fresh = iter(range(2 * nv, 2 * nv + 2000, 2))
-    order = rng.sample(clauses, len(clauses))
+    fresh, order = iter(range(2 * nv, 2 * nv + 2000, 2)), rng.sample(clauses, len(clauses))
     kept = order[21500:]
 
     def some_steps(k, dels):
@@ -214,8 +206,6 @@ def test_long_proofs_with_store_compaction_match_model(seed):
 
 TEXT = "malformed DRAT proof (text) at byte offset "
 BINARY = "malformed DRAT proof (binary) at byte offset "
-
-
 MALFORMED = [
     (b"1 2 x 0\n", TEXT + "4, line 1: unexpected character 'x'"),
     (b"1 2 0\n3 4", TEXT + "9, line 2: proof ends inside a step"),

@@ -10,16 +10,12 @@ belong to unsatisfiable formulas.  Worked cases run on both in test_check_proof.
 """
 
 import random
-import sys
-from pathlib import Path
 
 import pytest
 
-sys.path.insert(0, str(Path(__file__).resolve().parent))
-
-import norvane_native as nn  # noqa: E402
-from conftest import brute_force_sat, drat_binary, drat_text, find_model, satisfies, to_steps  # noqa: E402
-from reference.checker_model import ref_check_proof  # noqa: E402
+import norvane_native as nn
+from conftest import brute_force_sat, drat_binary, drat_text, find_model, satisfies, solver, to_steps
+from reference.checker_model import ref_check_proof
 
 LENGTHS = [2] * 3 + [3] * 10 + [4] * 3 + [5]
 
@@ -52,10 +48,7 @@ def random_formula(rng, nv, n, unit_rate):
 
 
 def solver_proof(nv, clauses):
-    s = nn.Solver(nv)
-    s.enable_proof()
-    for c in clauses:
-        s.add_clause(c)
+    s = solver(nv, clauses)
     return s.solve(max_conflicts=3000), to_steps(s.proof_steps())
 
 
@@ -71,8 +64,7 @@ def preprocessor_proof(rng, nv, clauses):
 
 def mutate(rng, nv, clauses, steps):
     steps = list(steps)
-    lemmas = [lits for d, lits in steps if not d]
-    pool = [c for c in clauses if c] + [c for c in lemmas if c]
+    pool = [c for c in clauses if c] + [lits for d, lits in steps if not d and lits]
 
     def some_clause():
         c = list(rng.choice(pool)) if pool else random_clause(rng, nv)
@@ -81,29 +73,28 @@ def mutate(rng, nv, clauses, steps):
             c.append(rng.choice(c))
         return c
 
+    def fresh():  # a literal of a variable beyond the formula
+        return 2 * (nv + rng.randint(0, 3)) + rng.randrange(2)
+
     for _ in range(rng.randint(1, 4)):
-        pos = rng.randrange(len(steps) + 1)
-        kind = rng.randrange(11)
+        pos, kind = rng.randrange(len(steps) + 1), rng.randrange(11)
+        last = min(pos, len(steps) - 1)
         if kind == 0 and steps:
-            del steps[min(pos, len(steps) - 1)]
+            del steps[last]
         elif kind == 1 and len(steps) >= 2:
             i = rng.randrange(len(steps) - 1)
-            steps[i], steps[i + 1] = steps[i + 1], steps[i]
-        elif kind == 2 and steps:
-            i = min(pos, len(steps) - 1)
-            d, lits = steps[i]
-            lits = list(lits)
-            op = rng.randrange(4)
+            steps[i : i + 2] = [steps[i + 1], steps[i]]
+        elif kind == 2 and steps:  # a step altered
+            lits, op = list(steps[last][1]), rng.randrange(4)
             if op == 0 and lits:
-                j = rng.randrange(len(lits))
-                lits[j] ^= 1
+                lits[rng.randrange(len(lits))] ^= 1
             elif op == 1 and lits:
                 del lits[rng.randrange(len(lits))]
             elif op == 2:
                 lits.insert(rng.randrange(len(lits) + 1), rng.randrange(2 * nv))
             else:
                 rng.shuffle(lits)
-            steps[i] = (d, lits)
+            steps[last] = (steps[last][0], lits)
         elif kind in (3, 4):
             steps.insert(pos, (True, some_clause()))
         elif kind == 5:
@@ -111,19 +102,16 @@ def mutate(rng, nv, clauses, steps):
             steps.insert(pos, (True, rng.choice([[], [l], [l, l]])))
         elif kind == 6:
             steps.insert(pos, (False, random_clause(rng, nv)))
-        elif kind == 7:
-            # a definition over a fresh variable: RAT on its first literal
-            x = 2 * (nv + rng.randint(0, 3)) + rng.randrange(2)
-            steps.insert(pos, (False, [x] + random_clause(rng, nv)))
+        elif kind == 7:  # a definition over a fresh variable: RAT on its first literal
+            steps.insert(pos, (False, [fresh()] + random_clause(rng, nv)))
         elif kind == 8 and steps and steps[-1] == (False, []):
             steps.pop()
         elif kind == 9:
-            # split a known clause on a fresh variable: the second half is RAT
-            # with one candidate, whose resolvent contains the known clause
+            # a known clause split on a fresh variable: the second half is RAT with one candidate,
+            # whose resolvent contains the known clause
             c = some_clause()
             if len(c) >= 2:
-                x = 2 * (nv + rng.randint(0, 3)) + rng.randrange(2)
-                cut = rng.randrange(1, len(c))
+                x, cut = fresh(), rng.randrange(1, len(c))
                 steps[pos:pos] = [(False, [x] + c[:cut]), (False, [x ^ 1] + c[cut:])]
         else:
             steps.insert(pos, (False, some_clause()))

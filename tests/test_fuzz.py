@@ -14,7 +14,7 @@ from pathlib import Path
 import pytest
 
 import norvane_native as nn
-from conftest import RANGE, clause_db, raises, stats
+from conftest import RANGE, clause_db, raises, solver, stats
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "bench"))
 import fuzz  # noqa: E402
@@ -41,9 +41,7 @@ def test_add_clauses_is_add_clause_on_each(seed):
     opts, batches, budget, from_db = fuzz.random_options(rng, True), rng.randint(1, 3), rng.choice([None, 0, 3]), seed % 2
     if from_db:  # what a ClauseDb keeps: no duplicate literals, no tautologies
         clauses = clause_db(clauses).clauses()
-    one, bulk = nn.Solver(nvars, **opts), nn.Solver(nvars, **opts)
-    one.enable_proof()
-    bulk.enable_proof()
+    one, bulk = solver(nvars, [], **opts), solver(nvars, [], **opts)
     cut = [len(clauses) * k // batches for k in range(batches + 1)]
     for k in range(batches):
         part = clauses[cut[k]: cut[k + 1]]
@@ -62,34 +60,33 @@ def test_what_add_clauses_counts_as_kept(clauses, kept):
     assert nn.Solver(3).add_clauses(clauses) == kept
 
 
+def capacity(n):
+    """Each of ClauseDb's three flat vectors grows to max(4, 2 x capacity) when full."""
+    c = 0
+    while c < n:
+        c = max(4, 2 * c)
+    return c
+
+
 def arena_model(nvars, clauses):
     """What ClauseDb keeps: duplicates collapse to their first occurrence, a tautology is not stored
-    (but the variables of the literals before its complementary pair still count), and each of the
-    three flat vectors grows to max(4, 2 x capacity) when full."""
-    kept, flags, num_vars = [], [], nvars
-    size, cap = {"lits": 0, "starts": 0, "lens": 0}, {"lits": 0, "starts": 0, "lens": 0}
-
-    def push(vec):
-        if size[vec] == cap[vec]:
-            cap[vec] = max(4, 2 * cap[vec])
-        size[vec] += 1
-
+    (but the variables of the literals before its complementary pair still count, and its literals
+    were written before they were taken back)."""
+    kept, flags, num_vars, lits, peak = [], [], nvars, 0, 0
     for c in clauses:
-        out, taut = [], False
+        out = []
         for l in c:
             if l ^ 1 in out:
-                size["lits"], taut = size["lits"] - len(out), True
+                flags.append(False)
                 break
             if l not in out:
                 out.append(l)
-                push("lits")
-                num_vars = max(num_vars, (l >> 1) + 1)
-        flags.append(not taut)
-        if not taut:
+                num_vars, peak = max(num_vars, (l >> 1) + 1), max(peak, lits + len(out))
+        else:
+            flags.append(True)
             kept.append(out)
-            push("starts")
-            push("lens")
-    return kept, flags, num_vars, 4 * sum(cap.values())
+            lits += len(out)
+    return kept, flags, num_vars, 4 * (capacity(peak) + 2 * capacity(len(kept)))
 
 
 @pytest.mark.parametrize("seed", range(300))

@@ -33,20 +33,15 @@ FORMULAS = {
 }
 
 
-def solver_run(nvars, clauses, config, want_proof=False):
-    """What a single worker should report, computed with the Solver class."""
-    s = solver(nvars, [], want_proof, **config)
-    sat = s.solve() if all(s.add_clause(c) for c in clauses) else False
-    proof = [(kind == "d", lits) for kind, lits in s.proof_steps()] if want_proof and not sat else []
-    return sat, s.model, s.conflicts, s.decisions, s.propagations, s.restarts, proof
-
-
 def check_result(res, nvars, clauses, configs, alt=None, want_proof=False):
     """The winner's outcome is what its own solver reports on its formula; models and proofs check."""
     worker, formula, sat, model, *_, proof = res
     solved = alt if formula == 1 else clauses
     assert 0 <= worker < len(configs) and formula in (0, 1)
-    assert res[2:] == solver_run(nvars, solved, configs[worker], want_proof)
+    s = solver(nvars, [], want_proof, **configs[worker])
+    alone = s.solve() if all(s.add_clause(c) for c in solved) else False
+    proof_alone = [(kind == "d", lits) for kind, lits in s.proof_steps()] if want_proof and not alone else []
+    assert res[2:] == (alone, s.model, s.conflicts, s.decisions, s.propagations, s.restarts, proof_alone)
     if sat:
         assert len(model) >= nvars and satisfies(solved, model)
     elif proof:
@@ -80,14 +75,11 @@ def test_fields_are_read_in_order_through_the_item_protocol():
     assert log == FIELDS + FIELDS[:FIELDS.index("walk_interval") + 1]
     assert str(e.value) == "no walk_interval" and notes(e.value) == expect_notes(NOTE)
     c = cfg()
-    del c["walk_flips"]
-    with pytest.raises(KeyError) as e:
-        nn.solve_portfolio(1, [[0]], [c])
-    assert e.value.args == ("walk_flips",) and notes(e.value) == expect_notes(NOTE)
-    del c["ccmin"]
-    with pytest.raises(KeyError) as e:
-        nn.solve_portfolio(1, [[0]], [cfg(), c])
-    assert e.value.args == ("ccmin",) and notes(e.value) == expect_notes(NOTE)
+    for missing, configs in (("walk_flips", [c]), ("ccmin", [cfg(), c])):
+        del c[missing]
+        with pytest.raises(KeyError) as e:
+            nn.solve_portfolio(1, [[0]], configs)
+        assert e.value.args == (missing,) and notes(e.value) == expect_notes(NOTE)
 
 
 @pytest.mark.parametrize("field,value,cause,cause_message", [
@@ -116,16 +108,6 @@ def test_accepted_field_values():
         assert nn.solve_portfolio(2, [[0, 2], [1]], [c])[:4] == (0, 0, True, [False, True])
 
 
-@pytest.mark.parametrize("configs,exc,message", [
-    ({"a": cfg()}, TypeError, "'dict' object is not an instance of 'Sequence'"),
-    ("luby", TypeError, "Can't extract `str` to `Vec`"),
-    (None, TypeError, "'None' is not an instance of 'Sequence'"),
-    ([cfg(), 5], TypeError, None),
-])
-def test_bad_configs_argument(configs, exc, message):
-    raises(exc, lambda: nn.solve_portfolio(1, [[0]], configs), message, "configs")
-
-
 @pytest.mark.parametrize("configs,message", [
     ([cfg(restart="Luby")], 'unknown restart "Luby"'),
     ([cfg(), cfg(ccmin="Deep")], 'unknown ccmin "Deep"'),
@@ -140,13 +122,6 @@ def test_unknown_option_names_run_nothing(configs, message):
     assert time.perf_counter() - t < 1.0
 
 
-def test_every_argument_is_read_before_option_names_are_parsed():
-    raises(TypeError, lambda: nn.solve_portfolio(1, [[0]], [cfg(restart="x"), cfg(phase_saving=1)]),
-           "failed to extract field WorkerConfig.phase_saving")
-    raises(TypeError, lambda: nn.solve_portfolio(1, [[0]], [cfg(restart="x")], want_proof=1),
-           "'int' object is not an instance of 'bool'", "want_proof")
-
-
 @pytest.mark.parametrize("kwargs,exc,message,param", [
     (dict(nvars=2**32), OverflowError, RANGE, "nvars"),
     (dict(clauses=[[0], [-1]]), OverflowError, RANGE, "clauses"),
@@ -155,6 +130,15 @@ def test_every_argument_is_read_before_option_names_are_parsed():
     (dict(alt_threads=-1), OverflowError, None, "alt_threads"),
     (dict(alt_threads=1.0), TypeError, None, "alt_threads"),
     (dict(want_proof=1), TypeError, "'int' object is not an instance of 'bool'", "want_proof"),
+    (dict(configs={"a": cfg()}), TypeError, "'dict' object is not an instance of 'Sequence'", "configs"),
+    (dict(configs="luby"), TypeError, "Can't extract `str` to `Vec`", "configs"),
+    (dict(configs=None), TypeError, "'None' is not an instance of 'Sequence'", "configs"),
+    (dict(configs=[cfg(), 5]), TypeError, None, "configs"),
+    # every argument is read before option names are parsed
+    (dict(configs=[cfg(restart="x"), cfg(phase_saving=1)]), TypeError,
+     "failed to extract field WorkerConfig.phase_saving", "configs"),
+    (dict(configs=[cfg(restart="x")], want_proof=1), TypeError, "'int' object is not an instance of 'bool'",
+     "want_proof"),
     # conversion follows parameter order
     (dict(clauses=[[-1]], configs={}), OverflowError, RANGE, "clauses"),
     (dict(configs={}, alt="x", want_proof=1), TypeError, "'dict' object is not an instance of 'Sequence'",
@@ -230,7 +214,4 @@ def test_lock_is_released_during_the_run(nconfigs):
     nvars, clauses = pigeonhole(7)
     configs = [cfg(), cfg(**CONFIGS["glucose-basic"])][:nconfigs]
 
-    def run():
-        assert nn.solve_portfolio(nvars, clauses, configs)[2] is False
-
-    assert_lock_released(run)
+    assert_lock_released(lambda: nn.solve_portfolio(nvars, clauses, configs)[2] is False or pytest.fail())

@@ -1,17 +1,17 @@
-"""Preprocessor beyond the single batch: clauses and freezes after run() over eliminated variables
-(reactivation), the proof written to a file, and bulk loading with add_clauses.  Ctrl-C during run()
+"""Preprocessor: the proof written to a file, and bulk loading with add_clauses.  Ctrl-C during run()
 is in test_interrupt.py.
 
-The differential part (formulas fed in batches with freezes and runs between them, each reduced formula
-solved, its model extended and its proof checked) is the preprocessor road of bench/fuzz.py, run by
-test_fuzz.py; counter-by-counter agreement with the model is in test_preprocess_reference.py.
+Clauses and freezes after run() over eliminated variables (reactivation) are compared with the model,
+counter by counter and proof step by proof step, in test_preprocess_reference.py; formulas fed in batches
+with freezes and runs between them, each reduced formula solved, its model extended and its proof
+checked, are the preprocessor road of bench/fuzz.py, run by test_fuzz.py.
 """
 import random
 
 import pytest
 
 import norvane_native as nn
-from conftest import drat_binary, drat_text, pigeonhole, raises, random_cnf, satisfies, solver, to_steps
+from conftest import drat_binary, drat_text, pigeonhole, raises, random_cnf, solver, to_steps
 
 
 def eliminated_x0(**kw):
@@ -23,36 +23,6 @@ def eliminated_x0(**kw):
     p.add_clause([1, 4])
     assert p.run() and p.reduced() == [[2, 4]] and p.eliminated_vars == 1
     return p
-
-
-@pytest.mark.parametrize("late", [[0], [1, 2]])
-def test_late_clause_reactivates_an_eliminated_variable(late):
-    # with x0 or (-x0 | x1) added and then -x2, the input is unsatisfiable while (x1 | x2), x0, -x2 alone
-    # would not be; and with x0 added, a model of (x1 | x2) must not keep x2 false
-    p = eliminated_x0()
-    p.add_clause(late)
-    assert p.reactivated == 1
-    assert p.reduced() == [[2, 4], [0, 2], [1, 4], late]
-    assert p.proof_steps()[-2:] == [("a", [1, 2]), ("a", [-1, 3])]
-    p.add_clause([5])
-    assert p.run() is (late != [0])
-    original = [[0, 2], [1, 4], late, [5]]
-    if late == [0]:
-        steps = to_steps(p.proof_steps())
-        # the clauses put back are implied by what the checker has seen while it keeps deleted clauses
-        assert nn.check_proof(3, original, steps, apply_deletions=False)[0]
-    else:
-        s = solver(p.nvars, p.reduced())
-        assert s.solve() and satisfies(original, p.reconstruct(s.model))
-
-
-def test_freeze_reactivates_and_keeps_the_variable():
-    p = eliminated_x0()
-    p.freeze(0)
-    assert p.reactivated == 1 and p.reduced() == [[2, 4], [0, 2], [1, 4]]
-    assert p.run() and p.eliminated_vars == 1 and 0 in {l >> 1 for c in p.reduced() for l in c}
-    p.freeze(0)  # nothing to bring back
-    assert p.reactivated == 1
 
 
 def scripted(p, clauses):

@@ -8,7 +8,7 @@ import pytest
 
 import norvane_native as nn
 from conftest import (RANGE, SOLVER_KINDS, SOLVER_PARAMS, Index, bench, bench_instances, pigeonhole, raises,
-                      satisfies, solver, stats, to_steps)
+                      random_3sat, satisfies, solver, stats, to_steps)
 
 BAD_VALUES = {  # (value, exception, message or None) by kind of parameter
     "u32": [(-1, OverflowError, RANGE), (2**32, OverflowError, RANGE), (1.0, TypeError, None), ("1", TypeError, None)],
@@ -94,6 +94,15 @@ def test_zero_budget_is_unknown(kwargs):
     s = solver(*pigeonhole(4), proof=False)
     assert s.solve(**kwargs) is None and s.ok and s.model == [] and s.conflicts == 0
     assert s.solve() is False and s.solve(**kwargs) is False  # already unsatisfiable
+
+
+@pytest.mark.parametrize("opts", [{}, dict(walk_min_conflicts=100)])
+def test_a_distant_deadline_changes_nothing(opts):
+    """The clock is read while the search runs: no counter, model or proof step may depend on it."""
+    clauses = random_3sat(8, 220)
+    a, b = solver(220, clauses, **opts), solver(220, clauses, **opts)
+    assert [a.solve(500), a.solve()] == [b.solve(500, seconds=3600.0), b.solve(seconds=3600.0)]
+    assert (stats(a), a.model, a.proof_steps()) == (stats(b), b.model, b.proof_steps())
 
 
 def test_time_limit_without_conflicts():

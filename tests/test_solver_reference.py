@@ -7,20 +7,12 @@ Each case is parametrized by its seed so that a failure names a reproducible cas
 
 import math
 import random
-import sys
-from pathlib import Path
 
 import pytest
 
-sys.path.insert(0, str(Path(__file__).resolve().parent))
-
-import norvane_native as nn  # noqa: E402
-from conftest import brute_force_sat, pigeonhole, satisfies, to_steps  # noqa: E402
-from reference.solver_model import STAT_NAMES, RefSolver  # noqa: E402
-
-RESTARTS = ("glucose", "luby", "none")
-CCMINS = ("deep", "basic", "none")
-
+import norvane_native as nn
+from conftest import brute_force_sat, pigeonhole, satisfies, to_steps
+from reference.solver_model import CCMINS, RESTARTS, STAT_NAMES, RefSolver
 
 # ---------------------------------------------------------------------- formulas
 
@@ -56,8 +48,7 @@ def random_options(r):
         o["walk_interval"] = r.choice([0, 1, 2, 3])
         o["walk_patience"] = r.choice([0, 1, 3, 100])
     if r.random() < 0.6:
-        o["first_reduce"] = r.randint(0, 30)
-        o["reduce_inc"] = r.randint(0, 10)
+        o["first_reduce"], o["reduce_inc"] = r.randint(0, 30), r.randint(0, 10)
     if r.random() < 0.3:
         o["glue_keep"] = r.randint(0, 3)
     x = r.random()
@@ -82,13 +73,9 @@ class Pair:
     """A native solver and the reference model driven in lockstep."""
 
     def __init__(self, nvars, proof=True, **options):
-        self.options = options
-        self.ref = RefSolver(nvars, **options)
-        self.nat = nn.Solver(nvars, **options)
-        if proof:
-            self.ref.enable_proof()
-            self.nat.enable_proof()
-        self.clauses = []
+        self.ref, self.nat, self.clauses = RefSolver(nvars, **options), nn.Solver(nvars, **options), []
+        for s in (self.ref, self.nat) if proof else ():
+            s.enable_proof()
         self.log = [f"Solver({nvars}, **{options!r})" + (" + enable_proof()" if proof else "")]
 
     def call(self, method, *args):
@@ -98,13 +85,10 @@ class Pair:
         self.check()
         return a
 
-    def add(self, clause):
-        self.clauses.append(clause)
-        self.call("add_clause", clause)
-
-    def add_all(self, clauses):
+    def add(self, *clauses):
         for c in clauses:
-            self.add(c)
+            self.clauses.append(c)
+            self.call("add_clause", c)
 
     def solve(self, budget=None):
         a = self.call("solve", budget)
@@ -115,27 +99,33 @@ class Pair:
         return a
 
     def check(self):
-        ref, nat = self.ref, self.nat
         for name in STAT_NAMES + ("nvars", "ok", "model"):
-            a, b = getattr(ref, name), getattr(nat, name)
+            a, b = getattr(self.ref, name), getattr(self.nat, name)
             assert a == b, self.where(f"{name}: model {a}, native {b}")
-        assert ref.proof_steps() == nat.proof_steps(), self.where("proof steps")
-        assert nat.check_watch_invariant() == [], self.where("watch invariant")
+        assert self.ref.proof_steps() == self.nat.proof_steps(), self.where("proof steps")
+        assert self.nat.check_watch_invariant() == [], self.where("watch invariant")
 
     def where(self, what):
         return f"{what}\n  after: {' ; '.join(self.log[-6:])}"
 
 
+def run(nvars, clauses, budgets=(None,), **options):
+    """A pair given every clause, then solved with each budget in turn; the pair and its last answer."""
+    pair = Pair(nvars, **options)
+    pair.add(*clauses)
+    return pair, [pair.solve(b) for b in budgets][-1]
+
+
 def incremental_run(r, pair, clauses, rounds=3):
     """Adds a prefix, then alternates budgeted solves with more clauses, then solves to the end."""
     split = r.randint(0, len(clauses))
-    pair.add_all(clauses[:split])
+    pair.add(*clauses[:split])
     for _ in range(rounds):
         pair.solve(r.choice([None, 0, 1, 5, 20]))
         more = clauses[split : split + max(1, len(clauses) // 4)]
         split += len(more)
-        pair.add_all(more)
-    pair.add_all(clauses[split:])
+        pair.add(*more)
+    pair.add(*clauses[split:])
     return pair.solve()
 
 
@@ -153,24 +143,11 @@ def test_reference_model_is_sound(seed):
     for c in clauses:
         s.add_clause(c)
     answer = s.solve()
-    truth = brute_force_sat(nvars, clauses)
-    assert answer == truth
+    assert answer == brute_force_sat(nvars, clauses)
     if answer:
         assert satisfies(clauses, s.model)
     else:
         assert nn.check_proof(nvars, clauses, to_steps(s.proof_steps()), check_rat=False)[0]
-
-
-def test_reference_model_luby_sequence_and_ema():
-    from reference.solver_model import Ema, luby
-
-    assert [luby(i) for i in range(15)] == [1, 1, 2, 1, 1, 2, 4, 1, 1, 2, 1, 1, 2, 4, 8]
-    e = Ema(0.02)
-    betas = []
-    for _ in range(15):
-        betas.append(e.beta)
-        e.update(1)
-    assert betas == [1.0, 0.5, 0.5] + [0.25] * 4 + [0.125] * 8
 
 
 # ---------------------------------------------------------------------- differential cases
@@ -192,11 +169,8 @@ def test_random_options_incremental(seed):
 def test_restart_ccmin_grid(restart, ccmin, seed):
     r = random.Random(1000 + seed)
     nvars = r.randint(30, 50)
-    clauses = random_ksat(r, nvars, 4.26)
-    pair = Pair(nvars, restart=restart, ccmin=ccmin, luby_base=4.0, first_reduce=20, reduce_inc=5)
-    pair.add_all(clauses)
-    pair.solve(60)
-    pair.solve()
+    run(nvars, random_ksat(r, nvars, 4.26), (60, None), restart=restart, ccmin=ccmin, luby_base=4.0,
+        first_reduce=20, reduce_inc=5)
 
 
 @pytest.mark.parametrize("seed", range(60))
@@ -209,10 +183,7 @@ def test_phase_walk(seed):
                "target_phase": r.random() < 0.7, "phase_saving": r.random() < 0.7, "init_phase": r.random() < 0.5}
     if r.random() < 0.5:
         options["rnd_freq"], options["rnd_seed"] = 0.2, r.randrange(2**32)
-    pair = Pair(nvars, **options)
-    pair.add_all(random_ksat(r, nvars, 4.26, sprinkle=False))
-    for budget in (30, 100, None):
-        pair.solve(budget)
+    run(nvars, random_ksat(r, nvars, 4.26, sprinkle=False), (30, 100, None), **options)
 
 
 @pytest.mark.parametrize("options", [{}, {"restart": "glucose"}, {"restart": "none", "ccmin": "none"},
@@ -220,15 +191,11 @@ def test_phase_walk(seed):
 def test_activity_rescaling(options):
     """Decay 0.5 doubles the bumps every conflict: variable activities pass 1e100 after
     about 330 conflicts, clause activities pass 1e20 after about 66."""
-    nvars, clauses = pigeonhole(6)
-    pair = Pair(nvars, var_decay=0.5, var_decay_max=0.5, cla_decay=0.5, first_reduce=100, reduce_inc=50, **options)
-    pair.add_all(clauses)
-    pair.solve(700)
+    pair, _ = run(*pigeonhole(6), (700,), var_decay=0.5, var_decay_max=0.5, cla_decay=0.5, first_reduce=100,
+                  reduce_inc=50, **options)
     # Without rescaling both bumps would be 2**conflicts by now.
     n = pair.ref.conflicts
-    assert n >= 700
-    assert pair.ref.var_inc < 2.0**n * 1e-99
-    assert pair.ref.cla_inc < 2.0**n * 1e-19
+    assert n >= 700 and pair.ref.var_inc < 2.0**n * 1e-99 and pair.ref.cla_inc < 2.0**n * 1e-19
 
 
 @pytest.mark.parametrize("seed", range(30))
@@ -238,9 +205,7 @@ def test_frequent_reductions_low_glue_keep(seed):
     nvars = r.randint(20, 50)
     options = {"glue_keep": r.choice([0, 1]), "first_reduce": r.randint(0, 20), "reduce_inc": r.randint(0, 3),
                "luby_base": r.choice([2.0, 100.0]), "ccmin": r.choice(CCMINS)}
-    pair = Pair(nvars, **options)
-    pair.add_all(random_ksat(r, nvars, 4.26, sprinkle=False))
-    pair.solve()
+    run(nvars, random_ksat(r, nvars, 4.26, sprinkle=False), **options)
 
 
 @pytest.mark.parametrize("ccmin", ["deep", "basic"])
@@ -251,9 +216,8 @@ def test_deep_decision_levels(ccmin, seed):
     r = random.Random(5000 + seed)
     free, core = 45, r.randint(50, 70)
     clauses = [[2 * (free + r.randrange(core)) + r.randrange(2) for _ in range(3)] for _ in range(int(core * 4.3))]
-    pair = Pair(free + core, restart=r.choice(["none", "luby"]), luby_base=50.0, ccmin=ccmin)
-    pair.add_all(clauses)
-    pair.solve(r.choice([None, 30]))
+    restart = r.choice(["none", "luby"])
+    run(free + core, clauses, (r.choice([None, 30]),), restart=restart, luby_base=50.0, ccmin=ccmin)
 
 
 @pytest.mark.parametrize("holes", [3, 4, 5, 6])
@@ -263,10 +227,7 @@ def test_deep_decision_levels(ccmin, seed):
     {"rnd_freq": 0.5, "rnd_seed": 7, "target_reset": 2, "luby_base": 3.0, "glue_keep": 0},
 ], ids=["default", "glucose-basic", "none-none", "walk-reduce", "random"])
 def test_pigeonhole(holes, options):
-    nvars, clauses = pigeonhole(holes)
-    pair = Pair(nvars, **options)
-    pair.add_all(clauses)
-    assert pair.solve() is False
+    assert run(*pigeonhole(holes), **options)[1] is False
 
 
 @pytest.mark.parametrize("restart,seed", [("glucose", 2), ("luby", 2)])
@@ -275,9 +236,7 @@ def test_restart_blocking(restart, seed):
     r = random.Random(seed)
     nvars = 200
     clauses = [[2 * r.randrange(nvars) + r.randrange(2) for _ in range(3)] for _ in range(int(nvars * 4.4))]
-    pair = Pair(nvars, restart=restart)
-    pair.add_all(clauses)
-    pair.solve(10050)
+    pair, _ = run(nvars, clauses, (10050,), restart=restart)
     assert pair.nat.blocked_restarts > 0
     pair.solve(300)
 
@@ -291,12 +250,7 @@ def test_restart_blocking(restart, seed):
     {"target_reset": 1, "luby_base": 1.0},
 ], ids=lambda o: ",".join(f"{k}={v}" for k, v in o.items()))
 def test_degenerate_options(options):
-    r = random.Random(5)
-    nvars = 60
-    pair = Pair(nvars, **options)
-    pair.add_all(random_ksat(r, nvars, 4.26, sprinkle=False))
-    pair.solve(300)
-    pair.solve(2000)
+    run(60, random_ksat(random.Random(5), 60, 4.26, sprinkle=False), (300, 2000), **options)
 
 
 def test_clause_edge_cases_and_model_lifetime():
@@ -305,12 +259,9 @@ def test_clause_edge_cases_and_model_lifetime():
     pair.add([4, 5, 9])  # tautology seen at 5: variable 4 is never created
     assert pair.nat.nvars == 3
     pair.add([6, 6])  # duplicate collapses to a unit
-    pair.add([7, 10, 12, 1])  # false literal at level 0 is dropped
-    pair.add([0, 2])
-    pair.add([1, 2, 13])
+    pair.add([7, 10, 12, 1], [0, 2], [1, 2, 13])  # false literal at level 0 is dropped
     assert pair.solve() is True
-    pair.add([3])
-    pair.add([2])  # contradicts the unit just added
+    pair.add([3], [2])  # the second contradicts the first
     assert pair.nat.ok is False and pair.nat.model != []  # the old model stays until the next solve
     assert pair.solve() is False
     assert pair.nat.model == []
@@ -326,8 +277,7 @@ def test_empty_clause_and_zero_budget():
     pair.add([0, 2])
     assert pair.solve(0) is None
     assert pair.solve() is True
-    pair.add([1])
-    pair.add([3])
+    pair.add([1], [3])
     assert pair.nat.ok is False
 
 
@@ -339,7 +289,7 @@ def test_growing_variables_between_solves(seed):
     nvars = 0
     for _ in range(4):
         nvars += r.randint(3, 10)
-        pair.add_all(random_ksat(r, nvars, 2.0))
+        pair.add(*random_ksat(r, nvars, 2.0))
         if r.random() < 0.5:
             pair.call("new_var")  # unconstrained, but still decided
             nvars += 1

@@ -1,12 +1,17 @@
-// Shared by the native test programs: CHECK counts a failure and carries on;
-// main ends with `return tl::finish("name");`.
+// Shared by the native test programs: CHECK counts a failure and carries on
+// (main ends with `return tl::finish("name");`), fixed-seed random formulas,
+// an interrupt hook that fires at its n-th poll, models and proofs checked.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <vector>
 
+#include "../../src/core/cnf.hpp"
+#include "../../src/core/interrupt.hpp"
 #include "../../src/core/lit.hpp"
+#include "../../src/core/proof_log.hpp"
+#include "../../src/solver/stats.hpp"
 
 namespace tl {
 
@@ -58,11 +63,48 @@ inline Formula random_3sat(Rng& r, uint32_t nvars, uint32_t nclauses) {
     return f;
 }
 
+inline nv::Cnf cnf_of(const Formula& f) {
+    nv::Cnf out;
+    for (const Clause& c : f) out.push(c);
+    return out;
+}
+
+inline bool satisfies(const Formula& f, const std::vector<bool>& m) {
+    for (const Clause& c : f) {
+        bool sat = false;
+        for (nv::Lit l : c) sat |= nv::var_of(l) < m.size() && m[nv::var_of(l)] != nv::is_neg(l);
+        if (!sat) return false;
+    }
+    return true;
+}
+
+inline nv::StepList steps_of(const nv::ProofLog& log) {
+    nv::StepList out;
+    log.for_each([&](bool del, std::span<const nv::Lit> c) {
+        out.clauses.push(c);
+        out.is_deletion.push_back(del);
+    });
+    return out;
+}
+
+inline bool same_counters(const nv::Stats& a, const nv::Stats& b) {
+    bool same = true;
+#define TL_SAME(name, combine) same &= a.name == b.name;
+    NV_SOLVER_COUNTERS(TL_SAME)
+#undef TL_SAME
+    return same;
+}
+
+// Fires from its `at`-th poll on (0: never); counts its polls.
+struct FireAt final : nv::Interrupt {
+    uint64_t at, polls = 0;
+    explicit FireAt(uint64_t a) : at(a) {}
+    bool pending() noexcept override { return ++polls >= at && at != 0; }
+};
+
 }  // namespace tl
 
-#define CHECK(cond)                                                                          \
-    do {                                                                                     \
-        if (!(cond)) {                                                                       \
-            if (++tl::failures <= 50) std::printf("FAIL %s:%d: %s\n", __FILE__, __LINE__, #cond); \
-        }                                                                                    \
+#define CHECK(cond)                                                                                \
+    do {                                                                                           \
+        if (!(cond) && ++tl::failures <= 50) std::printf("FAIL %s:%d: %s\n", __FILE__, __LINE__, #cond); \
     } while (0)

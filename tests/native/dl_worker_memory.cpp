@@ -11,8 +11,8 @@
 #include <sys/resource.h>
 
 #include <atomic>
-#include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <mutex>
 #include <new>
 #include <thread>
@@ -51,13 +51,9 @@ std::atomic<bool> drained{false};
 }
 
 [[maybe_unused]] uint64_t address_space_in_use() {
-    std::FILE* f = std::fopen("/proc/self/statm", "r");
-    unsigned long pages = 0;
-    if (f) {
-        if (std::fscanf(f, "%lu", &pages) != 1) pages = 0;
-        std::fclose(f);
-    }
-    return uint64_t{pages} * 4096;
+    uint64_t pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    return pages * 4096;
 }
 
 }  // namespace

@@ -1,32 +1,31 @@
-// Limits inside the search and the portfolio, out of reach of timed Python
-// tests: an interrupt hook that fires at its n-th poll, swept over the polls
-// of whole runs, must leave a solver that is consistent, answers right on
-// the next call (also after one more clause), and whose proof -- the part
-// recorded before the interruption followed by the rest -- still checks.  A
-// hook that never fires changes nothing.  The portfolio stops and joins its
-// workers when its hook fires and when a thread fails to start.
+// Limits and failures inside the search, the checker and the portfolio, out
+// of reach of timed Python tests: an interrupt hook that fires at its n-th
+// poll, swept over the polls of whole runs, must leave a solver that is
+// consistent, answers right on the next call (also after one more clause),
+// and whose proof -- the part recorded before the interruption followed by
+// the rest -- still checks.  (That polling changes nothing is held by the
+// reference and deadline tests in Python, which always poll.)  The
+// portfolio stops and joins its workers when its hook fires, when a thread
+// fails to start and when a worker throws (its own exception reaches the
+// caller).  The checker's RUP test undoes its trial assignment exactly, and
+// a malformed step list is a Panic.
+#include <atomic>
+#include <cerrno>
 #include <chrono>
-#include <memory>
 #include <optional>
-#include <tuple>
+#include <string>
 
 #include "../../src/checker/checker.hpp"
+#include "../../src/core/errors.hpp"
 #include "../../src/portfolio/portfolio.hpp"
 #include "../../src/solver/state.hpp"
 #include "check.hpp"
 
 using namespace nv;
+using tl::FireAt;
 using tl::Formula;
 
 namespace {
-
-// Fires from its `at`-th poll on (0: never); counts its polls.
-struct FireAt final : Interrupt {
-    uint64_t at;
-    uint64_t polls = 0;
-    explicit FireAt(uint64_t a) : at(a) {}
-    bool pending() noexcept override { return ++polls >= at && at != 0; }
-};
 
 Formula pigeonhole(uint32_t holes) {
     Formula f;
@@ -41,29 +40,8 @@ Formula pigeonhole(uint32_t holes) {
     return f;
 }
 
-Cnf to_cnf(const Formula& f) {
-    Cnf c;
-    for (const auto& cl : f) c.push(cl);
-    return c;
-}
-
-bool satisfies(const Formula& f, const std::vector<bool>& model) {
-    for (const auto& c : f) {
-        bool sat = false;
-        for (Lit l : c) sat |= var_of(l) < model.size() && model[var_of(l)] != is_neg(l);
-        if (!sat) return false;
-    }
-    return true;
-}
-
-// `proof`: the in-memory encoding of a ProofLog.
-bool proof_checks(uint32_t nvars, const Formula& f, std::span<const uint8_t> proof) {
-    StepList steps;
-    for_each_step(proof, [&](bool del, std::span<const Lit> lits) {
-        steps.clauses.push(lits);
-        steps.is_deletion.push_back(del);
-    });
-    CheckReport r = check_proof(nvars, to_cnf(f), steps, true, true);
+bool proof_checks(uint32_t nvars, const Formula& f, const ProofLog& proof) {
+    CheckReport r = check_proof(nvars, tl::cnf_of(f), tl::steps_of(proof), true, true);
     return r.ok && r.empty_derived;
 }
 
@@ -71,11 +49,6 @@ SolveResult answer(uint32_t nvars, const Formula& f, const Config& cfg) {
     Solver s(nvars, cfg);
     for (const auto& c : f) s.add_clause(c.data(), c.size());
     return s.solve(std::nullopt);
-}
-
-auto counters(const Stats& a) {
-    return std::tie(a.decisions, a.propagations, a.conflicts, a.learned, a.learned_lits, a.minimized_lits,
-                    a.restarts, a.blocked_restarts, a.reductions, a.deleted, a.max_trail);
 }
 
 // One solve under a hook firing at poll `at`, then an unhooked solve after
@@ -99,8 +72,8 @@ uint64_t interrupted_run(uint32_t nvars, const Formula& f, const Config& cfg, ui
     SolveResult r2 = s.solve(std::nullopt);
     CHECK(r2 == expected);
     CHECK(s.check_watch_invariant().empty());
-    if (r2 == SolveResult::Sat) CHECK(satisfies(g, s.model()));
-    if (r2 == SolveResult::Unsat) CHECK(proof_checks(nvars, g, s.proof().encoded()));
+    if (r2 == SolveResult::Sat) CHECK(tl::satisfies(g, s.model()));
+    if (r2 == SolveResult::Unsat) CHECK(proof_checks(nvars, g, s.proof()));
     return hook.polls;
 }
 
@@ -115,25 +88,6 @@ void test_interrupted_anywhere() {
         tl::Rng r{seed};
         return tl::random_3sat(r, nvars, nclauses);
     };
-    std::vector<Case> cases;
-    cases.push_back({"default", Config{}, 150, random(41, 150, 639)});
-    Config walk;
-    walk.walk_min_conflicts = 0;
-    walk.walk_flips = 20000;
-    walk.walk_patience = 1000;
-    walk.luby_base = 20;
-    cases.push_back({"walks", walk, 200, random(47, 200, 800)});
-    Config reduce;
-    reduce.first_reduce = 30;
-    reduce.reduce_inc = 0;
-    reduce.glue_keep = 0;
-    reduce.restart = Restart::Glucose;
-    cases.push_back({"reductions", reduce, 150, random(47, 150, 639)});
-    Config plain;
-    plain.target_phase = false;
-    plain.restart = Restart::None;
-    plain.ccmin = Ccmin::Basic;
-    cases.push_back({"no restarts", plain, 180, random(44, 180, 767)});
     // A unit learned at the first conflict (x0 false makes a conflict at
     // level 1) fixes a chain of 60000 implications at level 0: the polls
     // fire inside that propagation, the rest comes in the next call.
@@ -143,7 +97,16 @@ void test_interrupted_anywhere() {
     chain.push_back({mk_lit(0, false), mk_lit(1, false)});
     chain.push_back({mk_lit(0, false), mk_lit(1, true)});
     for (uint32_t v = 2; v < 60002; ++v) chain.push_back({mk_lit(v == 2 ? 0 : v - 1, true), mk_lit(v, false)});
-    cases.push_back({"level-0 chain", Config{}, 60152, chain});
+    const Case cases[] = {
+        {"default", Config{}, 150, random(41, 150, 639)},
+        {"walks", Config{.walk_flips = 20000, .walk_patience = 1000, .walk_min_conflicts = 0, .luby_base = 20}, 200,
+         random(47, 200, 800)},
+        {"reductions", Config{.restart = Restart::Glucose, .first_reduce = 30, .reduce_inc = 0, .glue_keep = 0}, 150,
+         random(47, 150, 639)},
+        {"no restarts", Config{.restart = Restart::None, .ccmin = Ccmin::Basic, .target_phase = false}, 180,
+         random(44, 180, 767)},
+        {"level-0 chain", Config{}, 60152, chain},
+    };
     tl::Rng r{45};
     for (const Case& c : cases) {
         tl::Clause extra{mk_lit(r.below(c.nvars), true), mk_lit(r.below(c.nvars), false)};
@@ -157,44 +120,20 @@ void test_interrupted_anywhere() {
     }
 }
 
-// A hook that is polled and never fires leaves counters, model and proof as
-// they are without one.
-void test_polling_changes_nothing() {
-    tl::Rng r{8};
-    Config walk;
-    walk.walk_min_conflicts = 100;
-    for (const Config& cfg : {Config{}, walk}) {
-        Formula f = tl::random_3sat(r, 220, 937);
-        auto run = [&](bool hooked) {
-            Solver s(220, cfg);
-            s.enable_proof();
-            for (const auto& c : f) s.add_clause(c.data(), c.size());
-            FireAt never(0);
-            if (hooked) {
-                s.set_interrupt(&never);
-                s.set_deadline(Instant::now().plus_ns(uint64_t{3600} * 1000000000u));
-            }
-            std::vector<SolveResult> res{s.solve(500), s.solve(std::nullopt)};
-            CHECK(!hooked || never.polls > 0);
-            std::vector<std::pair<bool, std::vector<Lit>>> proof;
-            for (const ProofStep& p : s.proof().steps()) proof.push_back({p.is_deletion, p.lits});
-            return std::make_tuple(res, s.stats(), s.model(), proof);
-        };
-        auto a = run(false), b = run(true);
-        CHECK(std::get<0>(a) == std::get<0>(b) && counters(std::get<1>(a)) == counters(std::get<1>(b)));
-        CHECK(std::get<2>(a) == std::get<2>(b) && std::get<3>(a) == std::get<3>(b));
-    }
-}
-
 double seconds_since(std::chrono::steady_clock::time_point t) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
 }
 
+// The second worker to start fails with the exception `fault` throws.
+std::atomic<int> starts{0};
+void (*fault)() = nullptr;
+void fail_second() {
+    if (starts.fetch_add(1) == 1) fault();
+}
+
 void test_portfolio_stops() {
-    const Formula hard = pigeonhole(10);  // minutes for every worker
-    const Cnf f = to_cnf(hard);
-    Config glucose;
-    glucose.restart = Restart::Glucose;
+    const Cnf f = tl::cnf_of(pigeonhole(10));  // minutes for every worker
+    const Config glucose{.restart = Restart::Glucose};
     const std::vector<Config> two{Config{}, glucose};
 
     // The hook fires: every worker is stopped and joined, no answer.  One
@@ -209,33 +148,62 @@ void test_portfolio_stops() {
         CHECK(o && o->unknown && o->worker == NO_WORKER && !o->sat && o->model.empty());
     }
 
-    // A worker thread that cannot start stops those already running at once.
-    testing::fail_spawn_at = 1;
-    auto t = std::chrono::steady_clock::now();
-    CHECK(tl::throws<Panic>([&] { solve_portfolio(110, f, nullptr, {Config{}, glucose, Config{}}, 0, false); }));
-    CHECK(seconds_since(t) < 5.0);
+    // A worker thread that cannot start stops those already running at once,
+    // then the failure is reported.
+    for (int at : {1, 0}) {
+        testing::fail_spawn_at = at;
+        auto t = std::chrono::steady_clock::now();
+        std::string msg;
+        try {
+            solve_portfolio(110, f, nullptr, {Config{}, glucose, Config{}}, 0, false);
+        } catch (const Panic& e) {
+            msg = e.what();
+        }
+        CHECK(seconds_since(t) < 5.0 && msg.rfind("failed to spawn thread", 0) == 0);
+    }
     testing::fail_spawn_at = -1;
+
+    // A worker that throws: its own exception reaches the caller.
+    tl::Rng r{5};
+    const Cnf g = tl::cnf_of(tl::random_3sat(r, 60, 260));
+    auto thrown = [&](void (*f)()) -> std::string {
+        fault = f;
+        starts = 0;
+        try {
+            solve_portfolio(60, g, nullptr, {Config{}, Config{}, Config{}}, 0, false);
+        } catch (const IoError& e) {
+            return std::to_string(e.err) + " " + e.path;
+        } catch (const Panic& e) {
+            return e.what();
+        } catch (...) {
+            return "another exception";
+        }
+        return "no exception";
+    };
+    testing::on_worker_start = fail_second;
+    CHECK(thrown([] { throw IoError(ENOSPC, "proof.drat"); }) == std::to_string(ENOSPC) + " proof.drat");
+    CHECK(thrown([] { throw Panic("worker invariant broken"); }) == "worker invariant broken");
+    testing::on_worker_start = nullptr;
+    auto again = solve_portfolio(60, g, nullptr, {Config{}, Config{}}, 0, true);
+    CHECK(again.has_value() && again->worker < 2);
 }
 
-// A stop request seen at a conflict at level 0 still answers Unsat: the
-// refutation is complete, and a later call must not find the formula Sat.
-void test_stop_at_a_level0_conflict() {
-    Solver s(2, Config{});
-    s.set_stop(std::make_shared<std::atomic<bool>>(false));
-    const Formula f{{mk_lit(0, false)}, {mk_lit(0, true), mk_lit(1, false)}, {mk_lit(1, true)}};
-    for (const auto& c : f) s.add_clause(c.data(), c.size());
-    s.request_stop();
-    CHECK(s.solve(std::nullopt) == SolveResult::Unsat);
-    s.clear_stop();
-    CHECK(s.solve(std::nullopt) == SolveResult::Unsat);
+void test_checker_internals() {
+    Checker ck(3, true, true);
+    ck.insert(tl::Clause{0, 2});
+    CHECK(ck.is_rup(tl::Clause{0, 2, 4}) && ck.is_rup(tl::Clause{4, 5}) && !ck.is_rup(tl::Clause{0, 4}) &&
+          !ck.is_rup({}));
+    CHECK(ck.prop.trail.empty() && ck.prop.vals == std::vector<uint8_t>(6, Prop::kUnassigned));
+    StepList bad;
+    bad.is_deletion.push_back(false);
+    CHECK(tl::throws<Panic>([&] { check_proof(1, Cnf{}, bad, true, true); }));
 }
 
 }  // namespace
 
 int main() {
-    test_polling_changes_nothing();
     test_interrupted_anywhere();
     test_portfolio_stops();
-    test_stop_at_a_level0_conflict();
+    test_checker_internals();
     return tl::finish("test_limits");
 }

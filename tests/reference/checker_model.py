@@ -16,9 +16,9 @@ Two refinements over a naive reading keep the verdicts sound:
 `ref_check_proof` returns the same ten-field tuple as `check_proof`.
 """
 
+from conftest import MSG_NO_EMPTY, MSG_OK
+
 MSG_REFUTED = "input formula is refuted by unit propagation alone"
-MSG_OK = "empty clause derived and every step verified"
-MSG_NO_EMPTY = "every step verified, but the proof never derives the empty clause"
 MSG_NO_RAT = "clause is not RUP (RAT checking disabled)"
 MSG_NOT_RAT = "clause is neither RUP nor RAT with respect to the clauses available at this point"
 
@@ -29,33 +29,23 @@ def key(lits):
 
 class RefChecker:
     def __init__(self, nvars, check_rat=True, apply_deletions=True):
-        self.nvars = nvars
-        self.vals = [0] * (2 * nvars)
-        self.trail = []
-        self.watches = [[] for _ in range(2 * nvars)]
-        self.unit_lits = []
+        self.nvars, self.vals, self.trail, self.unit_lits = 0, [], [], []
+        self.watches, self.occs = [], []  # by literal: clause ids
         self.clauses = []  # stored literal list, or None once deleted
-        self.occs = [[] for _ in range(2 * nvars)]
         self.index, self.inconsistent = {}, False
-        self.check_rat = check_rat
-        self.apply_deletions = apply_deletions
+        self.check_rat, self.apply_deletions = check_rat, apply_deletions
+        self.grow([2 * nvars - 1] if nvars else [])
 
     def grow(self, lits):
-        if not lits:
-            return
-        m = max((l >> 1) + 1 for l in lits)
-        while self.nvars < m:
+        while lits and self.nvars < max(lits) // 2 + 1:
             self.nvars += 1
             self.vals += [0, 0]
             self.watches += [[], []]
-        while len(self.occs) < 2 * self.nvars:
-            self.occs.append([])
+            self.occs += [[], []]
 
     def insert(self, lits):
         self.grow(lits)
-        k = key(lits)
-        cid = len(self.clauses)
-        lits = list(lits)
+        k, cid, lits = key(lits), len(self.clauses), list(lits)
         if len(lits) >= 2:
             if lits[0] == lits[1]:  # never watch one literal twice when another exists
                 for i in range(2, len(lits)):
@@ -64,7 +54,7 @@ class RefChecker:
                         break
             self.watches[lits[0] ^ 1].append(cid)
             self.watches[lits[1] ^ 1].append(cid)
-        if len(lits) == 1 or (len(lits) >= 2 and len(k) == 1):
+        if len(k) == 1:
             self.unit_lits.append(lits[0])
         self.clauses.append(lits)
         self.index.setdefault(k, []).append(cid)
@@ -73,98 +63,65 @@ class RefChecker:
         return cid
 
     def assign(self, l):
-        self.vals[l] = 1
-        self.vals[l ^ 1] = 2
+        self.vals[l], self.vals[l ^ 1] = 1, 2
         self.trail.append(l)
 
     def propagate(self, start):
-        head = start
-        while head < len(self.trail):
-            L = self.trail[head]
+        """Unit propagation from trail position `start`; True on a conflict."""
+        for L in self.trail_from(start):
             F = L ^ 1
-            ws = self.watches[L]
-            self.watches[L] = []
-            i = j = 0
-            while i < len(ws):
-                cid = ws[i]
+            ws, self.watches[L], kept = self.watches[L], [], []
+            for i, cid in enumerate(ws):
                 c = self.clauses[cid]
                 if c is None:
-                    i += 1
                     continue
                 if c[0] == F:
                     c[0], c[1] = c[1], c[0]
-                if self.vals[c[0]] == 1:
-                    ws[j] = cid
-                    j += 1
-                    i += 1
+                k = next((k for k in range(2, len(c)) if self.vals[c[k]] != 2 and c[k] != c[0]), None)
+                if self.vals[c[0]] != 1 and k is not None:
+                    c[1], c[k] = c[k], F
+                    self.watches[c[1] ^ 1].append(cid)
                     continue
-                moved = False
-                for k in range(2, len(c)):
-                    if self.vals[c[k]] != 2 and c[k] != c[0]:
-                        c[1], c[k] = c[k], F
-                        self.watches[c[1] ^ 1].append(cid)
-                        moved = True
-                        break
-                if moved:
-                    i += 1
-                    continue
-                ws[j] = cid
-                j += 1
-                i += 1
+                kept.append(cid)
                 if self.vals[c[0]] == 2:
-                    while i < len(ws):
-                        ws[j] = ws[i]
-                        j += 1
-                        i += 1
-                    del ws[j:]
-                    self.watches[L] = ws
+                    self.watches[L] = kept + ws[i + 1:]
                     return True
-                self.assign(c[0])
-            del ws[j:]
-            self.watches[L] = ws
-            head += 1
+                if self.vals[c[0]] == 0:
+                    self.assign(c[0])
+            self.watches[L] = kept
         return False
+
+    def trail_from(self, head):
+        while head < len(self.trail):
+            yield self.trail[head]
+            head += 1
 
     def is_rup(self, lits):
         if self.inconsistent:
             return True
         mark = len(self.trail)
-        result = None
         for l in lits:
             if self.vals[l] == 1:
-                result = True
                 break
-            if self.vals[l] == 2:
-                continue
-            self.assign(l ^ 1)
-        if result is None:
-            result = self.propagate(mark)
+            if self.vals[l] == 0:
+                self.assign(l ^ 1)
+        else:
+            l = None
+        result = l is not None or self.propagate(mark)
         while len(self.trail) > mark:
             l = self.trail.pop()
-            self.vals[l] = 0
-            self.vals[l ^ 1] = 0
+            self.vals[l] = self.vals[l ^ 1] = 0
         return result
 
-    def peek(self, k):
-        ids = self.index.get(k)
-        return self.clauses[ids[-1]] if ids else None
-
-    def delete(self, k):
-        ids = self.index.get(k)
-        if not ids:
-            return False
-        cid = ids.pop()
-        c = self.clauses[cid]
-        self.clauses[cid] = None
-        if len(c) >= 2:
-            for w in (c[0] ^ 1, c[1] ^ 1):
-                lst = self.watches[w]
-                pos = lst.index(cid)
-                lst[pos] = lst[-1]
-                lst.pop()
+    def delete(self, cid):
+        c, self.clauses[cid] = self.clauses[cid], None
+        self.index[key(c)].pop()
+        for w in (c[0] ^ 1, c[1] ^ 1) if len(c) >= 2 else ():
+            lst = self.watches[w]
+            lst[lst.index(cid)] = lst[-1]
+            lst.pop()
         for l in c:
             self.occs[l].remove(cid)
-        return True
 
     def is_reason_shape(self, c):
         lits = set(c)
@@ -184,36 +141,27 @@ def ref_check_proof(nvars, clauses, steps, check_rat=True, apply_deletions=True)
         ck.insert(list(c))
         if not c:
             ck.inconsistent = True
-    if not ck.inconsistent:
-        conflict = False
-        for u in ck.unit_lits:
-            if ck.vals[u] == 1:
-                continue
-            if ck.vals[u] == 2:
-                conflict = True
-                break
+    for u in [] if ck.inconsistent else ck.unit_lits:
+        if ck.vals[u] == 2:
+            ck.inconsistent = True
+            break
+        if ck.vals[u] == 0:
             ck.assign(u)
-        ck.inconsistent = conflict or ck.propagate(0)
+    ck.inconsistent = ck.inconsistent or ck.propagate(0)
     if ck.inconsistent:
         return result(True, MSG_REFUTED, empty=True)
 
     for is_deletion, lits in steps:
         lits = list(lits)
         rep["steps"] += 1
-        if lits:
-            ck.grow(lits)
+        ck.grow(lits)
         if is_deletion:
-            if len(lits) <= 1:
+            ids = ck.index.get(key(lits)) if len(lits) > 1 else None
+            if len(lits) <= 1 or (ck.apply_deletions and (not ids or ck.is_reason_shape(ck.clauses[ids[-1]]))):
                 rep["skipped"] += 1
             elif ck.apply_deletions:
-                k = key(lits)
-                target = ck.peek(k)
-                if target is not None and ck.is_reason_shape(target):
-                    rep["skipped"] += 1
-                elif ck.delete(k):
-                    rep["deleted"] += 1
-                else:
-                    rep["skipped"] += 1
+                ck.delete(ids[-1])
+                rep["deleted"] += 1
             continue
         if not lits:
             if ck.is_rup([]):
@@ -225,12 +173,8 @@ def ref_check_proof(nvars, clauses, steps, check_rat=True, apply_deletions=True)
         elif not check_rat:
             return result(False, MSG_NO_RAT, rep["steps"])
         else:
-            p = lits[0]
-            s = set(lits)
-            for cid in list(ck.occs[p ^ 1]):
-                d = ck.clauses[cid]
-                if d is None:
-                    continue
+            p, s = lits[0], set(lits)
+            for d in [ck.clauses[cid] for cid in ck.occs[p ^ 1]]:
                 if any(l != p ^ 1 and (l ^ 1) in s for l in d):
                     continue
                 r = lits + [l for l in d if l != p ^ 1 and l not in s]

@@ -23,10 +23,7 @@ MAX_PAIRS = 400
 
 
 def _sig(lits):
-    s = 0
-    for l in lits:
-        s |= 1 << ((l >> 1) % 64)
-    return s
+    return sum({1 << ((l >> 1) % 64) for l in lits})
 
 
 def _dimacs(l):
@@ -35,17 +32,10 @@ def _dimacs(l):
 
 class RefPreprocessor:
     def __init__(self, nvars=0, do_bve=True, max_resolvent_len=20, with_proof=False):
-        self.nvars = nvars
-        self.do_bve = bool(do_bve)
+        self.nvars, self.do_bve, self.with_proof = nvars, do_bve, with_proof
         self.max_resolvent_len = max_resolvent_len
-        self.with_proof = bool(with_proof)
-        self.bve_growth = 0
-        self.subsume_budget = SUBSUME_BUDGET
-        self.clauses = []  # literal list, or None for a dead slot
-        self.sigs = []
-        self.occs = [[] for _ in range(2 * nvars)]
-        self.assign = [0] * nvars
-        self.frozen = [0] * nvars
+        self.clauses, self.sigs = [], []  # literal list, or None for a dead slot; its signature
+        self.occs, self.assign, self.frozen = [[] for _ in range(2 * nvars)], [0] * nvars, [0] * nvars
         self.stack = []  # (variable, [clause, ...]) of the variables eliminated now
         self.proof = []  # (is_deletion, [internal literals])
         self.unsat, self.units, self.subsumed, self.strengthened, self.eliminated_vars = False, 0, 0, 0, 0
@@ -54,12 +44,10 @@ class RefPreprocessor:
     # ------------------------------------------------------------------ store
 
     def grow(self, n):
-        if n <= self.nvars and self.occs:
-            return
         self.nvars = max(n, self.nvars)
-        self.occs.extend([] for _ in range(2 * self.nvars - len(self.occs)))
-        self.assign.extend([0] * (self.nvars - len(self.assign)))
-        self.frozen.extend([0] * (self.nvars - len(self.frozen)))
+        self.occs += [[] for _ in range(2 * self.nvars - len(self.occs))]
+        self.assign += [0] * (self.nvars - len(self.assign))
+        self.frozen += [0] * (self.nvars - len(self.frozen))
 
     def alive(self):
         return [i for i, c in enumerate(self.clauses) if c is not None]
@@ -69,40 +57,32 @@ class RefPreprocessor:
             self.proof.append((is_deletion, list(lits)))
 
     def _unlist(self, lst, cid):
-        pos = lst.index(cid)
-        lst[pos] = lst[-1]
-        lst.pop()
+        last = lst.pop()
+        if last != cid:
+            lst[lst.index(cid)] = last
 
     def insert(self, lits, log):
         if log:
             self._log(False, lits)
-        cid = len(self.clauses)
-        self.sigs.append(_sig(lits))
         for l in lits:
-            self.occs[l].append(cid)
+            self.occs[l].append(len(self.clauses))
+        self.sigs.append(_sig(lits))
         self.clauses.append(lits)
-        return cid
 
     def remove(self, cid):
-        lits = self.clauses[cid]
-        if lits is None:
-            return
-        self.clauses[cid] = None
-        for l in lits:
+        lits, self.clauses[cid] = self.clauses[cid], None
+        for l in lits or []:
             self._unlist(self.occs[l], cid)
-        self._log(True, lits)
+        if lits is not None:
+            self._log(True, lits)
 
     def replace(self, cid, lits):
+        """The new clause is logged before the old one is deleted."""
         self._log(False, lits)
-        old = self.clauses[cid]
-        for l in old or []:
-            self._unlist(self.occs[l], cid)
-        self.sigs[cid] = _sig(lits)
+        self.remove(cid)
+        self.sigs[cid], self.clauses[cid] = _sig(lits), lits
         for l in lits:
             self.occs[l].append(cid)
-        self.clauses[cid] = lits
-        if old is not None:
-            self._log(True, old)
 
     def _set_unsat(self):
         self.unsat = True
@@ -117,8 +97,6 @@ class RefPreprocessor:
         for cid in list(self.occs[u]):
             self.remove(cid)
         for cid in list(self.occs[u ^ 1]):
-            if self.clauses[cid] is None:
-                continue
             rest = [l for l in self.clauses[cid] if l != u ^ 1]
             if not rest:
                 return None
@@ -154,48 +132,34 @@ class RefPreprocessor:
     # ----------------------------------------------------------------- rounds
 
     def run(self, rounds=3):
-        for r in range(rounds):
-            if r == 0:
-                # A formula already found unsatisfiable stays so; an empty
-                # clause given by the caller is the refutation itself.
-                if self.unsat:
-                    return False
-                if any(c is not None and not c for c in self.clauses):
-                    return self._set_unsat()
+        # A formula already found unsatisfiable stays so; an empty clause
+        # given by the caller is the refutation itself.
+        if rounds and self.unsat:
+            return False
+        if rounds and [] in self.clauses:
+            return self._set_unsat()
+        for _ in range(rounds):  # until a round changes nothing
             before = (self.subsumed, self.strengthened, self.eliminated_vars)
-            if not self.propagate():
-                return False
-            if not self._subsume_pass():
+            if not (self.propagate() and self._subsume_pass()):
                 return False
             self._pure_pass()
-            if self.do_bve and not self._eliminate_pass():
+            if (self.do_bve and not self._eliminate_pass()) or not self.propagate():
                 return False
-            if not self.propagate():
-                return False
-            if (self.subsumed, self.strengthened) != before[:2]:
-                continue
-            if self.eliminated_vars == before[2]:
+            if (self.subsumed, self.strengthened, self.eliminated_vars) == before:
                 return True
         return True
 
     def _subsume_pass(self):
         order = sorted(self.alive(), key=lambda c: len(self.clauses[c]))
-        budget = self.subsume_budget
+        budget = SUBSUME_BUDGET
         for c in order:
             if self.clauses[c] is None:
                 continue
             cl = list(self.clauses[c])
-            p = cl[0]
-            best = len(self.occs[p]) + len(self.occs[p ^ 1])
-            for l in cl[1:]:
-                n = len(self.occs[l]) + len(self.occs[l ^ 1])
-                if n < best:
-                    p, best = l, n
-            for d in list(self.occs[p]) + list(self.occs[p ^ 1]):
-                if d == c or self.clauses[d] is None:
-                    continue
+            p = min(cl, key=lambda l: len(self.occs[l]) + len(self.occs[l ^ 1]))  # the first of the fewest
+            for d in self.occs[p] + self.occs[p ^ 1]:
                 dl = self.clauses[d]
-                if len(dl) < len(cl):
+                if d == c or dl is None or len(dl) < len(cl):
                     continue
                 budget -= 1
                 if budget < 0:
@@ -206,13 +170,9 @@ class RefPreprocessor:
                 if not missing:
                     self.remove(d)
                     self.subsumed += 1
+                if len(missing) != 1 or missing[0] ^ 1 not in dl:
                     continue
-                if len(missing) > 1:
-                    continue
-                a = missing[0]
-                if a ^ 1 not in dl:
-                    continue
-                rest = [l for l in dl if l != a ^ 1]
+                rest = [l for l in dl if l != missing[0] ^ 1]
                 if not rest:
                     return self._set_unsat()
                 self.replace(d, rest)
@@ -241,47 +201,33 @@ class RefPreprocessor:
             if self.assign[x] != 0:
                 continue
             pos_ids, neg_ids = list(self.occs[2 * x]), list(self.occs[2 * x + 1])
-            pos = [list(self.clauses[c]) for c in pos_ids if self.clauses[c] is not None]
-            neg = [list(self.clauses[c]) for c in neg_ids if self.clauses[c] is not None]
-            if not pos and not neg:
-                continue
-            if len(pos) * len(neg) > MAX_PAIRS:
+            pos, neg = ([list(self.clauses[c]) for c in ids] for ids in (pos_ids, neg_ids))
+            if (not pos and not neg) or len(pos) * len(neg) > MAX_PAIRS:
                 continue
             kept = []
-            gave_up = False
-            for P in pos:
-                for N in neg:
-                    r = [l for l in P if l != 2 * x]
-                    taut = False
-                    for l in N:
-                        if l == 2 * x + 1:
-                            continue
-                        if l ^ 1 in r:
-                            taut = True
-                            break
-                        if l not in r:
-                            r.append(l)
-                    if taut:
+            for P, N in ((P, N) for P in pos for N in neg):  # resolvents in order, up to the first too long
+                r = [l for l in P if l != 2 * x]
+                for l in N:
+                    if l == 2 * x + 1 or l in r:
                         continue
+                    if l ^ 1 in r:
+                        break
+                    r.append(l)
+                else:
                     if not r:
                         return self._set_unsat()
                     if len(r) > self.max_resolvent_len:
-                        gave_up = True
                         break
                     kept.append(r)
-                if gave_up:
-                    break
-            if gave_up or len(kept) > len(pos) + len(neg) + self.bve_growth:
-                continue
-            for r in kept:
-                self.insert(r, True)
-                self.resolvents += 1
-            self.stack.append((x, pos + neg))
-            for c in pos_ids:
-                self.remove(c)
-            for c in neg_ids:
-                self.remove(c)
-            self.eliminated_vars += 1
+            else:
+                if len(kept) <= len(pos) + len(neg):
+                    for r in kept:
+                        self.insert(r, True)
+                        self.resolvents += 1
+                    self.stack.append((x, pos + neg))
+                    for c in pos_ids + neg_ids:
+                        self.remove(c)
+                    self.eliminated_vars += 1
         return True
 
     # ----------------------------------------------------------- reactivation
@@ -334,23 +280,14 @@ class RefPreprocessor:
         return True
 
     def reduced(self):
-        if self.unsat:
-            return [[]]
-        return [list(self.clauses[c]) for c in self.alive()]
+        return [[]] if self.unsat else [list(self.clauses[c]) for c in self.alive()]
 
     def reconstruct(self, model):
-        vals = [bool(model[v]) if v < len(model) else False for v in range(self.nvars)]
-        for v in range(self.nvars):
-            if self.assign[v] == 1:
-                vals[v] = True
-            elif self.assign[v] == 2:
-                vals[v] = False
-
-        def true(l):
-            return vals[l >> 1] != bool(l & 1)
+        vals = [self.assign[v] == 1 if self.assign[v] else v < len(model) and bool(model[v])
+                for v in range(self.nvars)]
 
         def sat(c):
-            return any(true(l) for l in c)
+            return any(vals[l >> 1] != bool(l & 1) for l in c)
 
         for x, saved in reversed(self.stack):
             if all(sat(c) for c in saved):
