@@ -578,11 +578,13 @@ def _solve(args: argparse.Namespace, run: Run, path: str, opts: dict[str, Any], 
             with _fits(name, work):
                 # after preprocessing here, worker 0 races on the input and the others on the
                 # reduced clauses, as the preprocessor gives them (see pipeline.search)
-                alt = pre.reduced() if pre is not None and not args.reconstruct else None
-                res, formula = race(work.nvars, work.db, configs, time_limit=deadline.left(),
-                                    conflict_limit=args.conflicts, proof=search_proof,
-                                    proof_format=args.proof_format, alt=alt, alt_threads=args.jobs - 1)
-                run.on_input = alt is not None and formula == 0
+                reduced = pre.reduced() if pre is not None and not args.reconstruct else None
+                both = reduced is not None and pipeline.on_input(len(work), len(reduced))
+                res, formula = race(work.nvars, work.db if reduced is None or both else reduced, configs,
+                                    time_limit=deadline.left(), conflict_limit=args.conflicts, proof=search_proof,
+                                    proof_format=args.proof_format, alt=reduced if both else None,
+                                    alt_threads=args.jobs - 1)
+                run.on_input = both and formula == 0
         finally:
             progress.close()
         run.answer, run.model = res.sat, res.model

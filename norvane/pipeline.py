@@ -5,7 +5,8 @@ than QUIET_SHARE of the input's clauses, at least one change) or its share of th
 spent; an elimination often opens the next, so on some formulas hundreds of rounds pay off.  Then
 a portfolio of configurations chosen by measurement (PORTFOLIO, below, with the reasons for each)
 races, one thread per core: the first, the engine's defaults, on the input formula (so the single
-solver's own run is always in the race), the others on the reduced formula.  A model of the
+solver's own run is in the race) unless preprocessing more than halved it, the others on the
+reduced formula.  A model of the
 reduced formula is extended to the input formula; every model is checked against the input.  A
 proof of unsatisfiability is the winner's refutation of the input, or the preprocessor's steps
 followed by the winner's refutation of the reduced formula: either refutes the input.
@@ -40,6 +41,18 @@ QUIET_SHARE = 0.001
 TIME_SHARE = 0.2
 #: Preprocessing time without a time limit.
 UNLIMITED_SECONDS = 60.0
+#: After preprocessing, worker 0 searches the input formula as long as the reduced formula keeps
+#: at least this share of its clauses; below, every worker searches the reduced formula.
+INPUT_SHARE = 0.5
+
+
+def on_input(clauses: int, reduced: int) -> bool:
+    """Whether worker 0 of a portfolio after preprocessing searches the input formula (of
+    `clauses` clauses, `reduced` after preprocessing).  Where preprocessing changed little it
+    may still send the search elsewhere, and the single solver's own run in the race keeps any
+    formula from taking much longer than alone; where it shrank the formula to less than
+    INPUT_SHARE, loading the input again costs more than that run is likely to save."""
+    return reduced >= INPUT_SHARE * clauses
 
 Progress = Callable[[int, dict[str, int], float], None]
 
@@ -258,15 +271,15 @@ def solve(formula: CNF | PathLike | Iterable[Sequence[int]], *, time_limit: floa
         model: list[int] | None
         stats: dict[str, int]
         if pre is not None and pre.unsat:
-            sat, model, worker, stats, on_input = False, None, -1, {}, False
+            sat, model, worker, stats, input_won = False, None, -1, {}, False
         else:
             if progress is not None:
                 racing = ", ".join(config_name(i) for i in range(jobs)) if jobs > 1 else "one solver"
                 size = f"{len(cnf):,}" if pre is None else f"{len(pre.reduced()):,}"
-                if pre is not None and jobs > 1:
+                if pre is not None and jobs > 1 and on_input(len(cnf), len(pre.reduced())):
                     size = f"{size} ({config_name(0)}: the input's {len(cnf):,})"
                 progress(f"search: {racing} on {cnf.nvars:,} variables, {size} clauses")
-            sat, model, worker, stats, on_input = search(cnf, pre, jobs, options, left(), conflict_limit,
+            sat, model, worker, stats, input_won = search(cnf, pre, jobs, options, left(), conflict_limit,
                                                          search_proof, proof_format)
         times["search"] = time.monotonic() - t2
         if progress is not None:
@@ -274,13 +287,13 @@ def solve(formula: CNF | PathLike | Iterable[Sequence[int]], *, time_limit: floa
             by = "preprocessing" if worker < 0 and sat is False else (config_name(worker) if worker >= 0 else "")
             progress(f"{answer}" + (f" ({by})" if by else "") + f" after {time.monotonic() - t0:.2f}s")
         if sat:
-            if pre is not None and not on_input:
+            if pre is not None and not input_won:
                 model = pre.reconstruct(model or ())
             if not satisfies(cnf, model or ()):
                 raise RuntimeError("the model found does not satisfy the formula (an internal fault)")
         written = None
         if sat is False and search_proof is not None:
-            if pre_proof is not None and not on_input:
+            if pre_proof is not None and not input_won:
                 with open(pre_proof, "ab") as f, open(search_proof, "rb") as g:
                     shutil.copyfileobj(g, f, 1 << 20)
                 os.replace(pre_proof, target)  # type: ignore[arg-type]
@@ -307,18 +320,17 @@ def search(cnf: CNF, pre: Preprocessed | None, jobs: int, options: Mapping[str, 
     formula itself, so its model needs no reconstruction and its proof no preprocessing steps.
 
     In a portfolio after preprocessing, worker 0 (the default configuration) races on the
-    input formula and the others on the reduced one: the single solver's own run is always in
-    the race, so no formula takes much longer than it would alone, while the reduction serves
-    the configurations for which it pays.  The reduced clauses go to the race as the
-    preprocessor gives them, the input's straight from its clause store."""
+    input formula and the others on the reduced one (see on_input): the single solver's own
+    run is in the race, so no formula takes much longer than it would alone, while the
+    reduction serves the configurations for which it pays.  The reduced clauses go to the race
+    as the preprocessor gives them, the input's straight from its clause store."""
     if jobs > 1:
-        if pre is None:
-            r, formula = race(cnf.nvars, cnf.db, configs(jobs, options), time_limit=seconds,
-                              conflict_limit=conflicts, proof=proof, proof_format=proof_format)
-            return r.sat, r.model, r.worker, r.stats, True
-        r, formula = race(cnf.nvars, cnf.db, configs(jobs, options), time_limit=seconds, conflict_limit=conflicts,
-                          proof=proof, proof_format=proof_format, alt=pre.reduced(), alt_threads=jobs - 1)
-        return r.sat, r.model, r.worker, r.stats, formula == 0
+        reduced = None if pre is None else pre.reduced()
+        both = reduced is not None and on_input(len(cnf), len(reduced))
+        r, formula = race(cnf.nvars, cnf.db if reduced is None or both else reduced, configs(jobs, options),
+                          time_limit=seconds, conflict_limit=conflicts, proof=proof, proof_format=proof_format,
+                          alt=reduced if both else None, alt_threads=jobs - 1)
+        return r.sat, r.model, r.worker, r.stats, pre is None or (both and formula == 0)
     with Solver(cnf if pre is None else pre.cnf, proof=proof, proof_format=proof_format, **options) as s:
         sat = s.solve(conflict_limit=conflicts, time_limit=seconds)
         return sat, s.model, 0 if sat is not None else -1, s.stats, pre is None
