@@ -34,7 +34,7 @@ import uuid
 from collections import OrderedDict
 from collections.abc import Callable, Iterable, Iterator, Sequence
 from contextlib import contextmanager
-from typing import Any, NamedTuple, Union
+from typing import Any, ContextManager, NamedTuple, Union
 
 try:
     import dask.config
@@ -43,6 +43,11 @@ try:
 except ImportError as _e:
     raise ImportError('norvane.distributed needs Dask (dask.distributed), which is not installed: '
                       'pip install "norvane[distributed]"', name=_e.name) from None
+
+try:
+    from dask.task_spec import Task as _Task
+except ImportError:  # an older Dask
+    _Task = None  # type: ignore[assignment,misc]
 
 from . import _native
 from .cnf import CNF, PathLike, decompress
@@ -62,6 +67,8 @@ FIRST_CONFLICTS = 2000
 CUBES_PER_WORKER = 32
 #: Largest split depth.
 MAX_DEPTH = 16
+#: Bytes of formulas given as CNF objects that solve_many sends to the scheduler in one message.
+GRAPH_BYTES = 4 << 20
 #: What a worker answers when a path does not lead it to the file the client saw.
 UNREACHABLE = "unreachable"
 
@@ -138,7 +145,7 @@ def local_client(workers: int | None = None) -> Client:
     # One task at a time on each worker (none queued behind it): the scheduler counts a worker's
     # death against every task assigned to it, so a queued formula would be blamed, and failed
     # on a second death, for a neighbour's fault.
-    config = {"distributed.scheduler.allowed-failures": 1, "distributed.scheduler.worker-saturation": 1.0}
+    config = {"distributed.scheduler.allowed-failures": 1, "distributed.scheduler.worker-saturation": 1.0, **_QUIET}
     with dask.config.set(config), _sigint_ignored():
         # No dashboard; the scheduler's small HTTP service on a free port rather than on the
         # dashboard's usual one, which another cluster may hold.  The cluster's own logs stay
@@ -146,6 +153,18 @@ def local_client(workers: int | None = None) -> Client:
         # work reaches the caller as a result or an exception anyway.
         return Client(n_workers=n, threads_per_worker=1, processes=True, dashboard_address=None,
                       scheduler_kwargs={"dashboard_address": "127.0.0.1:0"}, silence_logs=logging.CRITICAL)
+
+
+#: What the clusters started here leave out, since it costs every process processor time,
+#: idle or not, and serves only a dashboard and diagnostics that nobody looks at here: the
+#: workers' sampling profiler (a stack sample every 10 ms), the event loop health checks (every
+#: 20 ms in each process), frequent system monitoring, work stealing (no task waits behind
+#: another on a worker: see above) and the workers' own memory thresholds (they spill and pause
+#: for data the tasks do not keep; the nanny still ends a worker that outgrows its memory).
+_QUIET = {"distributed.worker.profile.enabled": False, "distributed.admin.tick.interval": "1s",
+          "distributed.admin.system-monitor.interval": "2s", "distributed.scheduler.work-stealing": False,
+          "distributed.worker.memory.target": False, "distributed.worker.memory.spill": False,
+          "distributed.worker.memory.pause": False}
 
 
 @contextmanager
@@ -346,8 +365,8 @@ def _where() -> str | None:
 
 
 def _satisfies(cnf: CNF, model: Sequence[int]) -> bool:
-    true = set(model)
-    return all(any(l in true for l in c) for c in cnf)
+    true = {l + l - 2 if l > 0 else -l - l - 1 for l in model}  # as the engine writes literals
+    return all(not true.isdisjoint(c) for c in cnf.db.clauses())
 
 
 def _solve_task(index: int, name: str, src: _Source, formula: CNF | None, options: dict[str, Any],
@@ -522,26 +541,38 @@ def _solve_many(items: list[Formula], names: list[str], proofs: list[str | None]
         index: dict[str, int] = {}
         ac = as_completed(loop=c.loop, with_results=True, raise_errors=False)
 
-        def submit(i: int, src: _Source, formula: CNF | None) -> None:
-            key = f"norvane-solve-{token}-{i}-{'data' if src.data is not None else 'path'}"
-            fut = c.submit(_solve_task, i, names[i], src, formula, options, time_limit, proofs[i], proof_format,
-                           check, key=key, pure=False, retries=0)
-            pending[key], index[key] = fut, i
-            ac.add(fut)
+        def submit(first: list[tuple[int, _Source]]) -> None:
+            keys = [f"norvane-solve-{token}-{i}-{'data' if src.data is not None else 'path'}" for i, src in first]
+            futures = _submit(c, _solve_task, keys, [(i, names[i], src, None, options, time_limit, proofs[i],
+                                                      proof_format, check) for i, src in first])
+            for (i, _), key, fut in zip(first, keys, futures):
+                pending[key], index[key] = fut, i
+                ac.add(fut)
 
         def unread(i: int, e: OSError) -> BatchResult:
             return BatchResult(names[i], None, None, {}, 0.0, None, None, f"cannot read file: {e.strerror or e}",
                                None, i, {})
 
         try:
+            # The tasks go to the scheduler together, a few megabytes of formulas at most at once.
+            first: list[tuple[int, _Source]] = []
+            size = 0
             for i, f in enumerate(items):
                 if isinstance(f, CNF):
-                    submit(i, _Source(f"{token}-{i}", pickled=pickle.dumps(f, pickle.HIGHEST_PROTOCOL)), None)
-                    continue
-                try:
-                    submit(i, _source(f, f"{token}-{i}"), None)
-                except OSError as e:
-                    yield unread(i, e)
+                    src = _Source(f"{token}-{i}", pickled=pickle.dumps(f, pickle.HIGHEST_PROTOCOL))
+                    size += len(src.pickled or b"")
+                else:
+                    try:
+                        src = _source(f, f"{token}-{i}")
+                    except OSError as e:
+                        yield unread(i, e)
+                        continue
+                first.append((i, src))
+                if size > GRAPH_BYTES:
+                    submit(first)
+                    first, size = [], 0
+            if first:
+                submit(first)
             for fut, res in ac:
                 pending.pop(fut.key, None)
                 i = index[fut.key]
@@ -551,7 +582,7 @@ def _solve_many(items: list[Formula], names: list[str], proofs: list[str | None]
                     yield BatchResult(names[i], None, None, {}, 0.0, None, None, _reason(res[1]), None, i, {})
                 elif res == UNREACHABLE:  # the worker does not see this file: send its bytes
                     try:
-                        submit(i, _with_data(_source(names[i], f"{token}-{i}")), None)
+                        submit([(i, _with_data(_source(names[i], f"{token}-{i}")))])
                     except OSError as e:
                         yield unread(i, e)
                 else:
@@ -559,6 +590,18 @@ def _solve_many(items: list[Formula], names: list[str], proofs: list[str | None]
         finally:
             if pending:
                 c.cancel(list(pending.values()))
+
+
+def _submit(c: Client, fn: Callable[..., Any], keys: list[str], calls: list[tuple[Any, ...]]) -> list[Future]:
+    """The tasks `fn(*args)` under `keys`, sent to the scheduler in one message (the scheduler's
+    work per message is much the same for one task as for many).  They are marked as producing
+    data, which the scheduler queues, giving a worker a task only when it has a thread free (with
+    worker-saturation 1.0, as on the clusters started here); otherwise a few tasks would wait on
+    one worker behind another and share the blame when it dies."""
+    if _Task is None:  # a Dask without task specs: no such mark
+        return c.map(fn, *zip(*calls), key=keys, pure=False, retries=0)
+    graph = {k: _Task(k, fn, *args, _data_producer=True) for k, args in zip(keys, calls)}
+    return c.get(graph, keys, sync=False, retries=0)  # type: ignore[no-any-return]
 
 
 def _reason(exc: BaseException | None) -> str:
@@ -603,6 +646,16 @@ def cube_and_conquer(formula: Formula, *, cubes: int | None = None, client: Clie
         raise ValueError(f"cubes (the split depth) must be from 0 to {MAX_DEPTH}, not {cubes}")
     if not isinstance(client, (Client, str)) and client is not None:
         raise TypeError(f"client must be a dask.distributed.Client, a scheduler address or None, not {type(client).__name__}")
+    if workers is not None and workers < 1:
+        raise ValueError(f"workers must be at least 1, not {workers}")
+    return _cube_and_conquer(formula, cubes, lambda: _connect(client, workers), time_limit, proof, proof_format, options)
+
+
+def _cube_and_conquer(formula: Formula, cubes: int | None, cluster: Callable[[], ContextManager[Client]],
+                      time_limit: float | None, proof: PathLike | None, proof_format: str,
+                      options: dict[str, Any]) -> CubeResult:
+    """cube_and_conquer with its arguments checked; `cluster()` gives the client to use, and is
+    called only when the first search leaves cubes to solve."""
     start = time.monotonic()
     end = None if time_limit is None else start + time_limit
     path = None
@@ -615,7 +668,7 @@ def cube_and_conquer(formula: Formula, *, cubes: int | None = None, client: Clie
         raise TypeError(f"formula must be a path or a CNF, not {type(formula).__name__}")
     run = _CubeRun(cnf, path, options, end, proof, proof_format, start)
     try:
-        return run.go(cubes, client, workers)
+        return run.go(cubes, cluster)
     finally:
         run.cleanup()
 
@@ -656,7 +709,7 @@ class _CubeRun:
             else:
                 self.stats[k] += v
 
-    def go(self, cubes: int | None, client: ClientLike, workers: int | None) -> CubeResult:
+    def go(self, cubes: int | None, cluster: Callable[[], ContextManager[Client]]) -> CubeResult:
         if self.target is not None:
             self.tmp = _temporary_beside(self.target)
             self.first = _temporary_beside(self.target)
@@ -672,7 +725,7 @@ class _CubeRun:
                     self.first = None
                 return self.result(answer, model)
             depth = cubes
-            with _connect(client, workers) as c:
+            with cluster() as c:
                 if depth is None:
                     depth = auto_depth(len(c.scheduler_info().get("workers", {})) or 1)
                 budget = None if self.end is None else 0.1 * (self.left() or 0.0)

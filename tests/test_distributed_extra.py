@@ -1,0 +1,42 @@
+"""norvane.distributed: a worker's death in a batch costs its formula alone, however small the
+batch; the model check; `solve --cubes` starts no cluster when its first search answers."""
+import importlib.util
+import os
+import random
+from pathlib import Path
+
+import pytest
+
+from norvane import CNF
+
+from conftest import dimacs_models, random_formula
+
+pytestmark = pytest.mark.skipif(importlib.util.find_spec("distributed") is None,
+                                reason="Dask (norvane[distributed]) is not installed")
+QUEENS = Path(__file__).parents[1] / "norvane/examples/queens8.cnf"
+
+
+class Bomb(CNF):
+    def __reduce__(self):
+        return os._exit, (3,)  # the worker dies unpacking it, also when retried
+
+
+@pytest.mark.parametrize("size", [3, 12])
+def test_a_dying_worker_costs_only_its_formula(monkeypatch, size):
+    from norvane import distributed
+    monkeypatch.setattr(distributed, "GRAPH_BYTES", 300)  # the batch goes to the scheduler in parts
+    rng = random.Random(size)
+    formulas = [CNF(random_formula(rng, 10, rng.randint(30, 50), minlen=2), nvars=10) for _ in range(size)]
+    formulas.insert(1, Bomb([[1]]))
+    results = {r.position: r for r in distributed.solve_many(formulas, workers=2)}
+    assert results.pop(1).error.startswith("its worker died while solving it, also when retried")
+    assert sorted(results) == [i for i in range(len(formulas)) if i != 1]
+    assert all(r.error is None and r.sat is bool(dimacs_models(10, list(formulas[i]))) for i, r in results.items())
+    assert distributed._satisfies(CNF([[1, -2], [2, 3]]), [1, -2, 3]) and not distributed._satisfies(CNF([[1], []]), [1])
+
+
+def test_cubes_answered_by_the_first_search_start_no_cluster(monkeypatch, capsys):
+    from norvane import cli, cli_distributed
+    monkeypatch.setattr(cli_distributed, "connect", lambda args: pytest.fail("a cluster was started"))
+    assert cli.main(["solve", str(QUEENS), "--cubes"]) == 10
+    assert "c answered by the first search, before splitting" in capsys.readouterr().out
