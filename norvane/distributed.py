@@ -44,11 +44,6 @@ except ImportError as _e:
     raise ImportError('norvane.distributed needs Dask (dask.distributed), which is not installed: '
                       'pip install "norvane[distributed]"', name=_e.name) from None
 
-try:
-    from dask.task_spec import Task as _Task
-except ImportError:  # an older Dask
-    _Task = None  # type: ignore[assignment,misc]
-
 from . import _native
 from .cnf import CNF, PathLike, decompress
 from .cubes import Split, longest_encoding, own_deletions_only
@@ -543,8 +538,11 @@ def _solve_many(items: list[Formula], names: list[str], proofs: list[str | None]
 
         def submit(first: list[tuple[int, _Source]]) -> None:
             keys = [f"norvane-solve-{token}-{i}-{'data' if src.data is not None else 'path'}" for i, src in first]
-            futures = _submit(c, _solve_task, keys, [(i, names[i], src, None, options, time_limit, proofs[i],
-                                                      proof_format, check) for i, src in first])
+            # One message to the scheduler for them all: its work per message is much the same for
+            # one task as for many.  (Tasks it receives many of at once it also queues, giving each
+            # worker one at a time: see local_client.)
+            futures = c.map(_solve_task, *zip(*((i, names[i], src, None, options, time_limit, proofs[i], proof_format,
+                                                 check) for i, src in first)), key=keys, pure=False, retries=0)
             for (i, _), key, fut in zip(first, keys, futures):
                 pending[key], index[key] = fut, i
                 ac.add(fut)
@@ -590,18 +588,6 @@ def _solve_many(items: list[Formula], names: list[str], proofs: list[str | None]
         finally:
             if pending:
                 c.cancel(list(pending.values()))
-
-
-def _submit(c: Client, fn: Callable[..., Any], keys: list[str], calls: list[tuple[Any, ...]]) -> list[Future]:
-    """The tasks `fn(*args)` under `keys`, sent to the scheduler in one message (the scheduler's
-    work per message is much the same for one task as for many).  They are marked as producing
-    data, which the scheduler queues, giving a worker a task only when it has a thread free (with
-    worker-saturation 1.0, as on the clusters started here); otherwise a few tasks would wait on
-    one worker behind another and share the blame when it dies."""
-    if _Task is None:  # a Dask without task specs: no such mark
-        return c.map(fn, *zip(*calls), key=keys, pure=False, retries=0)
-    graph = {k: _Task(k, fn, *args, _data_producer=True) for k, args in zip(keys, calls)}
-    return c.get(graph, keys, sync=False, retries=0)  # type: ignore[no-any-return]
 
 
 def _reason(exc: BaseException | None) -> str:

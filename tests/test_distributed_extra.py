@@ -1,5 +1,5 @@
-"""norvane.distributed: a worker's death in a batch costs its formula alone, however small the
-batch; the model check; `solve --cubes` starts no cluster when its first search answers."""
+"""norvane.distributed: a worker's death in a batch costs its formula alone (small batches, and batches
+sent to the scheduler in parts); the model check; `solve --cubes` starts no cluster when its first search answers."""
 import importlib.util
 import os
 import random
@@ -9,7 +9,7 @@ import pytest
 
 from norvane import CNF
 
-from conftest import dimacs_models, random_formula
+from conftest import dimacs_models, pigeonhole_dimacs, random_formula
 
 pytestmark = pytest.mark.skipif(importlib.util.find_spec("distributed") is None,
                                 reason="Dask (norvane[distributed]) is not installed")
@@ -21,16 +21,17 @@ class Bomb(CNF):
         return os._exit, (3,)  # the worker dies unpacking it, also when retried
 
 
-@pytest.mark.parametrize("size", [3, 12])
-def test_a_dying_worker_costs_only_its_formula(monkeypatch, size):
+@pytest.mark.parametrize("workers, size", [(1, 0), (2, 12)])
+def test_a_dying_worker_costs_only_its_formula(monkeypatch, workers, size):
     from norvane import distributed
-    monkeypatch.setattr(distributed, "GRAPH_BYTES", 300)  # the batch goes to the scheduler in parts
+    if size:
+        monkeypatch.setattr(distributed, "GRAPH_BYTES", 300)  # the batch goes to the scheduler in parts
     rng = random.Random(size)
     formulas = [CNF(random_formula(rng, 10, rng.randint(30, 50), minlen=2), nvars=10) for _ in range(size)]
-    formulas.insert(1, Bomb([[1]]))
-    results = {r.position: r for r in distributed.solve_many(formulas, workers=2)}
-    assert results.pop(1).error.startswith("its worker died while solving it, also when retried")
-    assert sorted(results) == [i for i in range(len(formulas)) if i != 1]
+    formulas[:0] = [Bomb([[1]]), CNF(pigeonhole_dimacs(8)[1])]  # the bomb, then one that takes a while
+    results = {r.position: r for r in distributed.solve_many(formulas, workers=workers)}
+    assert results.pop(0).error.startswith("its worker died while solving it, also when retried")
+    assert sorted(results) == list(range(1, len(formulas))) and results.pop(1).sat is False
     assert all(r.error is None and r.sat is bool(dimacs_models(10, list(formulas[i]))) for i, r in results.items())
     assert distributed._satisfies(CNF([[1, -2], [2, 3]]), [1, -2, 3]) and not distributed._satisfies(CNF([[1], []]), [1])
 
