@@ -360,8 +360,7 @@ def _where() -> str | None:
 
 
 def _satisfies(cnf: CNF, model: Sequence[int]) -> bool:
-    true = {l + l - 2 if l > 0 else -l - l - 1 for l in model}  # as the engine writes literals
-    return all(not true.isdisjoint(c) for c in cnf.db.clauses())
+    return cnf.db.satisfied_by(model)
 
 
 def _solve_task(index: int, name: str, src: _Source, formula: CNF | None, options: dict[str, Any],
