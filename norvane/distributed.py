@@ -156,10 +156,13 @@ def local_client(workers: int | None = None) -> Client:
 #: 20 ms in each process), frequent system monitoring, work stealing (no task waits behind
 #: another on a worker: see above) and the workers' own memory thresholds (they spill and pause
 #: for data the tasks do not keep; the nanny still ends a worker that outgrows its memory).
+#: The workers' memory allocator also keeps its usual trim threshold: the small one Dask sets
+#: hands a formula's memory back to the system, to be faulted in again for the next one.
 _QUIET = {"distributed.worker.profile.enabled": False, "distributed.admin.tick.interval": "1s",
           "distributed.admin.system-monitor.interval": "2s", "distributed.scheduler.work-stealing": False,
           "distributed.worker.memory.target": False, "distributed.worker.memory.spill": False,
-          "distributed.worker.memory.pause": False}
+          "distributed.worker.memory.pause": False,
+          "distributed.nanny.pre-spawn-environ": {"OMP_NUM_THREADS": 1, "MKL_NUM_THREADS": 1, "OPENBLAS_NUM_THREADS": 1}}
 
 
 @contextmanager
