@@ -33,8 +33,8 @@ import time
 import uuid
 from collections import OrderedDict
 from collections.abc import Callable, Iterable, Iterator, Sequence
-from contextlib import contextmanager
-from typing import Any, ContextManager, NamedTuple, Union
+from contextlib import AbstractContextManager, contextmanager
+from typing import Any, NamedTuple, Union
 
 try:
     import dask.config
@@ -162,7 +162,8 @@ _QUIET = {"distributed.worker.profile.enabled": False, "distributed.admin.tick.i
           "distributed.admin.system-monitor.interval": "2s", "distributed.scheduler.work-stealing": False,
           "distributed.worker.memory.target": False, "distributed.worker.memory.spill": False,
           "distributed.worker.memory.pause": False,
-          "distributed.nanny.pre-spawn-environ": {"OMP_NUM_THREADS": 1, "MKL_NUM_THREADS": 1, "OPENBLAS_NUM_THREADS": 1}}
+          "distributed.nanny.pre-spawn-environ": {"OMP_NUM_THREADS": 1, "MKL_NUM_THREADS": 1,
+                                                  "OPENBLAS_NUM_THREADS": 1}}
 
 
 @contextmanager
@@ -541,8 +542,9 @@ def _solve_many(items: list[Formula], names: list[str], proofs: list[str | None]
         def submit(first: list[tuple[int, _Source]]) -> None:
             keys = [f"norvane-solve-{token}-{i}-{'data' if src.data is not None else 'path'}" for i, src in first]
             # One message to the scheduler for them all: its work per message is much the same for
-            # one task as for many.  (Tasks it receives many of at once it also queues, giving each
-            # worker one at a time: see local_client.)
+            # one task as for many.  (Tasks that come more than twice the worker threads at once it
+            # also holds back, handing a worker the next one when it has a thread free, with
+            # worker-saturation 1.0 as in local_client.)
             futures = c.map(_solve_task, *zip(*((i, names[i], src, None, options, time_limit, proofs[i], proof_format,
                                                  check) for i, src in first)), key=keys, pure=False, retries=0)
             for (i, _), key, fut in zip(first, keys, futures):
@@ -636,10 +638,11 @@ def cube_and_conquer(formula: Formula, *, cubes: int | None = None, client: Clie
         raise TypeError(f"client must be a dask.distributed.Client, a scheduler address or None, not {type(client).__name__}")
     if workers is not None and workers < 1:
         raise ValueError(f"workers must be at least 1, not {workers}")
-    return _cube_and_conquer(formula, cubes, lambda: _connect(client, workers), time_limit, proof, proof_format, options)
+    return _cube_and_conquer(formula, cubes, lambda: _connect(client, workers), time_limit, proof, proof_format,
+                             options)
 
 
-def _cube_and_conquer(formula: Formula, cubes: int | None, cluster: Callable[[], ContextManager[Client]],
+def _cube_and_conquer(formula: Formula, cubes: int | None, cluster: Callable[[], AbstractContextManager[Client]],
                       time_limit: float | None, proof: PathLike | None, proof_format: str,
                       options: dict[str, Any]) -> CubeResult:
     """cube_and_conquer with its arguments checked; `cluster()` gives the client to use, and is
@@ -697,7 +700,7 @@ class _CubeRun:
             else:
                 self.stats[k] += v
 
-    def go(self, cubes: int | None, cluster: Callable[[], ContextManager[Client]]) -> CubeResult:
+    def go(self, cubes: int | None, cluster: Callable[[], AbstractContextManager[Client]]) -> CubeResult:
         if self.target is not None:
             self.tmp = _temporary_beside(self.target)
             self.first = _temporary_beside(self.target)
