@@ -13,10 +13,13 @@ import json
 import sys
 import time
 from collections import Counter
+from collections.abc import Iterator
+from contextlib import contextmanager
 from typing import Any, TextIO
 
 from .cli import Progress
-from .distributed import BatchResult, Client, CubeResult, close_client, cube_and_conquer, local_client, solve_many
+from .distributed import BatchResult, Client, CubeResult, _cube_and_conquer, close_client, local_client, solve_many
+from .options import complete
 
 ANSWERS = ("SATISFIABLE", "UNSATISFIABLE", "UNKNOWN", "FAILED")
 
@@ -166,15 +169,18 @@ def solve_cubes(args: argparse.Namespace, cnf: Any, proof: str | None, time_limi
                 options: dict[str, Any]) -> CubeResult:
     """norvane solve --cubes: cube and conquer on the cluster, with its figures as comment lines."""
     depth = None if args.cubes == "auto" else int(args.cubes)
-    client = connect(args)
-    try:
-        n = _workers(client)
-        print(f"c cube and conquer on {n} workers ({'scheduler ' + args.scheduler if args.scheduler else 'local cluster'})",
-              flush=True)
-        r = cube_and_conquer(cnf, cubes=depth, client=client, time_limit=time_limit, proof=proof,
-                             proof_format=args.proof_format, **options)
-    finally:
-        close_client(client)
+
+    @contextmanager
+    def cluster() -> Iterator[Client]:  # only once the first search leaves cubes to solve
+        client = connect(args)
+        try:
+            print(f"c cube and conquer on {_workers(client)} workers "
+                  f"({'scheduler ' + args.scheduler if args.scheduler else 'local cluster'})", flush=True)
+            yield client
+        finally:
+            close_client(client)
+
+    r = _cube_and_conquer(cnf, depth, cluster, time_limit, proof, args.proof_format, complete(options, "solve"))
     if r.cubes == 0:
         print("c answered by the first search, before splitting")
     else:

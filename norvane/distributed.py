@@ -33,7 +33,7 @@ import time
 import uuid
 from collections import OrderedDict
 from collections.abc import Callable, Iterable, Iterator, Sequence
-from contextlib import contextmanager
+from contextlib import AbstractContextManager, contextmanager
 from typing import Any, NamedTuple, Union
 
 try:
@@ -62,6 +62,8 @@ FIRST_CONFLICTS = 2000
 CUBES_PER_WORKER = 32
 #: Largest split depth.
 MAX_DEPTH = 16
+#: Bytes of formulas given as CNF objects that solve_many sends to the scheduler in one message.
+GRAPH_BYTES = 4 << 20
 #: What a worker answers when a path does not lead it to the file the client saw.
 UNREACHABLE = "unreachable"
 
@@ -138,7 +140,7 @@ def local_client(workers: int | None = None) -> Client:
     # One task at a time on each worker (none queued behind it): the scheduler counts a worker's
     # death against every task assigned to it, so a queued formula would be blamed, and failed
     # on a second death, for a neighbour's fault.
-    config = {"distributed.scheduler.allowed-failures": 1, "distributed.scheduler.worker-saturation": 1.0}
+    config = {"distributed.scheduler.allowed-failures": 1, "distributed.scheduler.worker-saturation": 1.0, **_QUIET}
     with dask.config.set(config), _sigint_ignored():
         # No dashboard; the scheduler's small HTTP service on a free port rather than on the
         # dashboard's usual one, which another cluster may hold.  The cluster's own logs stay
@@ -146,6 +148,22 @@ def local_client(workers: int | None = None) -> Client:
         # work reaches the caller as a result or an exception anyway.
         return Client(n_workers=n, threads_per_worker=1, processes=True, dashboard_address=None,
                       scheduler_kwargs={"dashboard_address": "127.0.0.1:0"}, silence_logs=logging.CRITICAL)
+
+
+#: What the clusters started here leave out, since it costs every process processor time,
+#: idle or not, and serves only a dashboard and diagnostics that nobody looks at here: the
+#: workers' sampling profiler (a stack sample every 10 ms), the event loop health checks (every
+#: 20 ms in each process), frequent system monitoring, work stealing (no task waits behind
+#: another on a worker: see above) and the workers' own memory thresholds (they spill and pause
+#: for data the tasks do not keep; the nanny still ends a worker that outgrows its memory).
+#: The workers' memory allocator also keeps its usual trim threshold: the small one Dask sets
+#: hands a formula's memory back to the system, to be faulted in again for the next one.
+_QUIET = {"distributed.worker.profile.enabled": False, "distributed.admin.tick.interval": "1s",
+          "distributed.admin.system-monitor.interval": "2s", "distributed.scheduler.work-stealing": False,
+          "distributed.worker.memory.target": False, "distributed.worker.memory.spill": False,
+          "distributed.worker.memory.pause": False,
+          "distributed.nanny.pre-spawn-environ": {"OMP_NUM_THREADS": 1, "MKL_NUM_THREADS": 1,
+                                                  "OPENBLAS_NUM_THREADS": 1}}
 
 
 @contextmanager
@@ -346,8 +364,7 @@ def _where() -> str | None:
 
 
 def _satisfies(cnf: CNF, model: Sequence[int]) -> bool:
-    true = set(model)
-    return all(any(l in true for l in c) for c in cnf)
+    return cnf.db.satisfied_by(model)
 
 
 def _solve_task(index: int, name: str, src: _Source, formula: CNF | None, options: dict[str, Any],
@@ -522,26 +539,42 @@ def _solve_many(items: list[Formula], names: list[str], proofs: list[str | None]
         index: dict[str, int] = {}
         ac = as_completed(loop=c.loop, with_results=True, raise_errors=False)
 
-        def submit(i: int, src: _Source, formula: CNF | None) -> None:
-            key = f"norvane-solve-{token}-{i}-{'data' if src.data is not None else 'path'}"
-            fut = c.submit(_solve_task, i, names[i], src, formula, options, time_limit, proofs[i], proof_format,
-                           check, key=key, pure=False, retries=0)
-            pending[key], index[key] = fut, i
-            ac.add(fut)
+        def submit(first: list[tuple[int, _Source]]) -> None:
+            keys = [f"norvane-solve-{token}-{i}-{'data' if src.data is not None else 'path'}" for i, src in first]
+            # One message to the scheduler for them all: its work per message is much the same for
+            # one task as for many.  (Tasks that come more than twice the worker threads at once it
+            # also holds back, handing a worker the next one when it has a thread free, with
+            # worker-saturation 1.0 as in local_client.)
+            futures = c.map(_solve_task, *zip(*((i, names[i], src, None, options, time_limit, proofs[i], proof_format,
+                                                 check) for i, src in first)), key=keys, pure=False, retries=0)
+            for (i, _), key, fut in zip(first, keys, futures):
+                pending[key], index[key] = fut, i
+                ac.add(fut)
 
         def unread(i: int, e: OSError) -> BatchResult:
             return BatchResult(names[i], None, None, {}, 0.0, None, None, f"cannot read file: {e.strerror or e}",
                                None, i, {})
 
         try:
+            # The tasks go to the scheduler together, a few megabytes of formulas at most at once.
+            first: list[tuple[int, _Source]] = []
+            size = 0
             for i, f in enumerate(items):
                 if isinstance(f, CNF):
-                    submit(i, _Source(f"{token}-{i}", pickled=pickle.dumps(f, pickle.HIGHEST_PROTOCOL)), None)
-                    continue
-                try:
-                    submit(i, _source(f, f"{token}-{i}"), None)
-                except OSError as e:
-                    yield unread(i, e)
+                    src = _Source(f"{token}-{i}", pickled=pickle.dumps(f, pickle.HIGHEST_PROTOCOL))
+                    size += len(src.pickled or b"")
+                else:
+                    try:
+                        src = _source(f, f"{token}-{i}")
+                    except OSError as e:
+                        yield unread(i, e)
+                        continue
+                first.append((i, src))
+                if size > GRAPH_BYTES:
+                    submit(first)
+                    first, size = [], 0
+            if first:
+                submit(first)
             for fut, res in ac:
                 pending.pop(fut.key, None)
                 i = index[fut.key]
@@ -551,7 +584,7 @@ def _solve_many(items: list[Formula], names: list[str], proofs: list[str | None]
                     yield BatchResult(names[i], None, None, {}, 0.0, None, None, _reason(res[1]), None, i, {})
                 elif res == UNREACHABLE:  # the worker does not see this file: send its bytes
                     try:
-                        submit(i, _with_data(_source(names[i], f"{token}-{i}")), None)
+                        submit([(i, _with_data(_source(names[i], f"{token}-{i}")))])
                     except OSError as e:
                         yield unread(i, e)
                 else:
@@ -603,6 +636,17 @@ def cube_and_conquer(formula: Formula, *, cubes: int | None = None, client: Clie
         raise ValueError(f"cubes (the split depth) must be from 0 to {MAX_DEPTH}, not {cubes}")
     if not isinstance(client, (Client, str)) and client is not None:
         raise TypeError(f"client must be a dask.distributed.Client, a scheduler address or None, not {type(client).__name__}")
+    if workers is not None and workers < 1:
+        raise ValueError(f"workers must be at least 1, not {workers}")
+    return _cube_and_conquer(formula, cubes, lambda: _connect(client, workers), time_limit, proof, proof_format,
+                             options)
+
+
+def _cube_and_conquer(formula: Formula, cubes: int | None, cluster: Callable[[], AbstractContextManager[Client]],
+                      time_limit: float | None, proof: PathLike | None, proof_format: str,
+                      options: dict[str, Any]) -> CubeResult:
+    """cube_and_conquer with its arguments checked; `cluster()` gives the client to use, and is
+    called only when the first search leaves cubes to solve."""
     start = time.monotonic()
     end = None if time_limit is None else start + time_limit
     path = None
@@ -615,7 +659,7 @@ def cube_and_conquer(formula: Formula, *, cubes: int | None = None, client: Clie
         raise TypeError(f"formula must be a path or a CNF, not {type(formula).__name__}")
     run = _CubeRun(cnf, path, options, end, proof, proof_format, start)
     try:
-        return run.go(cubes, client, workers)
+        return run.go(cubes, cluster)
     finally:
         run.cleanup()
 
@@ -656,7 +700,7 @@ class _CubeRun:
             else:
                 self.stats[k] += v
 
-    def go(self, cubes: int | None, client: ClientLike, workers: int | None) -> CubeResult:
+    def go(self, cubes: int | None, cluster: Callable[[], AbstractContextManager[Client]]) -> CubeResult:
         if self.target is not None:
             self.tmp = _temporary_beside(self.target)
             self.first = _temporary_beside(self.target)
@@ -672,7 +716,7 @@ class _CubeRun:
                     self.first = None
                 return self.result(answer, model)
             depth = cubes
-            with _connect(client, workers) as c:
+            with cluster() as c:
                 if depth is None:
                     depth = auto_depth(len(c.scheduler_info().get("workers", {})) or 1)
                 budget = None if self.end is None else 0.1 * (self.left() or 0.0)

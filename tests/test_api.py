@@ -25,6 +25,7 @@ SURFACE = {
     "ClauseDb.add_dimacs": ("($self, lits)", "Add a clause of signed 1-based DIMACS literals."),
     "ClauseDb.clause": ("($self, i)", "Literals of clause `i`."),
     "ClauseDb.clauses": ("($self)", "Every clause, as a list of lists -- the round-trip out of the arena."),
+    "ClauseDb.satisfied_by": ("($self, model)", "Whether every clause has a literal of `model`..."),
     "ClauseDb.read_dimacs": ("($self, path)", "Read a DIMACS CNF file (plain text; str, bytes or os.PathLike path)..."),
     "ClauseDb.parse_dimacs": ('($self, data, name="<data>")', "The same as read_dimacs, for DIMACS CNF content..."),
     "Solver": (SOLVER_SIG, "The native CDCL search core (Sprint 2).\n\nDeliberately mirrors `norvane.solver.Solver` "

@@ -2,10 +2,12 @@
 // database living in native memory.  Clauses come in one at a time (internal
 // or DIMACS literals) or from a DIMACS file or buffer through the one DIMACS
 // reader (src/core/dimacs.hpp), read with the lock released and Ctrl-C
-// polled; they go out as lists.  Other entries (Solver.add_clauses,
-// check_proof, the Preprocessor) read a ClauseDb in place through
-// ClauseDbView (module.hpp) under a shared borrow.
+// polled; they go out as lists, or are checked against a model in place.
+// Other entries (Solver.add_clauses, check_proof, the Preprocessor) read a
+// ClauseDb in place through ClauseDbView (module.hpp) under a shared borrow.
+#include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "../core/arena.hpp"
 #include "../core/dimacs.hpp"
@@ -27,6 +29,7 @@ constexpr FunctionDescription kAddDimacs("add_dimacs", "ClauseDb", {"lits"}, 1);
 constexpr FunctionDescription kClause("clause", "ClauseDb", {"i"}, 1);
 constexpr FunctionDescription kReadDimacs("read_dimacs", "ClauseDb", {"path"}, 1);
 constexpr FunctionDescription kParseDimacs("parse_dimacs", "ClauseDb", {"data", "name"}, 1);
+constexpr FunctionDescription kSatisfiedBy("satisfied_by", "ClauseDb", {"model"}, 1);
 
 PyObject* db_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return guarded([&] {
@@ -188,6 +191,35 @@ PyObject* db_clauses(PyObject* self, PyObject*) {
     });
 }
 
+// Whether every clause has a literal of the model: a table of the model's
+// literals, then one pass over the arena.
+PyObject* db_satisfied_by(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+    return guarded([&] {
+        Args a(kSatisfiedBy);
+        bind_fast(a, args, nargs, kw);
+        Shared lock(access(self));
+        std::vector<int32_t> ds = a.get(0, conv::seq_i32);
+        const ClauseArena& db = arena(self);
+        std::vector<uint8_t> is_true(2 * static_cast<size_t>(db.num_vars()), 0);
+        for (int32_t d : ds) {
+            if (d == 0) raise(PyExc_ValueError, "0 is not a DIMACS literal (it terminates a clause)");
+            nv::Lit l = nv::from_dimacs(d);
+            if (l < is_true.size()) is_true[l] = 1;  // a variable beyond the formula's satisfies nothing
+        }
+        for (size_t i = 0; i < db.num_clauses(); ++i) {
+            bool satisfied = false;
+            for (nv::Lit l : db.clause(i)) {
+                if (l < is_true.size() && is_true[l]) {
+                    satisfied = true;
+                    break;
+                }
+            }
+            if (!satisfied) return out::boolean(false);
+        }
+        return out::boolean(true);
+    });
+}
+
 template <class F>
 PyObject* getter(PyObject* self, F&& f) {
     return guarded([&] {
@@ -239,6 +271,9 @@ PyMethodDef methods[] = {
      "clause($self, i)\n--\n\nLiterals of clause `i`."},
     {"clauses", NV_METH(db_clauses), METH_NOARGS,
      "clauses($self)\n--\n\nEvery clause, as a list of lists -- the round-trip out of the arena."},
+    {"satisfied_by", NV_METH(db_satisfied_by), METH_FASTCALL | METH_KEYWORDS,
+     "satisfied_by($self, model)\n--\n\nWhether every clause has a literal of `model` (signed 1-based DIMACS\n"
+     "literals, as Solver.model gives them).  0 raises ValueError."},
     {"read_dimacs", NV_METH(db_read_dimacs), METH_FASTCALL | METH_KEYWORDS,
      "read_dimacs($self, path)\n--\n\nRead a DIMACS CNF file (plain text; str, bytes or os.PathLike path) and add\n"
      "its clauses, as add_dimacs would add each.  Returns the number of clauses\nread (the header's count).  "

@@ -46,6 +46,9 @@ class ClauseDb:
         """Literals of clause `i`."""
     def clauses(self) -> list[list[int]]:
         """Every clause, as a list of lists -- the round-trip out of the arena."""
+    def satisfied_by(self, model: Sequence[int]) -> bool:
+        """Whether every clause has a literal of `model` (signed 1-based DIMACS literals, as
+        Solver.model gives them).  0 raises ValueError."""
     def read_dimacs(self, path: _Path) -> int:
         """Read a DIMACS CNF file (plain text) and add its clauses, as add_dimacs would add each.
         Returns the number of clauses read; num_vars rises to the header's variable count.
