@@ -253,9 +253,10 @@ class Progress:
     """Progress on standard error: one line kept up to date on a terminal (the elapsed time
     ticks between updates), plain lines at most once a second otherwise."""
 
-    def __init__(self, enabled: bool, text: str = "", stream: TextIO = sys.stderr) -> None:
-        self.stream, self.enabled = stream, enabled
-        self.live = enabled and stream.isatty()
+    def __init__(self, enabled: bool, text: str = "", stream: TextIO | None = None) -> None:
+        # standard error as it is now, not as it was when this module was imported
+        self.stream, self.enabled = stream or sys.stderr, enabled
+        self.live = enabled and self.stream.isatty()
         self.start = time.monotonic()
         self.last_plain = self.start
         self.text = text
@@ -578,11 +579,11 @@ def _solve(args: argparse.Namespace, run: Run, path: str, opts: dict[str, Any], 
             with _fits(name, work):
                 # after preprocessing here, worker 0 races on the input and the others on the
                 # reduced clauses, as the preprocessor gives them (see pipeline.search)
-                reduced = pre.reduced() if pre is not None and not args.reconstruct else None
-                both = reduced is not None and pipeline.on_input(len(work), len(reduced))
-                res, formula = race(work.nvars, work.db if reduced is None or both else reduced, configs,
+                clauses = pre.reduced() if pre is not None and not args.reconstruct else None
+                both = clauses is not None and pipeline.on_input(len(work), len(clauses))
+                res, formula = race(work.nvars, work.db if clauses is None or both else clauses, configs,
                                     time_limit=deadline.left(), conflict_limit=args.conflicts, proof=search_proof,
-                                    proof_format=args.proof_format, alt=reduced if both else None,
+                                    proof_format=args.proof_format, alt=clauses if both else None,
                                     alt_threads=args.jobs - 1)
                 run.on_input = both and formula == 0
         finally:

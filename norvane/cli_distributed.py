@@ -29,7 +29,7 @@ class Bar(Progress):
     terminal (ticking between results), a plain line every ten seconds otherwise.  Lines printed
     through `add` go above it."""
 
-    def __init__(self, total: int, enabled: bool, stream: TextIO = sys.stderr) -> None:
+    def __init__(self, total: int, enabled: bool, stream: TextIO | None = None) -> None:
         self.total = total
         self.counts: Counter[str] = Counter()
         super().__init__(enabled, "", stream)

@@ -48,6 +48,7 @@ from . import _native
 from .cnf import CNF, PathLike, decompress
 from .cubes import Split, longest_encoding, own_deletions_only
 from .options import complete
+from .pipeline import satisfies
 from .proof import CheckResult, check_proof
 from .solver import STATS, Solver
 
@@ -363,10 +364,6 @@ def _where() -> str | None:
         return None
 
 
-def _satisfies(cnf: CNF, model: Sequence[int]) -> bool:
-    return cnf.db.satisfied_by(model)
-
-
 def _solve_task(index: int, name: str, src: _Source, formula: CNF | None, options: dict[str, Any],
                 time_limit: float | None, proof_path: str | None, proof_format: str, check: bool) -> BatchResult | str:
     """One formula of a batch, on a worker."""
@@ -403,7 +400,7 @@ def _solve_task(index: int, name: str, src: _Source, formula: CNF | None, option
             model, stats = s.model, s.stats
         times["solve"] = time.monotonic() - t1
         verdict = written = None
-        if answer is True and (model is None or not _satisfies(cnf, model)):
+        if answer is True and (model is None or not satisfies(cnf, model)):
             return failed("the model does not satisfy the formula")
         if answer is False and tmp is not None:
             if check:
@@ -810,7 +807,7 @@ class _CubeRun:
             n, secs = self.spread.get(res.worker, (0, 0.0))
             self.spread[res.worker] = (n + 1, secs + res.seconds)
         if res.sat is True:
-            if res.model is None or not _satisfies(self.cnf, res.model):
+            if res.model is None or not satisfies(self.cnf, res.model):
                 return self.result(None, error=f"cube {res.cube}: the model does not satisfy the formula")
             return self.result(True, res.model)
         if res.sat is None:  # time is up, or the cube was stopped

@@ -27,7 +27,6 @@ import time
 from collections.abc import Callable, Iterable, Mapping, Sequence
 from typing import Any, NamedTuple
 
-import norvane_native as _nn
 
 from .cnf import CNF, PathLike
 from .options import DEFAULTS, check_names
@@ -185,17 +184,13 @@ class SolveResult(NamedTuple):
 
 def satisfies(cnf: CNF, model: Sequence[int]) -> bool:
     """Whether `model` (signed literals; a variable it leaves out is false) satisfies every
-    clause of `cnf`.  A fresh native solver takes the model as unit clauses, then reads the
-    clauses where they lie: each one is dropped as satisfied or, when every literal is false,
-    leaves the solver refuted.  No watches are built and no Python object is made per clause."""
+    clause of `cnf`, checked natively where the clauses lie (no Python object per clause)."""
     n = cnf.nvars
     value = bytearray(n + 1)
     for lit in model:
         if 0 < lit <= n:
             value[lit] = 1
-    checker = _nn.Solver(n)
-    checker.add_clauses([[2 * v - 2 if value[v] else 2 * v - 1] for v in range(1, n + 1)])
-    return checker.add_clauses(cnf.db) == 0 and checker.ok
+    return cnf.db.satisfied_by([v if value[v] else -v for v in range(1, n + 1)])
 
 
 def solve(formula: CNF | PathLike | Iterable[Sequence[int]], *, time_limit: float | None = None,
