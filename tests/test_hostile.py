@@ -9,13 +9,13 @@ import os
 import subprocess
 import sys
 import threading
-import time
 
 import numpy as np
 import pytest
 
 import norvane_native as nn
-from conftest import SANITIZED, SOLVER_KINDS, SOLVER_PARAMS, STATS, Boom, Index, random_3sat, solver, stats, to_steps
+from conftest import (SANITIZED, SOLVER_KINDS, SOLVER_PARAMS, STATS, Boom, Index, raises, random_3sat, solver,
+                      stats, to_steps)
 
 CONFIG = dict(SOLVER_PARAMS[1:])
 FORMULA = [[0, 2, 5], [1, 3], [4, 7, 9], [6, 8], [1, 6, 11], [10, 12], [3, 13, 14], [0, 15]]
@@ -184,7 +184,7 @@ def make_pre():
 
 def snap_pre(p):
     return (p.nvars, p.unsat, p.units, p.subsumed, p.strengthened, p.eliminated_vars, p.resolvents, p.pure,
-            p.reduced(), p.proof_steps(), repr(p))
+            p.reactivated, p.reduced(), p.proof_steps(), repr(p))
 
 
 def use_pre(p):
@@ -221,8 +221,7 @@ ENTRIES = [
      {"clauses": "clauses"}, {"clauses": [[[0, 2], [4294967294]], [[40], [2, 4294967295]]]}),
     ("Solver.solve", "solver", lambda o, **k: o.solve(**k), {"max_conflicts": 5},
      {"max_conflicts": "u64", "seconds": "f64", "assumptions": "seq_u32", "release_gil": "bool"},
-     {"seconds": [-1.0, math.nan, math.inf, -math.inf, 2.0**64, 2.0**63],
-      "assumptions": [[4294967294], [40, 4294967294], [2**31 + 6, 4294967295]]}),
+     {"assumptions": [[4294967294], [40, 4294967294], [2**31 + 6, 4294967295]]}),  # bad seconds: test_solver.py
     ("Solver.propagate", "solver", lambda o, **k: o.propagate(**k), {"assumptions": [0]}, {"assumptions": "seq_u32"},
      {}),
     ("Preprocessor", None, lambda o, **k: nn.Preprocessor(**k), {},
@@ -403,7 +402,9 @@ if CAPPED:
     # after the workers already started have ended
     attempt("solve_portfolio 3000 workers", lambda: nn.solve_portfolio(2, [[0, 2]], [C] * 3000))
 s.add_clause([0]); p.add_clause([0])
-print(json.dumps(["usable", s.solve(), s.model[:3], p.run(), p.reduced()]))
+# a clause settled before its huge literal is reached needs no room for it
+settled = [s.add_clause([0, 4294967295]), s.add_clause([4, 5, 4294967295]), s.nvars]
+print(json.dumps(["usable", settled, s.solve(), s.model[:3], p.run(), p.reduced()]))
 '''
 
 
@@ -420,7 +421,7 @@ def test_billions_of_variables_raise_memory_error_quickly(big, cap):
     assert out.returncode == 0, (out.returncode, out.stderr[-2000:])
     *attempted, usable = [json.loads(line) for line in out.stdout.splitlines()]
     # x0 and (not x0 or x2): both objects still answer, with their clauses intact
-    assert usable[:2] == ["usable", True] and usable[2][0] and usable[2][2] and usable[3] is True, usable
+    assert usable[:3] == ["usable", [True, True, 3], True] and usable[3][::2] == [1, 1] and usable[4], usable
     if cap:
         *attempted, (_, spawn, _, _) = attempted
         assert spawn.startswith("PanicException: failed to spawn thread"), spawn
@@ -429,14 +430,6 @@ def test_billions_of_variables_raise_memory_error_quickly(big, cap):
 
 
 GLUCOSE = dict(CONFIG, restart="glucose", ccmin="basic", first_reduce=50, reduce_inc=10, walk_min_conflicts=0)
-
-
-def refused(call, kind):
-    try:
-        call()
-    except kind:
-        return
-    raise AssertionError(f"{call} did not raise {kind}")
 
 
 UNSAT = [[0, 2], [0, 3], [1, 2], [1, 3]]
@@ -517,14 +510,14 @@ def test_reference_counts_return_to_where_they_were():
             for call in (lambda: s.add_clause(bad), lambda: p.add_clause(bad), lambda: db.add_clause(bad),
                          lambda: nn.check_proof(3, bad_clauses, steps), lambda: nn.check_proof(3, clause_list, bad_steps),
                          lambda: nn.solve_portfolio(3, bad_clauses, [config]), lambda: nn.mk_lit(bad_item)):
-                refused(call, Boom)
+                raises(Boom, call)
             nn.check_proof(3, clause_list, steps)
             nn.solve_portfolio(3, clause_list, [config])
-            refused(lambda: nn.solve_portfolio(3, clause_list, [config, bad_config]), TypeError)
+            raises(TypeError, lambda: nn.solve_portfolio(3, clause_list, [config, bad_config]))
             p.reconstruct(model)
             nn.Solver(3, var_decay=decay), nn.is_neg(lits[0]), nn.mk_lit(lits[0], True), s.solve(max_conflicts=0)
-            refused(lambda: nn.Solver(3, var_decay=decay, restart=None), TypeError)
-            refused(lambda: s.solve(seconds=float("nan")), ValueError)
+            raises(TypeError, lambda: nn.Solver(3, var_decay=decay, restart=None))
+            raises(ValueError, lambda: s.solve(seconds=float("nan")))
         gc.collect()
         after = [sys.getrefcount(o) for o in watched]
         singles = [sys.getrefcount(o) - b for o, b in zip(singletons, singles)]
@@ -592,12 +585,3 @@ def test_threads_with_their_own_objects_match_the_runs_alone():
     for key, want in alone.items():
         assert together[key] == [want, want], key
 
-
-def test_long_clause_and_step_lists_convert_in_linear_time():
-    # one flat vector: growing it clause by clause must not copy it each time (minutes for 200,000 steps)
-    n = 200_000
-    clauses = [[(6 * i) % 4000, (6 * i + 3) % 4000, (6 * i + 4) % 4000] for i in range(n)]
-    t0 = time.perf_counter()
-    assert nn.check_proof(2000, clauses[:10], [(True, c) for c in clauses], apply_deletions=False)[2] == n
-    assert nn.solve_portfolio(2000, clauses, []) is None
-    assert time.perf_counter() - t0 < 10.0
