@@ -1,8 +1,8 @@
 """Incremental solving: solve under assumptions, failed-assumption cores, their proof steps, propagate.
 
 Answers, models and cores are checked against brute force on small random formulas and by solving
-again on benchmark instances; proofs of several calls are concatenated into refutations; propagate is
-compared with a plain propagation written here and must leave no trace in later searches."""
+again on benchmark instances, with the proofs of all the calls; propagate is compared with a plain
+propagation written here and must leave no trace in later searches."""
 import random
 import subprocess
 import sys
@@ -63,7 +63,8 @@ def check_answer(s, clauses, nvars, assumptions, r):
 @pytest.mark.parametrize("seed", range(160))
 def test_assumptions_against_brute_force(seed):
     """Several calls with random assumption sets, then a plain solve; every lemma of the concatenated
-    proof (cores included) verifies against the formula alone."""
+    proof verifies against the formula alone.  Each core's lemma is the clause of its negation, so the
+    proofs of the cubes of a split, put together, refute the formula (end to end: test_cubes.py)."""
     r = random.Random(seed)
     nvars = r.randint(2, 9)
     clauses = random_cnf(r, nvars, r.randint(nvars, 5 * nvars))
@@ -75,8 +76,6 @@ def test_assumptions_against_brute_force(seed):
     assert not s.ok or satisfies(clauses, s.model)
     verdict = nn.check_proof(s.nvars, clauses, to_steps(s.proof_steps()), check_rat=False)
     assert verdict[8] == -1 and verdict[0] is not s.ok, verdict
-    if not s.ok:  # the proofs of splits into cubes, put together, refute it too
-        check_splits(nvars, clauses, r, **OPTIONS[seed % len(OPTIONS)])
 
 
 @pytest.mark.parametrize("clauses,assumptions,answer,core", [
@@ -135,46 +134,12 @@ def test_bench_cores_solve_again(file):
         core = s.core()
         assert ans is False and s.ok and core == [a for a in first_occurrences(assumptions) if a in set(core)]
         assert solver(nvars, clauses + [[a] for a in core], proof=False).solve() is False
+        assert s.proof_steps()[-1] == ("a", [nn.to_dimacs(a ^ 1) for a in core])
         assert s.solve(assumptions=core[::-1]) is False and set(s.core()) <= set(core)
         cores += 1
     assert cores >= 3
     assert s.solve() is True and satisfies(clauses, s.model) and s.max_trail == s.nvars
     assert nn.check_proof(nvars, clauses, to_steps(s.proof_steps()), check_rat=False)[8] == -1
-
-
-# ---------------------------------------------------------------- proofs of several calls
-
-
-def refutation(nvars, clauses, cubes, **opts):
-    """check_proof's verdict on the proofs of solves under each cube in turn (a tuple instead: the
-    clause of its negation, written between the calls as a cube-and-conquer driver does for an inner
-    node), followed by the empty clause."""
-    s, steps = solver(nvars, clauses, **opts), []
-    for cube in cubes:
-        if isinstance(cube, tuple):
-            steps.append((False, [a ^ 1 for a in cube]))
-            continue
-        start = len(s.proof_steps())
-        assert s.solve(assumptions=cube) is False and set(s.core()) <= set(cube)
-        steps += to_steps(s.proof_steps()[start:])
-    return nn.check_proof(nvars, clauses, steps + [(False, [])], check_rat=False)
-
-
-def check_splits(nvars, clauses, r, **opts):
-    """Assumption sets whose negated cores resolve to the empty clause: x then -x; a tree over x and y
-    with three leaves; the full split into four cubes, with the inner node's clause [-x] after two."""
-    x, y = (2 * v + r.randrange(2) for v in r.sample(range(nvars), 2))
-    for cubes in ([[x], [x ^ 1]], [[x, y], [x, y ^ 1], [x ^ 1]],
-                  [[x, y], [x, y ^ 1], (x,), [x ^ 1, y], [x ^ 1, y ^ 1]]):
-        verdict = refutation(nvars, clauses, cubes, **opts)
-        assert verdict[0] and verdict[9], (cubes, verdict)
-
-
-@pytest.mark.parametrize("file", ["uuf50-01.cnf.xz", "hole6.cnf.xz", "dubois20.cnf.xz", "jnh2.cnf.xz",
-                                  "ssa0432-003.cnf.xz"])
-def test_concatenated_proofs_refute_bench_instances(file):
-    nvars, clauses = bench(file)
-    check_splits(nvars, clauses, random.Random(file))
 
 
 # ---------------------------------------------------------------- propagate

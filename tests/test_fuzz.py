@@ -5,8 +5,8 @@ values of all twenty options (fed in batches between budgeted solves, and rerun:
 repeat), through Preprocessor -> Solver -> reconstruct in batches with freezes, and through
 solve_portfolio.  Answers agree with each other and with brute force, models satisfy, proofs check.
 
-Also here, on the same generator: Solver.add_clauses against add_clause, ClauseDb against a model of
-what it keeps, and the literal functions against their arithmetic."""
+Also here, on the same generator: add_clauses against add_clause (Solver and Preprocessor), ClauseDb
+against a model of what it keeps; and the literal functions."""
 import random
 import sys
 from pathlib import Path
@@ -30,27 +30,33 @@ def test_fuzz_cases_find_no_fault(roads, block):
 
 
 def observed(s):
+    if isinstance(s, nn.Preprocessor):
+        return s.nvars, s.unsat, s.units, s.eliminated_vars, s.reactivated, s.reduced(), s.proof_steps()
     return stats(s), s.nvars, s.ok, s.model, s.proof_steps(), s.check_watch_invariant()
 
 
 @pytest.mark.parametrize("seed", range(100))
 def test_add_clauses_is_add_clause_on_each(seed):
-    """Batches (lists, or ClauseDbs) between budgeted solves: the same counters, model and proof."""
+    """Batches (lists, or ClauseDbs) between budgeted solves, or between preprocessor runs each followed by
+    a freeze (an eliminated variable comes back): the same counters, model, reduced formula and proof."""
     rng = random.Random(seed)
     nvars, clauses = fuzz.random_formula(rng, 30)
     opts, batches, budget, from_db = fuzz.random_options(rng, True), rng.randint(1, 3), rng.choice([None, 0, 3]), seed % 2
     if from_db:  # what a ClauseDb keeps: no duplicate literals, no tautologies
         clauses = clause_db(clauses).clauses()
-    one, bulk = solver(nvars, [], **opts), solver(nvars, [], **opts)
+    pre = seed % 4 >= 2
+    one, bulk = [nn.Preprocessor(nvars, with_proof=True) if pre else solver(nvars, [], **opts) for _ in range(2)]
     cut = [len(clauses) * k // batches for k in range(batches + 1)]
     for k in range(batches):
         part = clauses[cut[k]: cut[k + 1]]
         for c in part:
             one.add_clause(c)
-        assert 0 <= bulk.add_clauses(clause_db(part) if from_db else part) <= len(part)
+        kept = bulk.add_clauses(clause_db(part) if from_db else part)
+        assert kept == sum(not any(l ^ 1 in c for l in c) for c in part) if pre else 0 <= kept <= len(part)
         assert observed(bulk) == observed(one)
-        assert bulk.solve(max_conflicts=budget) == one.solve(max_conflicts=budget)
-        assert observed(bulk) == observed(one)
+        v = rng.randrange(nvars + 1)
+        step = (lambda p: (p.run(), p.freeze(v))) if pre else (lambda p: p.solve(max_conflicts=budget))
+        assert step(bulk) == step(one) and observed(bulk) == observed(one)
 
 
 @pytest.mark.parametrize("clauses,kept", [
