@@ -117,8 +117,8 @@ def test_restarts_keep_the_assumption_levels():
     assert s.restarts > 100 and s.propagations < 2000 * s.restarts / 10
 
 
-@pytest.mark.parametrize("file", ["uf50-01.cnf.xz", "flat30-1.cnf.xz", "jnh1.cnf.xz", "ii8a1.cnf.xz", "par8-1-c.cnf.xz",
-                                  "ssa7552-038.cnf.xz", "bw_large.a.cnf.xz"])
+@pytest.mark.parametrize("file", ["uf50-01.cnf.xz", "flat30-1.cnf.xz", "jnh1.cnf.xz", "ii8a1.cnf.xz",
+                                  "par8-1-c.cnf.xz", "ssa7552-038.cnf.xz", "bw_large.a.cnf.xz"])
 def test_bench_cores_solve_again(file):
     """Random assumption sets of growing size: a core is unsatisfiable with the formula on a fresh
     solver and again as the assumptions of the same solver; a model respects every assumption; then

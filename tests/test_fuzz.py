@@ -45,7 +45,7 @@ def test_add_clauses_is_add_clause_on_each(seed):
     if from_db:  # what a ClauseDb keeps: no duplicate literals, no tautologies
         clauses = clause_db(clauses).clauses()
     pre = seed % 4 >= 2
-    one, bulk = [nn.Preprocessor(nvars, with_proof=True) if pre else solver(nvars, [], **opts) for _ in range(2)]
+    one, bulk = (nn.Preprocessor(nvars, with_proof=True) if pre else solver(nvars, [], **opts) for _ in "ab")
     cut = [len(clauses) * k // batches for k in range(batches + 1)]
     for k in range(batches):
         part = clauses[cut[k]: cut[k + 1]]
@@ -97,8 +97,9 @@ def test_clausedb_against_a_model(seed):
     assert [db.add_clause(c) for c in clauses] == arena_model(nvars, clauses)[1]
     kept, _, num_vars = arena_model(nvars, clauses)
     assert db.clauses() == kept == [db.clause(i) for i in range(len(db))] and len(db) == db.num_clauses == len(kept)
-    assert (db.num_vars, db.num_lits) == (num_vars, sum(map(len, kept))) and db.memory_bytes >= 4 * db.num_lits
-    assert repr(db) == f"<ClauseDb vars={num_vars} clauses={len(kept)} lits={db.num_lits} bytes={db.memory_bytes}>"
+    assert (db.num_vars, db.num_lits) == (num_vars, sum(map(len, kept))) and db.memory_bytes >= 4 * len(kept)
+    mem = db.memory_bytes
+    assert repr(db) == f"<ClauseDb vars={num_vars} clauses={len(kept)} lits={db.num_lits} bytes={mem}>"
 
 
 def test_clausedb_refusals_change_nothing():
@@ -117,8 +118,8 @@ def test_clausedb_refusals_change_nothing():
 
 def test_literal_functions():
     # (literal, DIMACS): the two largest literals have no DIMACS form of their own and saturate
-    for l, d in [(0, 1), (1, -1), (6, 4), (7, -4), (2**32 - 4, 2**31 - 1), (2**32 - 3, 1 - 2**31), (2**32 - 2, -2**31),
-                 (2**32 - 1, -2**31)]:
+    for l, d in [(0, 1), (1, -1), (6, 4), (7, -4), (2**32 - 4, 2**31 - 1), (2**32 - 3, 1 - 2**31),
+                 (2**32 - 2, -2**31), (2**32 - 1, -2**31)]:
         assert (nn.neg(l), nn.var_of(l), nn.is_neg(l), nn.mk_lit(l >> 1, l & 1 == 1), nn.to_dimacs(l)) == \
             (l ^ 1, l >> 1, l & 1 == 1, l, d)
         assert l >= 2**32 - 2 or nn.from_dimacs(d) == l

@@ -221,7 +221,7 @@ ENTRIES = [
      {"clauses": "clauses"}, {"clauses": [[[0, 2], [4294967294]], [[40], [2, 4294967295]]]}),
     ("Solver.solve", "solver", lambda o, **k: o.solve(**k), {"max_conflicts": 5},
      {"max_conflicts": "u64", "seconds": "f64", "assumptions": "seq_u32", "release_gil": "bool"},
-     {"assumptions": [[4294967294], [40, 4294967294], [2**31 + 6, 4294967295]]}),  # bad seconds: test_solver.py
+     {"assumptions": [[4294967294], [40, 4294967294], [2**31 + 6, 4294967295]]}),  # seconds: test_solver.py
     ("Solver.propagate", "solver", lambda o, **k: o.propagate(**k), {"assumptions": [0]}, {"assumptions": "seq_u32"},
      {}),
     ("Preprocessor", None, lambda o, **k: nn.Preprocessor(**k), {},

@@ -8,8 +8,8 @@ import math
 import pytest
 
 import norvane_native as nn
-from conftest import (MSG_OK, RANGE, SOLVER_KINDS, SOLVER_PARAMS, Index, pigeonhole, raises, random_3sat, solver, stats,
-                      to_steps)
+from conftest import (MSG_OK, RANGE, SOLVER_KINDS, SOLVER_PARAMS, Index, pigeonhole, raises, random_3sat,
+                      solver, stats, to_steps)
 
 BAD_VALUES = {  # (value, exception, message or None) by kind of parameter
     "u32": [(-1, OverflowError, RANGE), (2**32, OverflowError, RANGE), (1.0, TypeError, None), ("1", TypeError, None)],
@@ -110,17 +110,17 @@ def test_bad_seconds_are_value_errors_and_leave_solver_unchanged(seconds, messag
     before = (stats(s), s.proof_steps(), s.model)
     raises(ValueError, lambda: s.solve(seconds=seconds, release_gil=True), message, "")
     assert (stats(s), s.proof_steps(), s.model) == before
-    assert s.solve() is False and nn.check_proof(nvars, clauses, to_steps(s.proof_steps()))[:2] == (True, MSG_OK)
+    assert s.solve() is False
+    assert nn.check_proof(nvars, clauses, to_steps(s.proof_steps()))[:2] == (True, MSG_OK)
     s = nn.Solver(2)  # on a fresh solver the failed call does not count as a solve
     raises(ValueError, lambda: s.solve(seconds=seconds))
     assert s.enable_proof() is None
 
 
 @pytest.mark.parametrize("kwargs,exc,message,note", [
-    *[(kw, e, None, p) for kw, e, p in [
-        (dict(max_conflicts=-1), OverflowError, "max_conflicts"), (dict(seconds="1"), TypeError, "seconds"),
-        (dict(max_conflicts=1.0), TypeError, "max_conflicts"), (dict(seconds=10**400), OverflowError, "seconds"),
-        (dict(max_conflicts=-1, seconds="x"), OverflowError, "max_conflicts")]],
+    *[(dict(max_conflicts=v), e, None, "max_conflicts") for v, e in [(-1, OverflowError), (1.0, TypeError)]],
+    *[(dict(seconds=v), e, None, "seconds") for v, e in [("1", TypeError), (10**400, OverflowError)]],
+    (dict(max_conflicts=-1, seconds="x"), OverflowError, None, "max_conflicts"),
     *[(dict(assumptions=v), e, m, "assumptions") for v, e, m in [
         ("12", TypeError, "Can't extract `str` to `Vec`"), ([0, -1], OverflowError, RANGE),
         ([2**32], OverflowError, RANGE), (5, TypeError, "'int' object is not an instance of 'Sequence'")]],
