@@ -102,7 +102,7 @@ def test_clausedb_against_a_model(seed):
     assert repr(db) == f"<ClauseDb vars={num_vars} clauses={len(kept)} lits={db.num_lits} bytes={mem}>"
 
 
-def test_clausedb_refusals_change_nothing():
+def test_clausedb_refusal_messages():
     db = nn.ClauseDb()
     db.add_clause([0])
     for call, exc, message in [
@@ -111,8 +111,7 @@ def test_clausedb_refusals_change_nothing():
         (lambda: db.add_dimacs([2**31]), OverflowError, RANGE),
         (lambda: db.clause(5), ValueError, "clause index 5 out of range (1 clauses)"),
     ]:
-        raises(exc, call, message)
-    assert db.clauses() == [[0]] and db.num_vars == 1
+        raises(exc, call, message)  # and nothing changed: test_hostile.py
     assert db.add_dimacs([-2147483648, 1, -2]) and db.clause(1) == [4294967295, 0, 3] and db.num_vars == 2**31
 
 

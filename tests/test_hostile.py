@@ -14,8 +14,8 @@ import numpy as np
 import pytest
 
 import norvane_native as nn
-from conftest import (SANITIZED, SOLVER_KINDS, SOLVER_PARAMS, STATS, Boom, Index, raises, random_3sat, solver,
-                      stats, to_steps)
+from conftest import (SANITIZED, SOLVER_KINDS, SOLVER_PARAMS, STATS, Boom, Index, clause_db, pigeonhole, raises,
+                      random_3sat, solver, stats, to_steps)
 
 CONFIG = dict(SOLVER_PARAMS[1:])
 FORMULA = [[0, 2, 5], [1, 3], [4, 7, 9], [6, 8], [1, 6, 11], [10, 12], [3, 13, 14], [0, 15]]
@@ -138,9 +138,7 @@ KINDS = {
 
 
 def make_db():
-    db = nn.ClauseDb(3)
-    for c in FORMULA:
-        db.add_clause(c)
+    db = clause_db(FORMULA, 3)
     db.add_dimacs([1, -5, 9])
     return db
 
@@ -167,17 +165,13 @@ def snap_solver(s):
 
 def use_solver(s):
     # php(3) over variables 20..31: unsatisfiable, so the search does real work and leaves a proof
-    out = [s.add_clause([2 * (20 + p * 3 + h) for h in range(3)]) for p in range(4)]
-    out += [s.add_clause([2 * (20 + p * 3 + h) + 1, 2 * (20 + q * 3 + h) + 1])
-            for h in range(3) for p in range(4) for q in range(p + 1, 4)]
-    return out + [s.solve()], snap_solver(s)
+    return [s.add_clause([l + 40 for l in c]) for c in pigeonhole(3)[1]] + [s.solve()], snap_solver(s)
 
 
 def make_pre():
     p = nn.Preprocessor(NVARS, with_proof=True)
     p.freeze(1)
-    for c in FORMULA:
-        p.add_clause(c)
+    p.add_clauses(FORMULA)
     p.run()
     return p
 
@@ -188,8 +182,7 @@ def snap_pre(p):
 
 
 def use_pre(p):
-    p.add_clause([2, 5])
-    p.add_clause([21, 3])
+    p.add_clauses([[2, 5], [21, 3]])
     p.freeze(12)
     ok = p.run(2)
     s = solver(p.nvars, p.reduced(), proof=False)
@@ -550,15 +543,9 @@ def check_work(seed):
     return nn.check_proof(170, f, steps), nn.check_proof(170, f, steps[: len(steps) // 2], check_rat=False)
 
 
-def portfolio_work(seed):  # two equal workers run the same search: whoever wins, the rest is the same
-    f = random_3sat(seed, 160, 4.3)
-    return nn.solve_portfolio(160, f, [GLUCOSE], want_proof=True), \
-        nn.solve_portfolio(160, f, [CONFIG] * 2, want_proof=True)[1:]
-
-
 def test_threads_with_their_own_objects_match_the_runs_alone():
-    # the entries that release the interpreter lock
-    jobs = [(fn, seed) for seed in (1, 2) for fn in [solver_work, preprocessor_work, check_work, portfolio_work]]
+    # the entries that release the interpreter lock (portfolio workers, threads themselves: test_portfolio.py)
+    jobs = [(fn, seed) for seed in (1, 2) for fn in [solver_work, preprocessor_work, check_work]]
     alone = {(fn.__name__, seed): fn(seed) for fn, seed in jobs}
     together, errors = {}, []
     barrier = threading.Barrier(len(jobs))
