@@ -50,8 +50,6 @@ CASES = {
                                result(False, MSG_NOT_RAT, 4, 1, 1, 1, 0, 1, 4)),
     "deletions-ignored": (2, SQUARE, [(A, [2, 4]), (D, [0, 2]), (A, [6]), (A, [2]), (A, [])],
                           dict(apply_deletions=False), result(True, MSG_OK, 5, 3, 1)),
-    "deletion-then-not-rup": (2, SQUARE, [(D, [2, 0]), (A, [4]), (A, [])], dict(check_rat=False),
-                              result(False, MSG_NOT_RUP, 2, deleted=1, failed=2)),
     "needed-clause-deleted-first": (2, SQUARE, [(D, [0, 2]), (A, [2]), (A, [])], {},
                                     result(False, MSG_NOT_RAT, 2, 0, 0, 1, 0, 1, 2)),
     "rat-resolvent-not-rup": (2, [[1, 2]], [(A, [0])], {}, result(False, MSG_NOT_RAT, 1, rat_checks=1, failed=1)),
