@@ -239,17 +239,13 @@ def bench(file):
     return db.num_vars, db.clauses()
 
 
-# Conversion errors get a note naming the parameter where the interpreter has
-# BaseException.add_note (3.11 and newer); elsewhere the note is skipped.
-HAS_NOTES = hasattr(BaseException, "add_note")
-
-
 def notes(exc):
     return list(getattr(exc, "__notes__", []))
 
 
 def expect_notes(expected):
-    return list(expected) if HAS_NOTES else []
+    """Conversion errors get a note naming the parameter where there is BaseException.add_note (3.11+)."""
+    return list(expected) if hasattr(BaseException, "add_note") else []
 
 
 def raises(exc, call, message=None, note=None):

@@ -43,19 +43,13 @@ CASES = {
     "not-rup-without-rat": (2, SQUARE, [(A, [4]), (A, [2]), (A, [])], dict(check_rat=False),
                             result(False, MSG_NOT_RUP, 1, failed=1)),
     "empty-clause-not-rup": (1, [[0, 2]], [(A, [])], {}, result(False, MSG_NOT_RAT, 1, failed=1)),
-    "empty-clause-not-rup-no-rat": (1, [[0, 2]], [(A, [])], dict(check_rat=False),
-                                    result(False, MSG_NOT_RUP, 1, failed=1)),
     # inconsistent after two lemmas, but only the empty clause ends the proof
     "inconsistent-is-not-empty": (2, SQUARE, [(A, [2]), (A, [3])], {}, result(False, MSG_NO_EMPTY, 2, 2)),
     # deletion of [0, 2] is carried out, so [2] is neither RUP nor RAT at step 4
     "deleted-clause-is-gone": (2, SQUARE, [(A, [2, 4]), (D, [0, 2]), (A, [6]), (A, [2]), (A, [])], {},
                                result(False, MSG_NOT_RAT, 4, 1, 1, 1, 0, 1, 4)),
-    "deleted-clause-no-rat": (2, SQUARE, [(A, [2, 4]), (D, [2, 0]), (A, [6]), (A, [2]), (A, [])],
-                              dict(check_rat=False), result(False, MSG_NOT_RUP, 3, 1, 0, 1, 0, 0, 3)),
     "deletions-ignored": (2, SQUARE, [(A, [2, 4]), (D, [0, 2]), (A, [6]), (A, [2]), (A, [])],
                           dict(apply_deletions=False), result(True, MSG_OK, 5, 3, 1)),
-    "deletion-then-not-rup": (2, SQUARE, [(D, [2, 0]), (A, [4]), (A, [])], dict(check_rat=False),
-                              result(False, MSG_NOT_RUP, 2, deleted=1, failed=2)),
     "needed-clause-deleted-first": (2, SQUARE, [(D, [0, 2]), (A, [2]), (A, [])], {},
                                     result(False, MSG_NOT_RAT, 2, 0, 0, 1, 0, 1, 2)),
     "rat-resolvent-not-rup": (2, [[1, 2]], [(A, [0])], {}, result(False, MSG_NOT_RAT, 1, rat_checks=1, failed=1)),
@@ -64,8 +58,6 @@ CASES = {
                                                result(False, MSG_NO_EMPTY, 1, rat=1)),
     "rat-resolvent-rup": (3, [[1, 2], [2, 4], [2, 5]], [(A, [0])], {},
                           result(False, MSG_NO_EMPTY, 1, rat=1, rat_checks=1)),
-    "rat-disabled": (3, [[1, 2], [2, 4], [2, 5]], [(A, [0])], dict(check_rat=False),
-                     result(False, MSG_NOT_RUP, 1, failed=1)),
     # candidates in order: the failing one is counted, later ones are not reached
     "rat-stops-at-first-failing-candidate": (4, [[2], [1, 2], [1, 4], [1, 6]], [(A, [0])], {},
                                              result(False, MSG_NOT_RAT, 1, rat_checks=2, failed=1)),
@@ -98,7 +90,6 @@ CASES = {
     "big-literals": (0, BIG_SQUARE, [(A, [BIG + 2]), (A, [])], {}, result(True, MSG_OK, 2, 2)),
     "big-literal-lemma-and-deletion": (2, SQUARE, [(A, [BIG]), (D, [BIG, 3 * BIG + 1]), (A, [2]), (A, [])], {},
                                        result(True, MSG_OK, 4, 2, 1, 0, 1)),
-    "big-complementary-units": (1, [[2 * BIG], [2 * BIG + 1]], [], {}, REFUTED),
     # a step after the failing one is not examined, so its literal need not fit in memory
     "failure-before-huge-literal": (2, [[0, 2]], [(A, []), (A, [4294967295])], {},
                                     result(False, MSG_NOT_RAT, 1, failed=1)),
@@ -118,7 +109,6 @@ CASES = {
     "repeated-units-contradict": (2, [[2, 2], [3, 3]], [], {}, REFUTED),
     "repeated-unit-propagates": (2, [[0, 0], [1, 2], [1, 3]], [(A, [])], {}, REFUTED),
     "repeated-unit-lemma": (2, SQUARE, [(A, [2, 2]), (A, [])], {}, result(True, MSG_OK, 2, 2)),
-    "repeated-unit-lemma-three-times": (2, SQUARE, [(A, [2, 2, 2])], {}, result(False, MSG_NO_EMPTY, 1, 1)),
     "repeated-unit-is-rat-candidate": (1, [[1, 1]], [(A, [0])], {},
                                        result(False, MSG_NOT_RAT, 1, rat_checks=1, failed=1)),
     # [x1, x1, x0] propagates x1 once x0 is false, although its first two positions hold the same literal
@@ -127,7 +117,6 @@ CASES = {
     "repeated-first-literal-lemma": (3, [[2, 2, 0], [3, 4], [3, 5]], [(A, [0])], dict(check_rat=False),
                                      result(False, MSG_NO_EMPTY, 1, rup=1)),
 }
-
 
 
 @pytest.mark.parametrize("check", [nn.check_proof, ref_check_proof], ids=["native", "model"])

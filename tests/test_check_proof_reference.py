@@ -1,13 +1,11 @@
 """check_proof against the pure-Python checker model, tuple for tuple.
 
-Proofs come from the native Solver and from Preprocessor logs, and are then
-mutated: steps dropped, swapped or altered, deletions of input clauses and
-lemmas (in any literal order, with repeated literals, units, empty ones),
-random lemmas that only RAT can accept, literals beyond `nvars`.  Every
-verdict, message and counter must match.  Refutations produced by the Solver
-and the Preprocessor must also be accepted, and accepted refutations must
-belong to unsatisfiable formulas.  Worked cases run on both in test_check_proof.py.
-"""
+Proofs come from the native Solver and from Preprocessor logs, and are then mutated: steps dropped,
+swapped or altered, deletions of input clauses and lemmas (in any literal order, with repeated literals,
+units, empty ones), random lemmas that only RAT can accept, literals beyond `nvars`.  Every verdict,
+message and counter must match.  Refutations produced by the Solver and the Preprocessor must also be
+accepted, and accepted refutations must belong to unsatisfiable formulas.  Worked cases run on both in
+test_check_proof.py."""
 
 import random
 
@@ -107,8 +105,8 @@ def mutate(rng, nv, clauses, steps):
         elif kind == 8 and steps and steps[-1] == (False, []):
             steps.pop()
         elif kind == 9:
-            # a known clause split on a fresh variable: the second half is RAT with one candidate,
-            # whose resolvent contains the known clause
+            # a known clause split on a fresh variable: the second half is RAT with one candidate, whose
+            # resolvent contains the known clause
             c = some_clause()
             if len(c) >= 2:
                 x, cut = fresh(), rng.randrange(1, len(c))

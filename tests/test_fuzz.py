@@ -5,8 +5,8 @@ values of all twenty options (fed in batches between budgeted solves, and rerun:
 repeat), through Preprocessor -> Solver -> reconstruct in batches with freezes, and through
 solve_portfolio.  Answers agree with each other and with brute force, models satisfy, proofs check.
 
-Also here, on the same generator: Solver.add_clauses against add_clause, ClauseDb against a model of
-what it keeps, and the literal functions against their arithmetic."""
+Also here, on the same generator: add_clauses against add_clause (Solver and Preprocessor), ClauseDb
+against a model of what it keeps; and the literal functions."""
 import random
 import sys
 from pathlib import Path
@@ -30,27 +30,33 @@ def test_fuzz_cases_find_no_fault(roads, block):
 
 
 def observed(s):
+    if isinstance(s, nn.Preprocessor):
+        return s.nvars, s.unsat, s.units, s.eliminated_vars, s.reactivated, s.reduced(), s.proof_steps()
     return stats(s), s.nvars, s.ok, s.model, s.proof_steps(), s.check_watch_invariant()
 
 
 @pytest.mark.parametrize("seed", range(100))
 def test_add_clauses_is_add_clause_on_each(seed):
-    """Batches (lists, or ClauseDbs) between budgeted solves: the same counters, model and proof."""
+    """Batches (lists, or ClauseDbs) between budgeted solves, or between preprocessor runs each followed by
+    a freeze (an eliminated variable comes back): the same counters, model, reduced formula and proof."""
     rng = random.Random(seed)
     nvars, clauses = fuzz.random_formula(rng, 30)
     opts, batches, budget, from_db = fuzz.random_options(rng, True), rng.randint(1, 3), rng.choice([None, 0, 3]), seed % 2
     if from_db:  # what a ClauseDb keeps: no duplicate literals, no tautologies
         clauses = clause_db(clauses).clauses()
-    one, bulk = solver(nvars, [], **opts), solver(nvars, [], **opts)
+    pre = seed % 4 >= 2
+    one, bulk = (nn.Preprocessor(nvars, with_proof=True) if pre else solver(nvars, [], **opts) for _ in "ab")
     cut = [len(clauses) * k // batches for k in range(batches + 1)]
     for k in range(batches):
         part = clauses[cut[k]: cut[k + 1]]
         for c in part:
             one.add_clause(c)
-        assert 0 <= bulk.add_clauses(clause_db(part) if from_db else part) <= len(part)
+        kept = bulk.add_clauses(clause_db(part) if from_db else part)
+        assert kept == sum(not any(l ^ 1 in c for l in c) for c in part) if pre else 0 <= kept <= len(part)
         assert observed(bulk) == observed(one)
-        assert bulk.solve(max_conflicts=budget) == one.solve(max_conflicts=budget)
-        assert observed(bulk) == observed(one)
+        v = rng.randrange(nvars + 1)
+        step = (lambda p: (p.run(), p.freeze(v))) if pre else (lambda p: p.solve(max_conflicts=budget))
+        assert step(bulk) == step(one) and observed(bulk) == observed(one)
 
 
 @pytest.mark.parametrize("clauses,kept", [
@@ -60,19 +66,10 @@ def test_what_add_clauses_counts_as_kept(clauses, kept):
     assert nn.Solver(3).add_clauses(clauses) == kept
 
 
-def capacity(n):
-    """Each of ClauseDb's three flat vectors grows to max(4, 2 x capacity) when full."""
-    c = 0
-    while c < n:
-        c = max(4, 2 * c)
-    return c
-
-
 def arena_model(nvars, clauses):
     """What ClauseDb keeps: duplicates collapse to their first occurrence, a tautology is not stored
-    (but the variables of the literals before its complementary pair still count, and its literals
-    were written before they were taken back)."""
-    kept, flags, num_vars, lits, peak = [], [], nvars, 0, 0
+    (but the variables of the literals before its complementary pair still count)."""
+    kept, flags, num_vars = [], [], nvars
     for c in clauses:
         out = []
         for l in c:
@@ -81,12 +78,11 @@ def arena_model(nvars, clauses):
                 break
             if l not in out:
                 out.append(l)
-                num_vars, peak = max(num_vars, (l >> 1) + 1), max(peak, lits + len(out))
+                num_vars = max(num_vars, (l >> 1) + 1)
         else:
             flags.append(True)
             kept.append(out)
-            lits += len(out)
-    return kept, flags, num_vars, 4 * (capacity(peak) + 2 * capacity(len(kept)))
+    return kept, flags, num_vars
 
 
 @pytest.mark.parametrize("seed", range(300))
@@ -99,13 +95,14 @@ def test_clausedb_against_a_model(seed):
         clauses = [[2 * i, 2 * i + 3] for i in range(10_000)]  # growth well past the first doublings
     db = nn.ClauseDb(nvars)
     assert [db.add_clause(c) for c in clauses] == arena_model(nvars, clauses)[1]
-    kept, _, num_vars, memory = arena_model(nvars, clauses)
+    kept, _, num_vars = arena_model(nvars, clauses)
     assert db.clauses() == kept == [db.clause(i) for i in range(len(db))] and len(db) == db.num_clauses == len(kept)
-    assert (db.num_vars, db.memory_bytes, db.num_lits) == (num_vars, memory, sum(map(len, kept)))
-    assert repr(db) == f"<ClauseDb vars={num_vars} clauses={len(kept)} lits={db.num_lits} bytes={memory}>"
+    assert (db.num_vars, db.num_lits) == (num_vars, sum(map(len, kept))) and db.memory_bytes >= 4 * len(kept)
+    mem = db.memory_bytes
+    assert repr(db) == f"<ClauseDb vars={num_vars} clauses={len(kept)} lits={db.num_lits} bytes={mem}>"
 
 
-def test_clausedb_refusals_change_nothing():
+def test_clausedb_refusal_messages():
     db = nn.ClauseDb()
     db.add_clause([0])
     for call, exc, message in [
@@ -114,21 +111,16 @@ def test_clausedb_refusals_change_nothing():
         (lambda: db.add_dimacs([2**31]), OverflowError, RANGE),
         (lambda: db.clause(5), ValueError, "clause index 5 out of range (1 clauses)"),
     ]:
-        raises(exc, call, message)
-    assert db.clauses() == [[0]] and db.num_vars == 1
+        raises(exc, call, message)  # and nothing changed: test_hostile.py
     assert db.add_dimacs([-2147483648, 1, -2]) and db.clause(1) == [4294967295, 0, 3] and db.num_vars == 2**31
 
 
-@pytest.mark.parametrize("seed", range(20))
-def test_literal_functions(seed):
-    rng = random.Random(seed)
-    for l in [0, 1, 2**32 - 3, 2**32 - 2, 2**32 - 1] + [rng.randrange(2**32) for _ in range(200)]:
-        assert nn.neg(nn.neg(l)) == l == nn.mk_lit(nn.var_of(l), nn.is_neg(l)) and nn.neg(l) == l ^ 1
-        assert nn.var_of(l) == l >> 1 and nn.is_neg(l) is bool(l & 1)
-        d = nn.to_dimacs(l)
-        assert d == (-2**31 if l >= 2**32 - 2 else ((l >> 1) + 1) * (-1 if l & 1 else 1))
+def test_literal_functions():
+    # (literal, DIMACS): the two largest literals have no DIMACS form of their own and saturate
+    for l, d in [(0, 1), (1, -1), (6, 4), (7, -4), (2**32 - 4, 2**31 - 1), (2**32 - 3, 1 - 2**31),
+                 (2**32 - 2, -2**31), (2**32 - 1, -2**31)]:
+        assert (nn.neg(l), nn.var_of(l), nn.is_neg(l), nn.mk_lit(l >> 1, l & 1 == 1), nn.to_dimacs(l)) == \
+            (l ^ 1, l >> 1, l & 1 == 1, l, d)
         assert l >= 2**32 - 2 or nn.from_dimacs(d) == l
-        v = rng.randrange(2**32)
-        assert nn.mk_lit(v, l & 1 == 1) == ((v << 1) | (l & 1)) & 0xFFFFFFFF
-    assert nn.from_dimacs(-2**31) == 2**32 - 1 and nn.from_dimacs(2**31 - 1) == 2**32 - 4
+    assert nn.from_dimacs(-2**31) == 2**32 - 1 and nn.mk_lit(2**31 + 3, True) == 7  # 32 bits, wrapped
     raises(ValueError, lambda: nn.from_dimacs(0), "0 is not a DIMACS literal (it terminates a clause)", "")

@@ -170,21 +170,13 @@ def test_no_configuration_and_contradictions_found_while_loading():
 
 
 @pytest.mark.parametrize("formula", list(FORMULAS))
-@pytest.mark.parametrize("config", list(CONFIGS))
-def test_single_configuration_equals_solver(formula, config):
-    nvars, clauses = FORMULAS[formula]
-    c = cfg(**CONFIGS[config])
-    res = nn.solve_portfolio(nvars, clauses, [c], want_proof=True)
-    assert res[:2] == (0, 0)
-    check_result(res, nvars, clauses, [c], want_proof=True)
-    plain = nn.solve_portfolio(nvars, clauses, [c])
-    assert plain[:8] == res[:8] and plain[8] == []
-
-
-@pytest.mark.parametrize("formula", ["php6", "sat-100", "unsat-100", "threshold-50"])
-def test_threaded_winner_matches_its_own_solver(formula):
+def test_winner_matches_its_own_solver(formula):
     nvars, clauses = FORMULAS[formula]
     configs = [cfg(**CONFIGS[k]) for k in CONFIGS]
+    for c in configs:  # one worker, on the calling thread
+        res, plain = (nn.solve_portfolio(nvars, clauses, [c], want_proof=w) for w in (True, False))
+        assert res[:2] == (0, 0) and plain[:8] == res[:8] and plain[8] == []
+        check_result(res, nvars, clauses, [c], want_proof=True)
     check_result(nn.solve_portfolio(nvars, clauses, configs, want_proof=True), nvars, clauses, configs,
                  want_proof=True)
     # the same mapping object twice: two identical workers, either may win with the same outcome

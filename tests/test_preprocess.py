@@ -1,28 +1,12 @@
-"""Preprocessor: the proof written to a file, and bulk loading with add_clauses.  Ctrl-C during run()
-is in test_interrupt.py.
-
-Clauses and freezes after run() over eliminated variables (reactivation) are compared with the model,
-counter by counter and proof step by proof step, in test_preprocess_reference.py; formulas fed in batches
-with freezes and runs between them, each reduced formula solved, its model extended and its proof
-checked, are the preprocessor road of bench/fuzz.py, run by test_fuzz.py.
-"""
-import random
-
+"""Preprocessor: the proof written to a file.  Elsewhere: Ctrl-C during run() in test_interrupt.py, bad
+input in test_hostile.py, add_clauses against add_clause in test_fuzz.py; reactivation, counter by counter
+and proof step by proof step against the model, in test_preprocess_reference.py; batches with freezes and
+runs between them, each reduced formula solved, its model extended and its proof checked, in the
+preprocessor road of bench/fuzz.py (test_fuzz.py)."""
 import pytest
 
 import norvane_native as nn
-from conftest import drat_binary, drat_text, pigeonhole, raises, random_cnf, solver, to_steps
-
-
-def eliminated_x0(**kw):
-    """x0 eliminated from (x0 | x1), (-x0 | x2), x1 and x2 frozen: the store holds (x1 | x2)."""
-    p = nn.Preprocessor(3, with_proof=True, **kw)
-    p.freeze(1)
-    p.freeze(2)
-    p.add_clause([0, 2])
-    p.add_clause([1, 4])
-    assert p.run() and p.reduced() == [[2, 4]] and p.eliminated_vars == 1
-    return p
+from conftest import drat_binary, drat_text, pigeonhole, raises, solver, to_steps
 
 
 def scripted(p, clauses):
@@ -66,29 +50,3 @@ def test_proof_file_errors_are_oserror():
     with pytest.raises(OSError):
         p.add_clause([0])  # reactivation logs the clauses put back
     assert p.reduced() == [[2, 4], [0, 2], [1, 4], [0]]
-
-
-@pytest.mark.parametrize("seed", range(5))
-def test_add_clauses_is_add_clause_on_each(seed):
-    n, clauses = 12, random_cnf(random.Random(seed), 12, 40)
-    clauses += [[0, 1, 40], [6, 6, 2]]
-    (one, bulk, from_db), db = (nn.Preprocessor(n, with_proof=True) for _ in range(3)), nn.ClauseDb()
-    for c in clauses:
-        one.add_clause(c)
-        db.add_clause(c)
-    assert bulk.add_clauses(clauses) == sum(1 for c in clauses if not any(l ^ 1 in c for l in c))
-    assert from_db.add_clauses(db) == len(db) and one.nvars == bulk.nvars
-    for p in (one, bulk, from_db):
-        p.run()
-    assert one.reduced() == bulk.reduced() == from_db.reduced()
-    assert one.proof_steps() == bulk.proof_steps() == from_db.proof_steps()
-
-
-@pytest.mark.parametrize("bad,exc", [([[0, 2], [1, "x"]], TypeError), ([[0, 2], [2**32]], OverflowError),
-                                     ("ab", TypeError), ([[0, 2], [4294967294]], MemoryError)])
-def test_add_clauses_bad_input_changes_nothing(bad, exc):
-    p = eliminated_x0()
-    before = (p.nvars, p.reduced(), p.proof_steps(), p.reactivated)
-    with pytest.raises(exc):
-        p.add_clauses(bad)
-    assert (p.nvars, p.reduced(), p.proof_steps(), p.reactivated) == before

@@ -1,12 +1,10 @@
 """The native Preprocessor against the pure-Python model, counter by counter.
 
-Random small formulas (with repeated literals, tautologies, the odd empty
-clause, frozen variables, late clauses between two runs) go through both; the
-return values, reduced formulas, counters, proof logs and reconstructed models
-must be identical.  The native answers are also checked for soundness on their
-own: the reduced formula is satisfiable exactly when the input is, and a model
-of it reconstructs into a model of the input.
-"""
+Random small formulas (with repeated literals, tautologies, the odd empty clause, frozen variables, late
+clauses between two runs) go through both; the return values, reduced formulas, counters, proof logs and
+reconstructed models must be identical.  The native answers are also checked for soundness on their own:
+the reduced formula is satisfiable exactly when the input is, and a model of it reconstructs into a model
+of the input."""
 
 import random
 
@@ -81,9 +79,8 @@ def scenario(seed):
     for c in original:
         apply(pair, "add_clause", c)
     apply(pair, "run", rng.randint(0, 4))
-    # Clauses added late on variables already eliminated bring them back.
-    # Late clauses on variables fixed by propagation are settled by the next
-    # run, if it runs a round.
+    # Clauses added late on variables already eliminated bring them back.  Late clauses on variables fixed by
+    # propagation are settled by the next run, if it runs a round.
     sound = True
     if rng.random() < 0.5:
         nv2 = nv + rng.randint(0, 3)
@@ -120,10 +117,9 @@ def test_random_formulas_match_model(seed):
 
 
 def test_subsumption_budget_is_two_million_pairs_per_round():
-    # 125 x 129 two-literal clauses over disjoint positive variables examine
-    # exactly 125 * 129 * 124 = 1,999,500 pairs without any effect; then 1000
-    # copies of one ternary clause follow, the first copy subsuming the others
-    # one pair at a time until the budget runs out after pair 2,000,000.
+    # 125 x 129 two-literal clauses over disjoint positive variables examine exactly 125 * 129 * 124 =
+    # 1,999,500 pairs without any effect; then 1000 copies of one ternary clause follow, the first copy
+    # subsuming the others one pair at a time until the budget runs out after pair 2,000,000.
     a, b = 125, 129
     clauses = [[2 * i, 2 * (a + j)] for i in range(a) for j in range(b)]
     t = [2 * (a + b), 2 * (a + b + 1), 2 * (a + b + 2)]
@@ -137,8 +133,8 @@ def test_subsumption_budget_is_two_million_pairs_per_round():
 
 @pytest.mark.parametrize("npos, eliminated", [(20, True), (21, False)])
 def test_elimination_pair_limit(npos, eliminated):
-    # x0 against 20 negative clauses, every resolvent a tautology on x1; all
-    # other variables are frozen, so only the pair limit decides
+    # x0 against 20 negative clauses, every resolvent a tautology on x1; all other variables are frozen, so
+    # only the pair limit decides
     pair = both(dict(nvars=50, with_proof=True))
     for v in range(1, 50):
         apply(pair, "freeze", v)
@@ -221,9 +217,9 @@ def test_worked_examples(cls):
 
 
 def test_late_clause_on_fixed_variable_is_settled_by_the_next_run():
-    # x0 is fixed true by the first run; the late clause (-x0 | x1) must not
-    # survive into the reduced formula, where a model could set x0 false and
-    # x1 false, which reconstruction would then turn into a non-model
+    # x0 is fixed true by the first run; the late clause (-x0 | x1) must not survive into the reduced
+    # formula, where a model could set x0 false and x1 false, which reconstruction would then turn into a
+    # non-model
     pair = both(dict(nvars=2, with_proof=True))
     for call, arg in [("freeze", 1), ("add_clause", [0]), ("run", 3), ("add_clause", [1, 2]),
                       ("add_clause", [0, 2])]:

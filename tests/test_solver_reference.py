@@ -1,9 +1,8 @@
 """Differential tests: the native Solver against the pure-Python reference model.
 
-After every operation (add_clause, solve with or without a conflict budget) the two
-must agree on the answer, the model, `ok`, all eleven statistics and the proof steps.
-Each case is parametrized by its seed so that a failure names a reproducible case.
-"""
+After every operation (add_clause, solve with or without a conflict budget) the two must agree on the
+answer, the model, `ok`, all eleven statistics and the proof steps.  Each case is parametrized by its seed
+so that a failure names a reproducible case."""
 
 import math
 import random
@@ -42,11 +41,9 @@ def random_options(r):
          "luby_base": r.choice([1.0, 2.0, 3.5, 8.0, 100.0]), "block_restart": r.random() < 0.5}
     if r.random() < 0.3:
         o["target_reset"] = r.randint(1, 4)
-    if r.random() < 0.6:
-        o["walk_flips"] = r.choice([1, 3, 10, 50])
-        o["walk_min_conflicts"] = r.randint(0, 50)
-        o["walk_interval"] = r.choice([0, 1, 2, 3])
-        o["walk_patience"] = r.choice([0, 1, 3, 100])
+    if r.random() < 0.6:  # keyword arguments are evaluated, and inserted, in order
+        o.update(walk_flips=r.choice([1, 3, 10, 50]), walk_min_conflicts=r.randint(0, 50),
+                 walk_interval=r.choice([0, 1, 2, 3]), walk_patience=r.choice([0, 1, 3, 100]))
     if r.random() < 0.6:
         o["first_reduce"], o["reduce_inc"] = r.randint(0, 30), r.randint(0, 10)
     if r.random() < 0.3:
@@ -263,8 +260,7 @@ def test_clause_edge_cases_and_model_lifetime():
     assert pair.solve() is True
     pair.add([3], [2])  # the second contradicts the first
     assert pair.nat.ok is False and pair.nat.model != []  # the old model stays until the next solve
-    assert pair.solve() is False
-    assert pair.nat.model == []
+    assert pair.solve() is False and pair.nat.model == []
     pair.add([0])
     assert pair.nat.proof_steps() == [("a", [])]
 
@@ -275,8 +271,7 @@ def test_empty_clause_and_zero_budget():
     assert pair.solve() is False
     pair = Pair(2, restart="none")
     pair.add([0, 2])
-    assert pair.solve(0) is None
-    assert pair.solve() is True
+    assert pair.solve(0) is None and pair.solve() is True
     pair.add([1], [3])
     assert pair.nat.ok is False
 
