@@ -125,7 +125,13 @@ def test_option_and_counter_tables():
     assert all(f"{p.name}={p.default!r}: " in norvane.Solver.__doc__ for p in params)
 
 
-@pytest.mark.parametrize("call,message", [
+class NoNote(Exception):
+    def add_note(self, note):
+        raise RuntimeError("no notes here")
+
+
+# binding errors (TypeError, no note), then conversion errors, whose note names the parameter
+@pytest.mark.parametrize("call,exc,message,note", [*[(call, TypeError, message, "") for call, message in [
     (lambda: nn.neg(), "neg() missing 1 required positional argument: 'l'"),
     (lambda: nn.check_proof(), "check_proof() missing 3 required positional arguments: 'nvars', 'clauses', and 'steps'"),
     (lambda: nn.check_proof(1), "check_proof() missing 2 required positional arguments: 'clauses' and 'steps'"),
@@ -139,13 +145,8 @@ def test_option_and_counter_tables():
     (lambda: nn.Solver().solve(1, 2, [], False, 5), "Solver.solve() takes from 0 to 4 positional arguments but 5 were given"),
     (lambda: nn.solve_portfolio(1, [], [], None, 0, False, None, None, 9),
      "solve_portfolio() takes from 3 to 8 positional arguments but 9 were given"),
-    (lambda: nn.ClauseDb().clauses(1), "ClauseDb.clauses() takes no arguments (1 given)"),
-])
-def test_binding_errors(call, message):
-    raises(TypeError, call, message, "")  # binding errors carry no note
-
-
-@pytest.mark.parametrize("call,exc,message,note", [
+    (lambda: nn.ClauseDb().clauses(1), "ClauseDb.clauses() takes no arguments (1 given)")]],
+    (lambda: nn.neg(Index(NoNote("mine"))), NoNote, "mine", ""),  # a failing add_note loses only the note
     (lambda: nn.neg(-1), OverflowError, RANGE, "l"), (lambda: nn.neg(2**32), OverflowError, RANGE, "l"),
     (lambda: nn.neg(2**64), OverflowError, None, "l"), (lambda: nn.neg(1.0), TypeError, None, "l"),
     (lambda: nn.neg(Index(KeyError("boom"))), KeyError, None, "l"),  # the error of __index__ keeps its type
@@ -160,7 +161,7 @@ def test_binding_errors(call, message):
         (iter([1]), TypeError, "'list_iterator' object is not an instance of 'Sequence'"),
         ([1, -1], OverflowError, RANGE), ([1, 2**32], OverflowError, RANGE), (["1"], TypeError, None)]],
 ])
-def test_conversion_errors_name_the_parameter(call, exc, message, note):
+def test_argument_errors(call, exc, message, note):
     raises(exc, call, message, note)
 
 
@@ -182,12 +183,3 @@ def test_accepted_argument_kinds():
     a, b = db.clauses(), db.clauses()  # results are fresh objects
     a[0].append(99)
     assert b == [[2, 4]] and db.clause(0) == [2, 4]
-
-
-def test_note_skipped_when_add_note_fails():
-    class NoNote(Exception):
-        def add_note(self, note):
-            raise RuntimeError("no notes here")
-
-    e = raises(NoNote, lambda: nn.neg(Index(NoNote("mine"))), "mine")
-    assert not getattr(e, "__notes__", None)

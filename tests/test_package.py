@@ -9,11 +9,12 @@ import threading
 import pytest
 
 import norvane
-from norvane import CNF, Solver, check_proof, preprocess, solve_portfolio
+import norvane_native as nn
+from norvane import CNF, SOLVER_DEFAULTS, Solver, check_proof, preprocess, solve_portfolio
 
+from conftest import clause_db, pigeonhole, pigeonhole_dimacs, random_formula
 from conftest import dimacs_models as models
 from conftest import dimacs_satisfies as satisfies
-from conftest import pigeonhole_dimacs, random_formula
 
 # short formulas, and 3-literal ones near the threshold (unsatisfiable ones need real search)
 FORMULAS = [(seed, random_formula(random.Random(seed), 8, random.Random(-seed).randint(5, 40))) for seed in range(20)]
@@ -33,13 +34,9 @@ def test_cnf_files_and_shapes(tmp_path):
     for compress, suffix in [(gzip.compress, ".gz"), (lzma.compress, ".xz"), (bz2.compress, ".bz2")]:
         (tmp_path / ("f.cnf" + suffix)).write_bytes(compress(plain.read_bytes()))
         assert CNF.from_file(tmp_path / ("f.cnf" + suffix)) == cnf
-    with pytest.raises(ValueError, match="0 is not a DIMACS literal"):
+    with pytest.raises(ValueError):  # its message: test_pipeline.py
         cnf.append([1, 0])
     assert len(cnf) == 5
-    bad = tmp_path / "bad.cnf"
-    bad.write_text("p cnf 3 1\n1 2 3\n")
-    with pytest.raises(ValueError, match=r"bad\.cnf:2:6: the last clause has no final 0"):
-        CNF.from_file(bad)
 
 
 @pytest.mark.parametrize("seed,clauses", FORMULAS[:25])
@@ -109,7 +106,7 @@ def test_preprocess_reconstruct_and_map(seed, tmp_path):
             norvane.load_map(tmp_path / "m.map")
 
 
-def test_portfolio(tmp_path):  # the race itself against brute force: test_pipeline.py
+def test_portfolio(tmp_path):  # the pipeline's race against brute force: test_pipeline.py
     clauses = pigeonhole_dimacs(5)[1]
     res = solve_portfolio(clauses, [{}, {"restart": "glucose", "ccmin": "basic"}], proof=tmp_path / "p.drat")
     assert res.sat is False and 0 <= res.worker < 2 and res.configs[1]["restart"] == "glucose"
@@ -118,21 +115,15 @@ def test_portfolio(tmp_path):  # the race itself against brute force: test_pipel
     assert res.sat is bool(models(8, FORMULAS[2][1])) and (not res.sat or satisfies(FORMULAS[2][1], res.model))
     res = solve_portfolio(pigeonhole_dimacs(9)[1], 2, conflict_limit=100)
     assert res.worker == -1 and res.sat is None and res.model is None
-
-
-@pytest.mark.parametrize("call,exc,message", [
-    (lambda: Solver(restrat="luby"), TypeError, "unexpected keyword argument 'restrat'"),
-    (lambda: solve_portfolio([[1]], [{"restrat": "luby"}]), TypeError, "unexpected keyword argument 'restrat'"),
-    (lambda: Solver(restart="Luby"), ValueError, 'unknown restart "Luby"'),
-    (lambda: CNF([[1]]).append([-2**31]), OverflowError, None),
-])
-def test_bad_input(call, exc, message):
-    with pytest.raises(exc, match=message):
-        call()
+    # the engine's race reads a clause store as its clause lists, for the input and the alternative formula
+    nvars, internal = pigeonhole(5)
+    db, cfgs = clause_db(internal), [dict(SOLVER_DEFAULTS), dict(SOLVER_DEFAULTS, restart="glucose")]
+    lists = nn.solve_portfolio(nvars, internal, cfgs[:1], want_proof=True)
+    assert nn.solve_portfolio(nvars, db, cfgs[:1], want_proof=True) == lists
+    assert nn.solve_portfolio(nvars, [[0]], cfgs, alt=db, alt_threads=2, want_proof=True)[1:3] == (1, False)
 
 
 def test_interrupt_from_another_thread():
     s = Solver(pigeonhole_dimacs(10)[1])
     threading.Timer(0.3, s.interrupt).start()
-    assert s.solve() is None
-    assert s.solve(conflict_limit=10) is None  # usable afterwards
+    assert s.solve() is None and s.solve(conflict_limit=10) is None  # usable afterwards

@@ -1,5 +1,8 @@
 """The default pipeline (norvane.solve, norvane.pipeline.simplify) in each of its modes: answers against
-brute force, models and proofs against the input formula, the deterministic mode against the single solver."""
+brute force, models and proofs against the input formula, the deterministic mode against the single solver.
+After preprocessing, worker 0 searches the input and the others the reduced formula; whichever wins, the
+model must satisfy the input and the proof refute it (the race is steered by moving every worker onto one
+of the two formulas).  The package's bad arguments, one table."""
 import json
 import lzma
 import random
@@ -7,12 +10,12 @@ import random
 import pytest
 
 import norvane
-from conftest import brute_force_sat, pigeonhole, random_cnf
+from conftest import brute_force_sat, pigeonhole, random_3sat, random_cnf
 from conftest import dimacs_satisfies as satisfies
-from norvane import CNF, Solver, check_proof, cli, preprocess
+from norvane import CNF, Solver, check_proof, cli, portfolio, preprocess, solve_portfolio
 from norvane.cnf import to_dimacs
 from norvane.pipeline import satisfies as model_check
-from norvane.pipeline import simplify
+from norvane.pipeline import simplify, solve
 
 EXAMPLES = norvane.__file__.rsplit("/", 1)[0] + "/examples/"
 MODES = {"default": {}, "one job": {"jobs": 1}, "deterministic": {"deterministic": True},
@@ -21,6 +24,9 @@ MODES = {"default": {}, "one job": {"jobs": 1}, "deterministic": {"deterministic
 FORMULAS = [random_cnf(random.Random(seed), 8, random.Random(-seed).randint(5, 40), maxlen=3) for seed in range(15)]
 FORMULAS += [random_cnf(random.Random(seed), 8, random.Random(-seed).randint(30, 60), minlen=3, maxlen=3)
              for seed in range(15, 30)]
+ROUTES = {"input": 0, "reduced": 2}  # workers on the reduced formula, out of 2
+# 40 variables near the threshold: both answers, and preprocessing eliminates some but decides none
+NEAR = [CNF([to_dimacs(c) for c in random_3sat(seed, 40)]) for seed in (0, 2, 3, 4, 9, 11, 13, 19)]
 
 
 @pytest.mark.parametrize("mode", MODES)
@@ -84,23 +90,62 @@ def test_formula_from_a_file_and_limits(tmp_path):
     assert norvane.solve(str(path), jobs=2).sat is False
 
 
-@pytest.mark.parametrize("kw,error,message", [
-    ({"jobs": 0}, ValueError, "jobs must be at least 1, not 0"),
-    ({"time_limit": -1.0}, ValueError, "time_limit must be a finite number of at least 0, not -1.0"),
-    ({"time_limit": float("nan")}, ValueError, "time_limit must be a finite number of at least 0, not nan"),
-    ({"proof_format": "drat"}, ValueError, "proof_format must be 'text' or 'binary', not 'drat'"),
-    ({"restarts": "luby"}, TypeError, "solve() got an unexpected keyword argument 'restarts'"),
-    ({"jobs": 2.0}, TypeError, "jobs must be an int or None, not float"),
-    ({"jobs": 2, "deterministic": True}, ValueError, "deterministic=True runs one solver: jobs must be 1 or None, not 2"),
-    ({"progress": "stderr"}, TypeError, "progress must be callable or None, not str"),
+@pytest.fixture(params=ROUTES)
+def route(request, monkeypatch):
+    real = portfolio._nn.solve_portfolio
+
+    def steered(nvars, clauses, configs, **kw):
+        if kw.get("alt") is not None:
+            kw["alt_threads"] = ROUTES[request.param]
+        return real(nvars, clauses, configs, **kw)
+
+    monkeypatch.setattr(portfolio._nn, "solve_portfolio", steered)
+    return request.param
+
+
+def test_either_formula_wins(route, tmp_path, capsys):  # the package and the command, formula by formula
+    answers = set()
+    for i, cnf in enumerate(NEAR):
+        path, proof = tmp_path / f"f{i}.cnf", tmp_path / f"f{i}.drat"
+        if i % 2:
+            cnf.to_file(path)
+            code = cli.main(["solve", str(path), "--jobs", "2", "--proof", str(proof)])
+            sat, model = {10: True, 20: False}[code], [int(d) for line in capsys.readouterr().out.splitlines()
+                                                       if line.startswith("v ") for d in line[2:].split()]
+        else:
+            r = solve(cnf, jobs=2, proof=proof)
+            assert r.preprocess["eliminated_vars"] > 0
+            sat, model = r.sat, r.model
+        answers.add(sat)
+        assert satisfies(cnf.clauses, [d for d in model if d]) if sat else check_proof(cnf, proof).ok
+    assert answers == {True, False}
+
+
+@pytest.mark.parametrize("call,error,message", [
+    (lambda: solve([[1]], jobs=0), ValueError, "jobs must be at least 1, not 0"),
+    (lambda: solve([[1]], time_limit=-1.0), ValueError, "time_limit must be a finite number of at least 0, not -1.0"),
+    (lambda: solve([[1]], time_limit=float("nan")), ValueError,
+     "time_limit must be a finite number of at least 0, not nan"),
+    (lambda: solve([[1]], proof_format="drat"), ValueError, "proof_format must be 'text' or 'binary', not 'drat'"),
+    (lambda: solve([[1]], restarts="luby"), TypeError, "solve() got an unexpected keyword argument 'restarts'"),
+    (lambda: solve([[1]], jobs=2.0), TypeError, "jobs must be an int or None, not float"),
+    (lambda: solve([[1]], jobs=2, deterministic=True), ValueError,
+     "deterministic=True runs one solver: jobs must be 1 or None, not 2"),
+    (lambda: solve([[1]], progress="stderr"), TypeError, "progress must be callable or None, not str"),
+    (lambda: Solver(restrat="luby"), TypeError, "Solver() got an unexpected keyword argument 'restrat'"),
+    (lambda: solve_portfolio([[1]], [{"restrat": "luby"}]), TypeError,
+     "solve_portfolio() worker got an unexpected keyword argument 'restrat'"),
+    (lambda: Solver(restart="Luby"), ValueError, 'unknown restart "Luby"'),
+    (lambda: CNF([[1]]).append([-2**31]), OverflowError, "literal -2147483648 is out of range"),
+    (lambda: CNF([[1]]).append([1, 0]), ValueError, "0 is not a DIMACS literal (it terminates a clause)"),
 ])
-def test_bad_arguments(kw, error, message):
+def test_bad_arguments(call, error, message):
     with pytest.raises(error) as e:
-        norvane.solve([[1]], **kw)
-    assert str(e.value) == message
+        call()
+    assert type(e.value) is error and str(e.value) == message
 
 
-def test_simplify_rounds_until_quiet(tmp_path):
+def test_simplify_rounds_until_quiet():
     for internal in FORMULAS[:20]:
         cnf = CNF([to_dimacs(c) for c in internal], nvars=8)
         seen = []
@@ -110,10 +155,7 @@ def test_simplify_rounds_until_quiet(tmp_path):
         # the last round changed nothing (below the threshold on a formula this small) or refuted it
         changes = [sum(c[k] for k in ("units", "subsumed", "strengthened", "eliminated_vars")) for _, c in seen]
         assert res.unsat or changes[-1] == (changes[-2] if rounds > 1 else 0)
-        # the same reduction as that many rounds in one call, and a map that repeats it
-        assert preprocess(cnf, rounds=rounds).cnf == res.cnf
-        res.write_map(tmp_path / "m.map")
-        assert norvane.load_map(tmp_path / "m.map").cnf == res.cnf
+        assert preprocess(cnf, rounds=rounds).cnf == res.cnf  # the same reduction as that many rounds at once
         assert simplify(cnf, max_rounds=1).settings["rounds"] == 1 == simplify(cnf, seconds=0).settings["rounds"]
 
 
