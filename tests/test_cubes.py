@@ -1,6 +1,7 @@
 """Cube and conquer without a cluster (norvane.cubes): split trees closed by the cores of their cubes,
 refuted in any order, give one accepted proof; the proof filter keeps exactly a part's own deletions."""
 import collections
+import io
 import random
 
 import pytest
@@ -11,31 +12,10 @@ from norvane.cubes import Split, longest_encoding, own_deletions_only
 from conftest import dimacs_models, dimacs_satisfies, pigeonhole_dimacs, random_formula
 
 
-def conquer(cnf, tree, first_proof, tmp_path, fmt, order):
-    """Refutes the open cubes of `tree` in `order`, each by a solver of its own -> (model or None, proof)"""
-    binary = fmt == "binary"
-    longest = longest_encoding(cnf, binary)
-    out = tmp_path / "combined.drat"
-    with open(out, "wb") as f:
-        f.write(own_deletions_only(first_proof.read_bytes(), binary, longest))
-        _native.write_steps(f, [(False, c) for c in tree.head_steps()], binary)
-        for i in order:
-            if not tree.is_open(i):
-                continue
-            part = tmp_path / f"cube{i}.drat"
-            with Solver(cnf, proof=part, proof_format=fmt) as s:
-                answer = s.solve(tree.cubes[i].cube)
-                model, core = s.model, s.core
-            if answer:
-                return model, None
-            f.write(own_deletions_only(part.read_bytes(), binary, longest))
-            assert set(core) <= set(tree.cubes[i].cube)
-            tree.refute(i, core)
-            if tree.done:
-                break
-        assert tree.done
-        _native.write_steps(f, [(False, c) for c in tree.tail_steps()], binary)
-    return None, out
+def encoded(steps, binary):
+    out = io.BytesIO()
+    _native.write_steps(out, [(False, c) for c in steps], binary)
+    return out.getvalue()
 
 
 CASES = [(seed, random_formula(random.Random(seed), 12, random.Random(-seed).randint(45, 70), minlen=3))
@@ -44,31 +24,33 @@ CASES = [(seed, random_formula(random.Random(seed), 12, random.Random(-seed).ran
 
 @pytest.mark.parametrize("seed,clauses", CASES)
 def test_split_conquer_and_prove(tmp_path, seed, clauses):
-    rng = random.Random(seed)
-    cnf = CNF(clauses, nvars=12)
+    # the open cubes refuted in a random order, each by a solver of its own: a model, or one proof
+    rng, cnf, part = random.Random(seed), CNF(clauses, nvars=12), tmp_path / "part.drat"
     fmt = rng.choice(["text", "binary"])
-    first = tmp_path / "first.drat"
-    s = Solver(cnf, proof=first, proof_format=fmt)
-    s.solve(conflict_limit=rng.choice([0, 3]))  # learned clauses sharpen the lookahead
-    if rng.random() < 0.5:
-        tree = Split.build(cnf, s.propagate, depth=rng.randint(1, 4), candidates=rng.choice([1, 4, 32]))
-    else:  # branching on given variables, some of them never needed
-        tree = Split.fixed(rng.sample(range(1, 15), rng.randint(1, 4)))
-    s.close()
+    binary, longest = fmt == "binary", longest_encoding(cnf, fmt == "binary")
+    with Solver(cnf, proof=part, proof_format=fmt) as s:
+        s.solve(conflict_limit=rng.choice([0, 3]))  # learned clauses sharpen the lookahead
+        if rng.random() < 0.5:
+            tree = Split.build(cnf, s.propagate, depth=rng.randint(1, 4), candidates=rng.choice([1, 4, 32]))
+        else:  # branching on given variables, some of them never needed
+            tree = Split.fixed(rng.sample(range(1, 15), rng.randint(1, 4)))
+    proof = [own_deletions_only(part.read_bytes(), binary, longest), encoded(tree.head_steps(), binary)]
     order = list(range(len(tree.cubes)))
     rng.shuffle(order)
-    model, proof = conquer(cnf, tree, first, tmp_path, fmt, order)
-    expected = dimacs_models(12, clauses)
-    if model is not None:
-        assert dimacs_satisfies(clauses, model)
-    elif tree.done and not expected:
-        r = check_proof(cnf, proof)
-        assert r.ok, (r, seed)
-        assert tree.needed() <= tree.refuted
-    else:
-        assert expected  # every cube refuted only if the formula is unsatisfiable
-    # every leaf is a cube, a leaf refuted while splitting, or under a closed node
+    for i in (i for i in order if tree.is_open(i) and not tree.done):
+        with Solver(cnf, proof=part, proof_format=fmt) as s:
+            if s.solve(tree.cubes[i].cube):
+                assert dimacs_satisfies(clauses, s.model)
+                return
+            assert set(s.core) <= set(tree.cubes[i].cube)
+            tree.refute(i, s.core)
+        proof.append(own_deletions_only(part.read_bytes(), binary, longest))
+    # every cube refuted only if the formula is unsatisfiable; every leaf is a cube, a leaf refuted while
+    # splitting, or under a closed node
+    assert tree.done and not dimacs_models(12, clauses) and tree.needed() <= tree.refuted
     assert len(tree.refuted) + len(tree.pruned) <= len(tree.cubes)
+    part.write_bytes(b"".join(proof) + encoded(tree.tail_steps(), binary))
+    assert check_proof(cnf, part).ok, seed
 
 
 def test_cores_prune_the_cubes_they_do_not_need(tmp_path):
