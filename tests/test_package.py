@@ -38,8 +38,12 @@ def test_cnf_files_and_shapes(tmp_path):
 
 
 @pytest.mark.parametrize("seed,clauses", FORMULAS[:25])
-def test_assumptions_and_cores(seed, clauses):
-    rng = random.Random(seed)
+def test_assumptions_cores_and_models(seed, clauses):
+    every, over, rng = models(CNF(clauses).nvars, clauses), [1, 2, 3], random.Random(seed)
+    assert sorted(map(sorted, Solver(clauses).enum_models())) == sorted(map(sorted, every))
+    projected = list(Solver(clauses).enum_models(over=over))
+    assert len(projected) == len({frozenset(l for l in m if abs(l) in over) for m in every})
+    assert len(list(Solver(clauses).enum_models(limit=2))) == min(2, len(every))
     s = Solver(clauses)
     for _ in range(4):
         assumptions = [rng.choice((1, -1)) * v for v in rng.sample(range(1, 9), rng.randint(1, 4))]
@@ -56,17 +60,6 @@ def test_assumptions_and_cores(seed, clauses):
 def test_propagate():
     s = Solver([[-1, 2], [-2, 3], [-3, -4]])
     assert s.propagate([1]) == (True, [1, 2, 3, -4]) and not s.propagate([1, 4])[0] and s.solve() is True
-
-
-@pytest.mark.parametrize("seed,clauses", FORMULAS[:15])
-def test_enum_models(seed, clauses):
-    every = models(8, clauses)
-    found = list(Solver(clauses).enum_models())
-    assert sorted(map(sorted, found)) == sorted(map(sorted, every))
-    over = [1, 2, 3]
-    projected = list(Solver(clauses).enum_models(over=over))
-    assert len(projected) == len({frozenset(l for l in m if abs(l) in over) for m in every})
-    assert len(list(Solver(clauses).enum_models(limit=2))) == min(2, len(every))
 
 
 @pytest.mark.parametrize("seed", range(60))

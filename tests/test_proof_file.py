@@ -9,17 +9,13 @@ import re
 import pytest
 
 import norvane_native as nn
-from conftest import BENCH, MSG_OK, drat_binary, drat_forms, drat_text, expect_notes, notes, to_steps
+from conftest import BENCH, MSG_OK, drat_binary, drat_forms, drat_text, expect_notes, notes, stats, to_steps
 
 REFUSED = re.escape("enable_proof() must be called before any clause is added: a proof that starts midway")
 # Unsat instances of the shared set that solve in well under a second.
 FAST_UNSAT = ["uuf50-01", "uuf75-01", "uuf100-01", "uuf125-040", "uuf150-020", "hole6", "hole7", "dubois20",
               "pret60_25", "pret150_40", "jnh2", "ssa0432-003", "bf0432-007", "bf1355-075", "aim-100-1_6-no-1",
               "qg4-08"]
-
-
-def counters(s):
-    return s.conflicts, s.decisions, s.propagations, s.restarts, s.learned, s.learned_lits, s.deleted, s.ok
 
 
 def solve_three_ways(tmp_path, nvars, clauses):  # -> (answer, steps); the same run in each form
@@ -31,7 +27,7 @@ def solve_three_ways(tmp_path, nvars, clauses):  # -> (answer, steps); the same 
         s.add_clauses(clauses)
         answer = s.solve()
         steps = to_steps(s.proof_steps())
-        runs.append((answer, counters(s), s.model, path.read_bytes() if mode != "memory" else steps))
+        runs.append((answer, stats(s), s.model, path.read_bytes() if mode != "memory" else steps))
     steps = runs[0][3]
     assert runs[1][3] == drat_text(steps) and runs[2][3] == drat_binary(steps)  # written out by solve()
     assert runs[0][:3] == runs[1][:3] == runs[2][:3]
@@ -103,8 +99,8 @@ def test_write_errors_raise_from_the_call_that_hit_them(call):
     assert call != "solve" or (s.ok and s.conflicts > 0)
     assert e.value.errno == errno.ENOSPC and e.value.filename == "/dev/full"
     # broken for good: every later call that would extend it refuses, changing nothing
-    before = counters(s), s.nvars
+    before = stats(s), s.ok, s.nvars
     for later in [lambda: s.add_clause([4]), lambda: s.add_clauses([[4]]), lambda: s.solve()]:
         with pytest.raises(OSError):
             later()
-    assert (counters(s), s.nvars) == before and s.check_watch_invariant() == []
+    assert (stats(s), s.ok, s.nvars) == before and s.check_watch_invariant() == []
