@@ -1,6 +1,7 @@
 """End-to-end runs of the `norvane` command (python -m norvane): answers, exit codes, files,
 bad input, piped input, the preprocessing map, interruption."""
 import contextlib
+import importlib.util
 import json
 import os
 import pty
@@ -182,20 +183,31 @@ def test_on_a_terminal(extra, lines):
     assert all(line in seen for line in lines) and b"elapsed" in seen, seen[:300]
 
 
-def test_interrupt(tmp_path):
-    """Ctrl-C: exit 130 with s UNKNOWN, no proof file, no temporary file left."""
-    proof = tmp_path / "p.drat"
-    args = ["solve", php_file(tmp_path, 11), "--proof", proof, "--jobs", "1"]
+@pytest.mark.parametrize("command", ["solve", "batch", "cubes"])
+def test_interrupt(tmp_path, command):
+    # Ctrl-C at a terminal (SIGINT to the process group) once the work runs: exit 130, no traceback, no proof
+    # or temporary file, no Dask worker left; s UNKNOWN for a solve, for a batch what finished before it
+    if command != "solve" and importlib.util.find_spec("distributed") is None:
+        pytest.skip("Dask (norvane[distributed]) is not installed")
+    psutil = pytest.importorskip("psutil") if command != "solve" else None
+    hard, proof, jsonl = str(php_file(tmp_path, 11)), tmp_path / "p.drat", tmp_path / "out.jsonl"
+    args, ready = {"solve": (["solve", hard, "--proof", proof, "--jobs", "1"], "c file"),  # the formula is read
+                   "batch": (["batch", hard, php_file(tmp_path, 3), "--out", jsonl, "--workers", "2"], "php3.cnf"),
+                   "cubes": (["solve", hard, "--cubes", "3", "--proof", proof, "--workers", "2"], "workers")}[command]
     p = subprocess.Popen([sys.executable, "-m", "norvane", *map(str, args)], stdout=subprocess.PIPE,
-                         stderr=subprocess.PIPE, text=True)
-    started = p.stdout.readline() + p.stdout.readline()  # the formula is read: the work starts
-    assert "c norvane" in started, started
+                         stderr=subprocess.PIPE, text=True, start_new_session=True)
+    started = ""
+    while ready not in started:  # the easy formula answered, the cluster up
+        started += p.stdout.readline()
+        assert p.poll() is None, p.stderr.read()
     time.sleep(1.0)
-    p.send_signal(signal.SIGINT)
+    workers = psutil.Process(p.pid).children(recursive=True) if psutil else []
+    os.killpg(p.pid, signal.SIGINT)
     out, err = p.communicate(timeout=300)
-    assert p.returncode == 130, err
-    assert answer(started + out)[0] == "s UNKNOWN" and "Traceback" not in err
-    assert not proof.exists() and leftovers(tmp_path) == []
+    assert p.returncode == 130 and "Traceback" not in err, err
+    assert not proof.exists() and leftovers(tmp_path) == [] and (psutil is None or not psutil.wait_procs(workers, 60)[1])
+    assert answer(started + out)[0] == "s UNKNOWN" if command == "solve" else command == "cubes" or \
+        [json.loads(line)["answer"] for line in jsonl.read_text().splitlines()] == ["UNSATISFIABLE"]
 
 
 @pytest.mark.parametrize("extra", [["--no-preprocess"], []])

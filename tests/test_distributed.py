@@ -1,5 +1,6 @@
 """norvane.distributed on Dask: solve_many and cube_and_conquer on a LocalCluster, a worker killed in
-the middle of a batch (there and on a real `dask scheduler`), `norvane batch`, Ctrl-C, the ImportError without Dask."""
+the middle of a batch (there and on a real `dask scheduler`), `norvane batch`, the ImportError without
+Dask (Ctrl-C: test_cli.py)."""
 import importlib.util
 import json
 import os
@@ -200,27 +201,6 @@ def test_batch_command(client, tmp_path, capsys):
                  "--check"]) == 20
     printed = capsys.readouterr().out
     assert "s UNSATISFIABLE" in printed and "c cubes " in printed and check_proof(CNF.from_file(tmp_path / "php8.cnf"), proof).ok
-
-
-@pytest.mark.parametrize("command", ["batch", "cubes"])
-def test_ctrl_c_closes_the_local_cluster(tmp_path, command):
-    # Ctrl-C at a terminal (SIGINT to the process group): exit 130, no traceback, no worker left
-    psutil = pytest.importorskip("psutil")
-    hard, easy, jsonl = str(php_file(tmp_path, 11)), str(php_file(tmp_path, 3)), tmp_path / "out.jsonl"
-    args = ["batch", hard, easy, "--out", str(jsonl)] if command == "batch" else ["solve", hard, "--cubes", "3"]
-    p = subprocess.Popen([sys.executable, "-m", "norvane", *args, "--workers", "2"], stdout=subprocess.PIPE,
-                         stderr=subprocess.PIPE, text=True, start_new_session=True)
-    wait_for = "php3.cnf" if command == "batch" else "workers"  # the easy one answered; the cluster is up
-    while wait_for not in p.stdout.readline():
-        assert p.poll() is None, p.stderr.read()
-    time.sleep(0.5)
-    workers = psutil.Process(p.pid).children(recursive=True)
-    os.killpg(p.pid, signal.SIGINT)
-    out, err = p.communicate(timeout=120)
-    assert p.returncode == 130 and "Traceback" not in err, err
-    assert psutil.wait_procs(workers, timeout=60)[1] == []
-    if command == "batch":  # what finished before is kept
-        assert [json.loads(line)["answer"] for line in jsonl.read_text().splitlines()] == ["UNSATISFIABLE"]
 
 
 def test_without_dask_the_error_names_the_extra(tmp_path):

@@ -11,6 +11,7 @@ import pytest
 import norvane
 import norvane_native as nn
 from norvane import CNF, SOLVER_DEFAULTS, Solver, check_proof, preprocess, solve_portfolio
+from norvane.pipeline import simplify
 
 from conftest import clause_db, pigeonhole, pigeonhole_dimacs, random_formula
 from conftest import dimacs_models as models
@@ -63,12 +64,18 @@ def test_propagate():
 
 
 @pytest.mark.parametrize("seed", range(60))
-def test_preprocess_reconstruct_and_map(seed, tmp_path):
+def test_simplify_reconstruct_and_map(seed, tmp_path):
+    # rounds until a round changes nothing (below the threshold on a formula this small) or refutes it:
+    # the same reduction as that many rounds at once
     rng = random.Random(seed)
     clauses = random_formula(rng, 9, rng.randint(5, 45))
-    freeze = rng.sample(range(1, 10), 2)
-    proof = tmp_path / "pre.drat"
-    res = preprocess(clauses, freeze=freeze, proof=proof, do_bve=seed % 3 != 0)
+    freeze, proof, seen = rng.sample(range(1, 10), 2), tmp_path / "pre.drat", []
+    res = simplify(clauses, freeze=freeze, proof=proof, progress=lambda rounds, c, _: seen.append(
+        (rounds, sum(c[k] for k in ("units", "subsumed", "strengthened", "eliminated_vars")))))
+    rounds = res.settings["rounds"]
+    assert [r for r, _ in seen] == list(range(1, rounds + 1))
+    assert res.unsat or seen[-1][1] == (seen[-2][1] if rounds > 1 else 0)
+    assert preprocess(clauses, freeze=freeze, rounds=rounds).cnf == res.cnf
     with Solver(res.cnf, proof=tmp_path / "s.drat") as s:
         answer = s.solve()
     assert answer == bool(models(9, clauses)) and not (res.unsat and answer)
@@ -86,6 +93,7 @@ def test_preprocess_reconstruct_and_map(seed, tmp_path):
     again = norvane.load_map(tmp_path / "m.map")
     assert again.cnf == res.cnf and again.original == res.original
     if seed == 0:  # a map whose settings give another reduction is refused
+        assert simplify(clauses, max_rounds=1).settings["rounds"] == 1 == simplify(clauses, seconds=0).settings["rounds"]
         preprocess([[1, 2], [-1, 3]], freeze=[2, 3]).write_map(tmp_path / "m.map")  # x1 is eliminated...
         text = gzip.decompress((tmp_path / "m.map").read_bytes()).replace(b'"do_bve": true', b'"do_bve": false')
         (tmp_path / "m.map").write_bytes(gzip.compress(text))  # ...but not without elimination

@@ -1,8 +1,8 @@
-"""The default pipeline (norvane.solve, norvane.pipeline.simplify) in each of its modes: answers against
-brute force, models and proofs against the input formula, the deterministic mode against the single solver.
-After preprocessing, worker 0 searches the input and the others the reduced formula; whichever wins, the
-model must satisfy the input and the proof refute it (the race is steered by moving every worker onto one
-of the two formulas).  The package's bad arguments, one table."""
+"""The default pipeline (norvane.solve; its preprocessing rounds: test_package.py) in each of its modes:
+answers against brute force, models and proofs against the input formula, the deterministic mode against
+the single solver.  After preprocessing, worker 0 searches the input and the others the reduced formula;
+whichever wins, the model must satisfy the input and the proof refute it (the race is steered by moving
+every worker onto one of the two formulas).  The package's bad arguments, one table."""
 import json
 import lzma
 import random
@@ -12,10 +12,10 @@ import pytest
 import norvane
 from conftest import brute_force_sat, pigeonhole, random_3sat, random_cnf
 from conftest import dimacs_satisfies as satisfies
-from norvane import CNF, Solver, check_proof, cli, portfolio, preprocess, solve_portfolio
+from norvane import CNF, Solver, check_proof, cli, portfolio, solve_portfolio
 from norvane.cnf import to_dimacs
 from norvane.pipeline import satisfies as model_check
-from norvane.pipeline import simplify, solve
+from norvane.pipeline import solve
 
 EXAMPLES = norvane.__file__.rsplit("/", 1)[0] + "/examples/"
 MODES = {"default": {}, "one job": {"jobs": 1}, "deterministic": {"deterministic": True},
@@ -143,20 +143,6 @@ def test_bad_arguments(call, error, message):
     with pytest.raises(error) as e:
         call()
     assert type(e.value) is error and str(e.value) == message
-
-
-def test_simplify_rounds_until_quiet():
-    for internal in FORMULAS[:20]:
-        cnf = CNF([to_dimacs(c) for c in internal], nvars=8)
-        seen = []
-        res = simplify(cnf, progress=lambda rounds, counters, elapsed: seen.append((rounds, dict(counters))))
-        rounds = res.settings["rounds"]
-        assert [r for r, _ in seen] == list(range(1, rounds + 1))
-        # the last round changed nothing (below the threshold on a formula this small) or refuted it
-        changes = [sum(c[k] for k in ("units", "subsumed", "strengthened", "eliminated_vars")) for _, c in seen]
-        assert res.unsat or changes[-1] == (changes[-2] if rounds > 1 else 0)
-        assert preprocess(cnf, rounds=rounds).cnf == res.cnf  # the same reduction as that many rounds at once
-        assert simplify(cnf, max_rounds=1).settings["rounds"] == 1 == simplify(cnf, seconds=0).settings["rounds"]
 
 
 def test_model_check_against_plain_evaluation():
