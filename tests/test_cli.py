@@ -33,8 +33,7 @@ def answer(out):
     status = [l for l in out.splitlines() if l.startswith("s ")]
     assert len(status) == 1, out
     lits = [int(t) for l in out.splitlines() if l.startswith("v ") for t in l.split()[1:]]
-    if lits:
-        assert lits[-1] == 0
+    assert not lits or lits[-1] == 0
     assert all(l.startswith(("c ", "s ", "v ")) for l in out.splitlines() if l), out
     return status[0], set(lits[:-1])
 
@@ -51,7 +50,7 @@ def leftovers(directory):
     (QUEENS, []), (QUEENS, ["--preprocess"]), (QUEENS, ["--portfolio", "3"]),
     (QUEENS, ["-q", "--restart", "glucose", "--no-target-phase", "--ccmin", "basic"]), (PIGEONS, []),
     (PIGEONS, ["--preprocess"]), (PIGEONS, ["--portfolio", "2"]), (PIGEONS, ["--proof-format", "binary"]),
-    (PIGEONS, ["--preprocess", "--proof-format", "binary"])],
+    (PIGEONS, ["--preprocess", "--proof-format", "binary"]), (PIGEONS, ["--jobs", "1", "--no-preprocess"])],
     ids=lambda v: v.name if isinstance(v, Path) else " ".join(v))
 def test_solve(path, extra, tmp_path):
     proof, stats = tmp_path / "p.drat", tmp_path / "s.json"
@@ -66,6 +65,9 @@ def test_solve(path, extra, tmp_path):
         return
     assert (r.returncode, status, data["answer"]) == (20, "s UNSATISFIABLE", "UNSATISFIABLE"), r.stdout + r.stderr
     assert "empty clause derived and every step verified" in r.stdout and data["search"]["conflicts"] > 0
+    if "--no-preprocess" in extra:  # one solver with the defaults: a plain Solver's counters
+        with norvane.Solver(norvane.CNF.from_file(path)) as s:
+            assert s.solve() is False and data["search"] == s.stats
     c = norvane_cmd("check", PIGEONS, proof)
     assert c.returncode == 0 and "s VERIFIED" in c.stdout and leftovers(tmp_path) == []
 

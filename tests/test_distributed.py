@@ -46,26 +46,18 @@ def test_solve_many(client, tmp_path):
     rng = random.Random(5)
     small = [CNF(random_formula(rng, 10, rng.randint(20, 55), minlen=2), nvars=10) for _ in range(12)]
     bench = [r for r in bench_instances().values() if int(r["vars"]) <= 200][:25]
-    bad = tmp_path / "bad.cnf"
-    bad.write_text("p cnf 2 1\n1 x 0\n")
+    (bad := tmp_path / "bad.cnf").write_text("p cnf 2 1\n1 x 0\n")
     formulas = [*small, *(BENCH / "cnf" / r["file"] for r in bench), tmp_path / "missing.cnf", bad]
-    results = list(solve_many(formulas, client=client, proof_dir=tmp_path / "proofs", check=True))
-    assert sorted(r.position for r in results) == list(range(len(formulas)))
-    for r in results:
-        f = formulas[r.position]
-        if r.position < len(small):
-            expected = bool(dimacs_models(10, list(f)))
-        elif r.position < len(small) + len(bench):
-            expected = bench[r.position - len(small)]["expected"] == "SAT"
-            f = CNF.from_file(f)
-        else:
-            continue
-        assert r.error is None and r.sat is expected, r
-        if expected:
-            assert dimacs_satisfies(f, r.model) and r.proof is None
-        else:
-            assert r.check.ok and check_proof(f, r.proof).ok and Path(r.proof).parent == tmp_path / "proofs"
-    *_, missing, malformed = sorted(results, key=lambda r: r.position)
+    expected = [bool(dimacs_models(10, list(f))) for f in small] + [r["expected"] == "SAT" for r in bench]
+    results = sorted(solve_many(formulas, client=client, proof_dir=tmp_path / "proofs", check=True),
+                     key=lambda r: r.position)
+    assert [r.position for r in results] == list(range(len(formulas)))
+    for r, want in zip(results, expected):
+        f = formulas[r.position] if r.position < len(small) else CNF.from_file(formulas[r.position])
+        assert r.error is None and r.sat is want, r
+        assert dimacs_satisfies(f, r.model) and r.proof is None if want else \
+            r.check.ok and check_proof(f, r.proof).ok and Path(r.proof).parent == tmp_path / "proofs"
+    *_, missing, malformed = results
     assert missing.status == "FAILED" and missing.error == "cannot read file: No such file or directory"
     assert malformed.status == "FAILED" and malformed.error == f"{bad}:2:3: expected a literal (a decimal integer), found 'x'"
     hard, = solve_many([php_file(tmp_path, 11)], client=client, proof_dir=tmp_path / "proofs", time_limit=1)
