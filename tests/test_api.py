@@ -48,14 +48,9 @@ SURFACE = {
                                                     ("reconstruct", "($self, model)"), ("proof_steps", "($self)")]},
     "Preprocessor.add_clauses": ("($self, clauses)", "Add every clause of `clauses` (a sequence of clauses, or a ClauseDb..."),
     "solve_portfolio": ("(nvars, clauses, configs, alt=None, alt_threads=0, want_proof=False, max_conflicts=None, "
-                        "seconds=None)",
-                        "Run a threaded portfolio over one formula and return the first answer.\n\n"
-                        "Releases the GIL for the duration: without that the Python interpreter lock\n"
-                        "would be held across the whole solve and the threads would serialise, which\n"
-                        "would make the entire exercise pointless."),
+                        "seconds=None)", "Run a threaded portfolio over one formula and return the first answer.\n\n..."),
     "check_proof": ("(nvars, clauses, steps, check_rat=True, apply_deletions=True)",
-                    "Check a DRAT proof against a formula.\n\nReturns the same shape `norvane.proof.CheckResult` "
-                    "carries, so the Python\nwrapper can present one interface over either implementation.\n\n..."),
+                    "Check a DRAT proof against a formula.\n\nReturns the same shape `norvane.proof.CheckResult`..."),
     **{f: ("(l)", None) for f in ["neg", "var_of", "is_neg", "to_dimacs"]},
     "mk_lit": ("(v, negated=False)", None), "from_dimacs": ("(d)", None),
     "PanicException": (None, "Raised when the native code hits an internal fault..."),
