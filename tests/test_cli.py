@@ -217,12 +217,7 @@ def test_answer_found_before_the_interruption_is_printed(extra, monkeypatch, cap
     # Ctrl-C just after the search answered: the answer (the original formula's model) is printed
     from norvane import cli
     search = cli._solve_sliced
-
-    def answer_then_interrupt(*args):
-        search(*args)
-        raise KeyboardInterrupt
-
-    monkeypatch.setattr(cli, "_solve_sliced", answer_then_interrupt)
+    monkeypatch.setattr(cli, "_solve_sliced", lambda *args: (search(*args), signal.raise_signal(signal.SIGINT)))
     assert cli.main(["solve", str(QUEENS), "-q", "--jobs", "1", *extra]) == 130
     status, model = answer(capsys.readouterr().out)
     assert status == "s SATISFIABLE" and satisfied(QUEENS, model) and len(model) == 64

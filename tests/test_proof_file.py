@@ -18,22 +18,6 @@ FAST_UNSAT = ["uuf50-01", "uuf75-01", "uuf100-01", "uuf125-040", "uuf150-020", "
               "qg4-08"]
 
 
-def solve_three_ways(tmp_path, nvars, clauses):  # -> (answer, steps); the same run in each form
-    runs = []
-    for mode in ["memory", "text", "binary"]:
-        s = nn.Solver(nvars)
-        path = tmp_path / f"proof.{mode}"
-        s.enable_proof() if mode == "memory" else s.enable_proof(path, binary=mode == "binary")
-        s.add_clauses(clauses)
-        answer = s.solve()
-        steps = to_steps(s.proof_steps())
-        runs.append((answer, stats(s), s.model, path.read_bytes() if mode != "memory" else steps))
-    steps = runs[0][3]
-    assert runs[1][3] == drat_text(steps) and runs[2][3] == drat_binary(steps)  # written out by solve()
-    assert runs[0][:3] == runs[1][:3] == runs[2][:3]
-    return runs[0][0], steps
-
-
 @pytest.mark.parametrize("name", FAST_UNSAT)
 def test_bench_unsat_proofs_in_every_form_are_accepted(tmp_path, name):
     path = BENCH / "cnf" / f"{name}.cnf.xz"
@@ -41,7 +25,14 @@ def test_bench_unsat_proofs_in_every_form_are_accepted(tmp_path, name):
         pytest.skip("benchmark instances not available")
     db = nn.ClauseDb()
     db.parse_dimacs(lzma.open(path).read(), name=path.name)
-    answer, steps = solve_three_ways(tmp_path, db.num_vars, db)
+    runs = []  # the same run with its proof in memory and written to a text and a binary file
+    for mode in ["memory", "text", "binary"]:
+        s, file = nn.Solver(db.num_vars), tmp_path / f"proof.{mode}"
+        s.enable_proof() if mode == "memory" else s.enable_proof(file, binary=mode == "binary")
+        s.add_clauses(db)
+        runs.append((s.solve(), stats(s), s.model, to_steps(s.proof_steps()) if mode == "memory" else file.read_bytes()))
+    (answer, *_, steps), text, binary = runs
+    assert (text[3], binary[3]) == (drat_text(steps), drat_binary(steps)) and runs[0][:3] == text[:3] == binary[:3]
     verdict = nn.check_proof(db.num_vars, db.clauses(), steps)
     assert answer is False and verdict[:3] == (True, MSG_OK, len(steps)) and verdict[9], verdict
     assert nn.check_proof(db.num_vars, db.clauses(), steps[:-1])[0] is False
