@@ -48,9 +48,9 @@ SURFACE = {
                                                     ("reconstruct", "($self, model)"), ("proof_steps", "($self)")]},
     "Preprocessor.add_clauses": ("($self, clauses)", "Add every clause of `clauses` (a sequence of clauses, or a ClauseDb..."),
     "solve_portfolio": ("(nvars, clauses, configs, alt=None, alt_threads=0, want_proof=False, max_conflicts=None, "
-                        "seconds=None)", "Run a threaded portfolio over one formula and return the first answer.\n\n..."),
+                        "seconds=None)", "Run a threaded portfolio over one formula..."),
     "check_proof": ("(nvars, clauses, steps, check_rat=True, apply_deletions=True)",
-                    "Check a DRAT proof against a formula.\n\nReturns the same shape `norvane.proof.CheckResult`..."),
+                    "Check a DRAT proof against a formula..."),
     **{f: ("(l)", None) for f in ["neg", "var_of", "is_neg", "to_dimacs"]},
     "mk_lit": ("(v, negated=False)", None), "from_dimacs": ("(d)", None),
     "PanicException": (None, "Raised when the native code hits an internal fault..."),

@@ -92,8 +92,8 @@ def test_accepted_forms_give_what_add_dimacs_gives(text, raw, tmp_path):
         for src in [path, str(path), os.fsencode(path), text, text.encode(), bytearray(text.encode()),
                     memoryview(text.encode()), array.array("b", text.encode()), m]:
             db = prefilled()  # appended to what is there
-            assert (db.read_dimacs(src) if src in (path, str(path), os.fsencode(path)) else db.parse_dimacs(src)) \
-                == len(raw) and snap(db) == snap(ref), src  # memory growth included
+            read = db.read_dimacs if src in (path, str(path), os.fsencode(path)) else db.parse_dimacs
+            assert read(src) == len(raw) and snap(db) == snap(ref), src  # memory growth included
 
 
 def test_argument_and_file_errors_change_nothing(tmp_path):
@@ -122,13 +122,14 @@ def test_large_input_across_buffer_boundaries(tmp_path):  # what add_dimacs give
         lines[70_000] += " 1_0 0" * broken
         text = f"p cnf 3000 {len(clauses)}\n" + "\n".join(lines) + "\n"
         path.write_text(text)
-        for load, name in [(lambda db: db.read_dimacs(path), str(path)), (lambda db: db.parse_dimacs(text), "<data>")]:
+        for load, src, name in [(nn.ClauseDb.read_dimacs, path, str(path)),
+                                (nn.ClauseDb.parse_dimacs, text, "<data>")]:
             db = prefilled() if broken else nn.ClauseDb()
             if not broken:
-                assert load(db) == len(clauses) and snap(db) == snap(ref)
+                assert load(db, src) == len(clauses) and snap(db) == snap(ref)
                 continue
             with pytest.raises(ValueError) as e:
-                load(db)
+                load(db, src)
             assert str(e.value) == f"{name}:70002:{col}: expected a literal (a decimal integer), found '1_0'"
             assert snap(db) == snap(prefilled())
 

@@ -3,13 +3,12 @@ answers against brute force, models and proofs against the input formula, the de
 the single solver.  After preprocessing, worker 0 searches the input and the others the reduced formula;
 whichever wins, the model must satisfy the input and the proof refute it (the race is steered by moving
 every worker onto one of the two formulas).  The package's bad arguments, one table."""
-import lzma
 import random
 
 import pytest
 
 import norvane
-from conftest import brute_force_sat, pigeonhole, random_3sat, random_cnf
+from conftest import brute_force_sat, pigeonhole, php_file, random_3sat, random_cnf
 from conftest import dimacs_satisfies as satisfies
 from norvane import CNF, Solver, check_proof, cli, portfolio, solve_portfolio
 from norvane.cnf import to_dimacs
@@ -75,16 +74,13 @@ def test_refuted_by_preprocessing_alone_with_progress(tmp_path):
 
 
 def test_formula_from_a_file_and_limits(tmp_path):
-    path = tmp_path / "php.cnf.xz"
-    with lzma.open(path, "wt") as f:
-        CNF([to_dimacs(c) for c in pigeonhole(7)[1]]).write(f)
-    proof = tmp_path / "p.drat"
+    path, proof = php_file(tmp_path, 7), tmp_path / "p.drat"  # compressed files: test_package.py
     proof.write_text("kept\n")
     php11 = CNF([to_dimacs(c) for c in pigeonhole(11)[1]])
     for limits in ({"time_limit": 0}, {"conflict_limit": 5}, {"time_limit": 0.3, "jobs": 2}, {"time_limit": 0.3, "jobs": 1}):
         r = norvane.solve(path if "jobs" not in limits else php11, proof=proof, **limits)
         assert (r.sat, r.model, r.proof, r.worker) == (None, None, None, -1), limits
-    assert proof.read_text() == "kept\n" and sorted(p.name for p in tmp_path.iterdir()) == ["p.drat", "php.cnf.xz"]
+    assert proof.read_text() == "kept\n" and sorted(p.name for p in tmp_path.iterdir()) == ["p.drat", "php7.cnf"]
     assert norvane.solve(str(path), jobs=2).sat is False
 
 
@@ -121,7 +117,8 @@ def test_either_formula_wins(route, tmp_path, capsys):  # the package and the co
 
 @pytest.mark.parametrize("call,error,message", [
     (lambda: solve([[1]], jobs=0), ValueError, "jobs must be at least 1, not 0"),
-    (lambda: solve([[1]], time_limit=-1.0), ValueError, "time_limit must be a finite number of at least 0, not -1.0"),
+    (lambda: solve([[1]], time_limit=-1.0), ValueError,
+     "time_limit must be a finite number of at least 0, not -1.0"),
     (lambda: solve([[1]], time_limit=float("nan")), ValueError,
      "time_limit must be a finite number of at least 0, not nan"),
     (lambda: solve([[1]], proof_format="drat"), ValueError, "proof_format must be 'text' or 'binary', not 'drat'"),

@@ -30,7 +30,8 @@ def test_bench_unsat_proofs_in_every_form_are_accepted(tmp_path, name):
         s, file = nn.Solver(db.num_vars), tmp_path / f"proof.{mode}"
         s.enable_proof() if mode == "memory" else s.enable_proof(file, binary=mode == "binary")
         s.add_clauses(db)
-        runs.append((s.solve(), stats(s), s.model, to_steps(s.proof_steps()) if mode == "memory" else file.read_bytes()))
+        answer, steps = s.solve(), to_steps(s.proof_steps())
+        runs.append((answer, stats(s), s.model, steps if mode == "memory" else file.read_bytes()))
     (answer, *_, steps), text, binary = runs
     assert (text[3], binary[3]) == (drat_text(steps), drat_binary(steps)) and runs[0][:3] == text[:3] == binary[:3]
     verdict = nn.check_proof(db.num_vars, db.clauses(), steps)
