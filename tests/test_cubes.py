@@ -53,7 +53,7 @@ def test_split_conquer_and_prove(tmp_path, seed, clauses):
     assert check_proof(cnf, part).ok, seed
 
 
-def test_cores_prune_the_cubes_they_do_not_need(tmp_path):
+def test_cores_prune_and_propagation_refutes():
     # a core that uses the first branching literal only closes the first level's node (and end to end:
     # test_distributed.py, case "pruned")
     tree = Split.fixed([1, 2])
@@ -63,18 +63,14 @@ def test_cores_prune_the_cubes_they_do_not_need(tmp_path):
     assert tree.tail_steps() == [[1], []] and tree.needed() == {0, 2, 3}
     with pytest.raises(ValueError, match="not part of cube"):
         Split.fixed([1]).refute(0, [2])
-
-
-def test_propagation_refutes_leaves_while_splitting(tmp_path):
-    cnf = CNF([[-1, 2], [-1, -2], [3, 4, 5], [-3, 4], [3, -4, 5], [-5, -4, 3]])  # the lookahead refutes x1
+    # leaves refuted by the lookahead while splitting: x1 here, every leaf of an unsatisfiable formula there
+    cnf = CNF([[-1, 2], [-1, -2], [3, 4, 5], [-3, 4], [3, -4, 5], [-5, -4, 3]])
     tree = Split.build(cnf, Solver(cnf).propagate, depth=2)
-    assert tree.by_propagation[0].cube == [1]
-    assert all(c.cube[0] == -1 for c in tree.cubes)
+    assert tree.by_propagation[0].cube == [1] and all(c.cube[0] == -1 for c in tree.cubes)
     unsat = CNF([[1, 2], [1, -2], [-1, 3], [-1, -3]])
     tree = Split.build(unsat, Solver(unsat).propagate, depth=3)
     assert tree.done and not tree.cubes and tree.tail_steps() == [[]]
-    steps = tree.head_steps() + tree.tail_steps()
-    assert check_proof(unsat, [(False, c) for c in steps]).ok
+    assert check_proof(unsat, [(False, c) for c in tree.head_steps() + tree.tail_steps()]).ok
 
 
 @pytest.mark.parametrize("fmt", ["text", "binary"])
