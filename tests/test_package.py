@@ -40,12 +40,7 @@ def test_cnf_files_and_shapes(tmp_path):
 
 @pytest.mark.parametrize("seed,clauses", FORMULAS[:25])
 def test_assumptions_cores_and_models(seed, clauses):
-    every, over, rng = models(CNF(clauses).nvars, clauses), [1, 2, 3], random.Random(seed)
-    assert sorted(map(sorted, Solver(clauses).enum_models())) == sorted(map(sorted, every))
-    projected = list(Solver(clauses).enum_models(over=over))
-    assert len(projected) == len({frozenset(l for l in m if abs(l) in over) for m in every})
-    assert len(list(Solver(clauses).enum_models(limit=2))) == min(2, len(every))
-    s = Solver(clauses)
+    s, rng = Solver(clauses), random.Random(seed)
     for _ in range(4):
         assumptions = [rng.choice((1, -1)) * v for v in rng.sample(range(1, 9), rng.randint(1, 4))]
         answer = s.solve(assumptions)
@@ -56,6 +51,11 @@ def test_assumptions_cores_and_models(seed, clauses):
             core = s.core
             assert set(core) <= set(assumptions) and not models(8, clauses, core)
             assert core == [a for a in assumptions if a in core]  # in the order given
+    every, over = models(CNF(clauses).nvars, clauses), [1, 2, 3]  # a model repeated would show, not loop
+    assert sorted(map(sorted, Solver(clauses).enum_models(limit=len(every) + 1))) == sorted(map(sorted, every))
+    projected = list(Solver(clauses).enum_models(over=over, limit=len(every) + 1))
+    assert len(projected) == len({frozenset(l for l in m if abs(l) in over) for m in every})
+    assert len(list(Solver(clauses).enum_models(limit=2))) == min(2, len(every))
 
 
 def test_propagate():
