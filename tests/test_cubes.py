@@ -1,6 +1,7 @@
 """Cube and conquer without a cluster (norvane.cubes): split trees closed by the cores of their cubes,
 refuted in any order, give one accepted proof; the proof filter keeps exactly a part's own deletions."""
 import collections
+import io
 import random
 
 import pytest
@@ -11,31 +12,10 @@ from norvane.cubes import Split, longest_encoding, own_deletions_only
 from conftest import dimacs_models, dimacs_satisfies, pigeonhole_dimacs, random_formula
 
 
-def conquer(cnf, tree, first_proof, tmp_path, fmt, order):
-    """Refutes the open cubes of `tree` in `order`, each by a solver of its own -> (model or None, proof)"""
-    binary = fmt == "binary"
-    longest = longest_encoding(cnf, binary)
-    out = tmp_path / "combined.drat"
-    with open(out, "wb") as f:
-        f.write(own_deletions_only(first_proof.read_bytes(), binary, longest))
-        _native.write_steps(f, [(False, c) for c in tree.head_steps()], binary)
-        for i in order:
-            if not tree.is_open(i):
-                continue
-            part = tmp_path / f"cube{i}.drat"
-            with Solver(cnf, proof=part, proof_format=fmt) as s:
-                answer = s.solve(tree.cubes[i].cube)
-                model, core = s.model, s.core
-            if answer:
-                return model, None
-            f.write(own_deletions_only(part.read_bytes(), binary, longest))
-            assert set(core) <= set(tree.cubes[i].cube)
-            tree.refute(i, core)
-            if tree.done:
-                break
-        assert tree.done
-        _native.write_steps(f, [(False, c) for c in tree.tail_steps()], binary)
-    return None, out
+def encoded(steps, binary):
+    out = io.BytesIO()
+    _native.write_steps(out, [(False, c) for c in steps], binary)
+    return out.getvalue()
 
 
 CASES = [(seed, random_formula(random.Random(seed), 12, random.Random(-seed).randint(45, 70), minlen=3))
@@ -44,34 +24,36 @@ CASES = [(seed, random_formula(random.Random(seed), 12, random.Random(-seed).ran
 
 @pytest.mark.parametrize("seed,clauses", CASES)
 def test_split_conquer_and_prove(tmp_path, seed, clauses):
-    rng = random.Random(seed)
-    cnf = CNF(clauses, nvars=12)
+    # the open cubes refuted in a random order, each by a solver of its own: a model, or one proof
+    rng, cnf, part = random.Random(seed), CNF(clauses, nvars=12), tmp_path / "part.drat"
     fmt = rng.choice(["text", "binary"])
-    first = tmp_path / "first.drat"
-    s = Solver(cnf, proof=first, proof_format=fmt)
-    s.solve(conflict_limit=rng.choice([0, 3]))  # learned clauses sharpen the lookahead
-    if rng.random() < 0.5:
-        tree = Split.build(cnf, s.propagate, depth=rng.randint(1, 4), candidates=rng.choice([1, 4, 32]))
-    else:  # branching on given variables, some of them never needed
-        tree = Split.fixed(rng.sample(range(1, 15), rng.randint(1, 4)))
-    s.close()
+    binary, longest = fmt == "binary", longest_encoding(cnf, fmt == "binary")
+    with Solver(cnf, proof=part, proof_format=fmt) as s:
+        s.solve(conflict_limit=rng.choice([0, 3]))  # learned clauses sharpen the lookahead
+        if rng.random() < 0.5:
+            tree = Split.build(cnf, s.propagate, depth=rng.randint(1, 4), candidates=rng.choice([1, 4, 32]))
+        else:  # branching on given variables, some of them never needed
+            tree = Split.fixed(rng.sample(range(1, 15), rng.randint(1, 4)))
+    proof = [own_deletions_only(part.read_bytes(), binary, longest), encoded(tree.head_steps(), binary)]
     order = list(range(len(tree.cubes)))
     rng.shuffle(order)
-    model, proof = conquer(cnf, tree, first, tmp_path, fmt, order)
-    expected = dimacs_models(12, clauses)
-    if model is not None:
-        assert dimacs_satisfies(clauses, model)
-    elif tree.done and not expected:
-        r = check_proof(cnf, proof)
-        assert r.ok, (r, seed)
-        assert tree.needed() <= tree.refuted
-    else:
-        assert expected  # every cube refuted only if the formula is unsatisfiable
-    # every leaf is a cube, a leaf refuted while splitting, or under a closed node
+    for i in (i for i in order if tree.is_open(i) and not tree.done):
+        with Solver(cnf, proof=part, proof_format=fmt) as s:
+            if s.solve(tree.cubes[i].cube):
+                assert dimacs_satisfies(clauses, s.model)
+                return
+            assert set(s.core) <= set(tree.cubes[i].cube)
+            tree.refute(i, s.core)
+        proof.append(own_deletions_only(part.read_bytes(), binary, longest))
+    # every cube refuted only if the formula is unsatisfiable; every leaf is a cube, a leaf refuted while
+    # splitting, or under a closed node
+    assert tree.done and not dimacs_models(12, clauses) and tree.needed() <= tree.refuted
     assert len(tree.refuted) + len(tree.pruned) <= len(tree.cubes)
+    part.write_bytes(b"".join(proof) + encoded(tree.tail_steps(), binary))
+    assert check_proof(cnf, part).ok, seed
 
 
-def test_cores_prune_the_cubes_they_do_not_need(tmp_path):
+def test_cores_prune_and_propagation_refutes():
     # a core that uses the first branching literal only closes the first level's node (and end to end:
     # test_distributed.py, case "pruned")
     tree = Split.fixed([1, 2])
@@ -81,41 +63,30 @@ def test_cores_prune_the_cubes_they_do_not_need(tmp_path):
     assert tree.tail_steps() == [[1], []] and tree.needed() == {0, 2, 3}
     with pytest.raises(ValueError, match="not part of cube"):
         Split.fixed([1]).refute(0, [2])
-
-
-def test_propagation_refutes_leaves_while_splitting(tmp_path):
-    cnf = CNF([[-1, 2], [-1, -2], [3, 4, 5], [-3, 4], [3, -4, 5], [-5, -4, 3]])  # the lookahead refutes x1
+    # leaves refuted by the lookahead while splitting: x1 here, every leaf of an unsatisfiable formula there
+    cnf = CNF([[-1, 2], [-1, -2], [3, 4, 5], [-3, 4], [3, -4, 5], [-5, -4, 3]])
     tree = Split.build(cnf, Solver(cnf).propagate, depth=2)
-    assert tree.by_propagation[0].cube == [1]
-    assert all(c.cube[0] == -1 for c in tree.cubes)
+    assert tree.by_propagation[0].cube == [1] and all(c.cube[0] == -1 for c in tree.cubes)
     unsat = CNF([[1, 2], [1, -2], [-1, 3], [-1, -3]])
     tree = Split.build(unsat, Solver(unsat).propagate, depth=3)
     assert tree.done and not tree.cubes and tree.tail_steps() == [[]]
-    steps = tree.head_steps() + tree.tail_steps()
-    assert check_proof(unsat, [(False, c) for c in steps]).ok
+    assert check_proof(unsat, [(False, c) for c in tree.head_steps() + tree.tail_steps()]).ok
 
 
 @pytest.mark.parametrize("fmt", ["text", "binary"])
 def test_filter_keeps_only_deletions_of_own_clauses(tmp_path, fmt):
-    binary = fmt == "binary"
-    # with -2 assumed the solver learns the unit 2 and deletes the two clauses it satisfies: those go
-    cnf = CNF([[1, 2], [-1, 2], [1, -2]])
-    with Solver(cnf, proof=tmp_path / "p", proof_format=fmt) as s:
-        assert s.solve([-2]) is False and s.core == [-2]
-    raw = (tmp_path / "p").read_bytes()
-    kept = own_deletions_only(raw, binary, longest_encoding(cnf, binary))
-    steps = lambda data: _native.parse_drat(data, "p")  # noqa: E731
-    assert [d for d, _ in steps(raw)].count(True) == 2
-    assert steps(kept) == [(False, [2]), (False, [2])]
-    # many deletions: the length shortcut changes nothing; what is left deletes only clauses added before
-    php = CNF(pigeonhole_dimacs(6)[1])
+    # the solver deletes learned clauses and input clauses it satisfies: the latter go (the length
+    # shortcut changes nothing), every addition stays, and what is left deletes only clauses added before
+    binary, php = fmt == "binary", CNF(pigeonhole_dimacs(6)[1])
     with Solver(php, proof=tmp_path / "q", proof_format=fmt, first_reduce=100, reduce_inc=50) as s:
         assert s.solve([5, -6]) is False
     raw = (tmp_path / "q").read_bytes()
     exact = own_deletions_only(raw, binary, 1 << 30)
     assert own_deletions_only(raw, binary, longest_encoding(php, binary)) == exact
+    raw, exact = _native.parse_drat(raw, "q"), _native.parse_drat(exact, "q")
+    assert [s for s in raw if not s[0]] == [s for s in exact if not s[0]]
+    assert sum(d for d, _ in raw) > sum(d for d, _ in exact) > 20
     live = collections.Counter()
-    for deletion, lits in steps(exact):
+    for deletion, lits in exact:
         live[tuple(sorted(lits))] += -1 if deletion else 1
         assert live[tuple(sorted(lits))] >= 0
-    assert sum(d for d, _ in steps(exact)) > 20

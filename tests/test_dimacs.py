@@ -82,27 +82,18 @@ def test_malformed_input_names_file_line_and_column_and_changes_nothing(tmp_path
     ("p cnf 2 1\n1 2 0\n%\n0\n\nanything at all", [[1, 2]]),
     ("  c x\n  p cnf 10 1\n 1 0\nc last", [[1]]),  # num_vars rises to the header's count
 ])
-def test_accepted_forms_give_what_add_dimacs_gives(text, raw):
-    db, ref = nn.ClauseDb(), nn.ClauseDb(int(re.search(r"p cnf (\d+)", text).group(1)))
-    for c in raw:
+def test_accepted_forms_give_what_add_dimacs_gives(text, raw, tmp_path):
+    ref = nn.ClauseDb(max(2, int(re.search(r"p cnf (\d+)", text).group(1))))  # the header's variables count
+    for c in [[1, -2]] + raw:  # prefilled(), then the clauses as written
         ref.add_dimacs(c)
-    assert db.parse_dimacs(text) == len(raw)
-    assert snap(db) == snap(ref)  # memory growth included
-
-
-def test_input_kinds_and_appending(tmp_path):
-    text = "p cnf 6 3\n-5 1 0\n1 -1 0\n2 0\n"
     path = tmp_path / "f.cnf"
     path.write_text(text)
-    ref = prefilled()
-    for c in [[-5, 1], [1, -1], [2], [6, -6]]:  # the header's 6 variables count; tautologies store nothing
-        ref.add_dimacs(c)
     with open(path, "rb") as f, mmap.mmap(f.fileno(), 0, access=mmap.ACCESS_READ) as m:
         for src in [path, str(path), os.fsencode(path), text, text.encode(), bytearray(text.encode()),
                     memoryview(text.encode()), array.array("b", text.encode()), m]:
             db = prefilled()  # appended to what is there
-            assert (db.read_dimacs(src) if src in (path, str(path), os.fsencode(path)) else db.parse_dimacs(src)) == 3
-            assert snap(db) == snap(ref), src
+            read = db.read_dimacs if src in (path, str(path), os.fsencode(path)) else db.parse_dimacs
+            assert read(src) == len(raw) and snap(db) == snap(ref), src  # memory growth included
 
 
 def test_argument_and_file_errors_change_nothing(tmp_path):
@@ -126,23 +117,21 @@ def test_large_input_across_buffer_boundaries(tmp_path):  # what add_dimacs give
     ref = nn.ClauseDb(3000)
     for c in clauses:
         ref.add_dimacs(c)
-    path = tmp_path / "big.cnf"
-
-    def loads(lines):  # the same text as a file and in memory
+    path, col = tmp_path / "big.cnf", len(lines[70_000]) + 2
+    for broken in (False, True):  # then an error far into the input, found where it is however the input is cut
+        lines[70_000] += " 1_0 0" * broken
         text = f"p cnf 3000 {len(clauses)}\n" + "\n".join(lines) + "\n"
         path.write_text(text)
-        return [(lambda db: db.read_dimacs(path), str(path)), (lambda db: db.parse_dimacs(text), "<data>")]
-
-    for load, _ in loads(lines):
-        assert load(db := nn.ClauseDb()) == len(clauses) and snap(db) == snap(ref)
-    col = len(lines[70_000]) + 2
-    lines[70_000] += " 1_0 0"  # an error far into the input is found where it is, however the input is cut
-    for load, name in loads(lines):
-        db = prefilled()
-        with pytest.raises(ValueError) as e:
-            load(db)
-        assert str(e.value) == f"{name}:70002:{col}: expected a literal (a decimal integer), found '1_0'"
-        assert snap(db) == snap(prefilled())
+        for load, src, name in [(nn.ClauseDb.read_dimacs, path, str(path)),
+                                (nn.ClauseDb.parse_dimacs, text, "<data>")]:
+            db = prefilled() if broken else nn.ClauseDb()
+            if not broken:
+                assert load(db, src) == len(clauses) and snap(db) == snap(ref)
+                continue
+            with pytest.raises(ValueError) as e:
+                load(db, src)
+            assert str(e.value) == f"{name}:70002:{col}: expected a literal (a decimal integer), found '1_0'"
+            assert snap(db) == snap(prefilled())
 
 
 def test_a_signal_stops_the_reading_and_changes_nothing():

@@ -1,18 +1,20 @@
-"""The default pipeline (norvane.solve, norvane.pipeline.simplify) in each of its modes: answers against
-brute force, models and proofs against the input formula, the deterministic mode against the single solver."""
-import json
-import lzma
+"""The default pipeline (norvane.solve; its preprocessing rounds: test_package.py) in each of its modes:
+answers against brute force, models and proofs against the input formula, the deterministic mode against
+the single solver.  After preprocessing, worker 0 searches the input and the others the reduced formula
+(all of them the reduced one when preprocessing more than halved it); whichever wins, the model must
+satisfy the input and the proof refute it (the race is steered by moving every worker onto one of the
+formulas).  The package's bad arguments, one table."""
 import random
 
 import pytest
 
 import norvane
-from conftest import brute_force_sat, pigeonhole, random_cnf
+from conftest import brute_force_sat, pigeonhole, pigeonhole_dimacs, php_file, random_3sat, random_cnf
 from conftest import dimacs_satisfies as satisfies
-from norvane import CNF, Solver, check_proof, cli, preprocess
+from norvane import CNF, Solver, check_proof, cli, portfolio, solve_portfolio
 from norvane.cnf import to_dimacs
 from norvane.pipeline import satisfies as model_check
-from norvane.pipeline import simplify
+from norvane.pipeline import solve
 
 EXAMPLES = norvane.__file__.rsplit("/", 1)[0] + "/examples/"
 MODES = {"default": {}, "one job": {"jobs": 1}, "deterministic": {"deterministic": True},
@@ -21,6 +23,18 @@ MODES = {"default": {}, "one job": {"jobs": 1}, "deterministic": {"deterministic
 FORMULAS = [random_cnf(random.Random(seed), 8, random.Random(-seed).randint(5, 40), maxlen=3) for seed in range(15)]
 FORMULAS += [random_cnf(random.Random(seed), 8, random.Random(-seed).randint(30, 60), minlen=3, maxlen=3)
              for seed in range(15, 30)]
+ROUTES = {"input": 0, "reduced": 2, "shrunk": None}  # workers on the reduced formula, out of 2
+# 40 variables near the threshold: both answers, and preprocessing eliminates some but decides none
+NEAR = [CNF([to_dimacs(c) for c in random_3sat(seed, 40)]) for seed in (0, 2, 3, 4, 9, 11, 13, 19)]
+
+
+def padded(clauses):  # twice as many clauses again, each with a pure literal: preprocessing drops them
+    n = max(abs(d) for c in clauses for d in c)
+    return CNF(clauses + [[n + 1 + i, 1 + i % n, -(1 + 7 * i % n)] for i in range(2 * len(clauses))])
+
+
+# preprocessing leaves less than half of these: every worker searches the reduced formula
+SHRUNK = [padded(pigeonhole_dimacs(5)[1])] + [padded([to_dimacs(c) for c in random_3sat(s, 60, 3.8)]) for s in range(3)]
 
 
 @pytest.mark.parametrize("mode", MODES)
@@ -38,6 +52,10 @@ def test_answers_models_and_proofs(mode, tmp_path):
             assert r.proof == str(proof) and check_proof(cnf, proof).ok, (mode, clauses)
             proof.unlink()
         assert (r.preprocess is None) == (mode in ("deterministic", "three jobs, no preprocessing"))
+        rng = random.Random(len(clauses))
+        probe = [v * rng.choice((1, -1)) for v in range(1, cnf.nvars + 1)]
+        assert model_check(cnf, probe) == satisfies(clauses, probe)  # the pipeline's own check of its models
+    assert not model_check(CNF([[1, 2], []]), [1, 2])
 
 
 def test_deterministic_is_the_single_solver(tmp_path):
@@ -48,12 +66,7 @@ def test_deterministic_is_the_single_solver(tmp_path):
             assert s.solve() == r.sat and s.model == r.model and s.stats == r.stats
         if r.sat is False:
             assert (tmp_path / "a.drat").read_bytes() == (tmp_path / "b.drat").read_bytes()
-        # the command's --jobs 1 --no-preprocess: the same counters as a plain Solver
-        assert cli.main(["solve", EXAMPLES + name + ".cnf", "-q", "--jobs", "1", "--no-preprocess",
-                         "--stats-json", str(tmp_path / "s.json")]) == (10 if r.sat else 20)
-        with Solver(cnf) as s:
-            s.solve()
-            assert json.loads((tmp_path / "s.json").read_text())["search"] == s.stats
+        # the command's --jobs 1 --no-preprocess: test_cli.py
         runs = [norvane.solve(cnf, jobs=1) for _ in range(2)]
         assert runs[0][:6] == runs[1][:6] and runs[0].worker == 0 and runs[0].config == "default"
 
@@ -71,57 +84,68 @@ def test_refuted_by_preprocessing_alone_with_progress(tmp_path):
 
 
 def test_formula_from_a_file_and_limits(tmp_path):
-    path = tmp_path / "php.cnf.xz"
-    with lzma.open(path, "wt") as f:
-        CNF([to_dimacs(c) for c in pigeonhole(7)[1]]).write(f)
-    proof = tmp_path / "p.drat"
+    path, proof = php_file(tmp_path, 7), tmp_path / "p.drat"  # compressed files: test_package.py
     proof.write_text("kept\n")
     php11 = CNF([to_dimacs(c) for c in pigeonhole(11)[1]])
     for limits in ({"time_limit": 0}, {"conflict_limit": 5}, {"time_limit": 0.3, "jobs": 2}, {"time_limit": 0.3, "jobs": 1}):
         r = norvane.solve(path if "jobs" not in limits else php11, proof=proof, **limits)
         assert (r.sat, r.model, r.proof, r.worker) == (None, None, None, -1), limits
-    assert proof.read_text() == "kept\n" and sorted(p.name for p in tmp_path.iterdir()) == ["p.drat", "php.cnf.xz"]
+    assert proof.read_text() == "kept\n" and sorted(p.name for p in tmp_path.iterdir()) == ["p.drat", "php7.cnf"]
     assert norvane.solve(str(path), jobs=2).sat is False
 
 
-@pytest.mark.parametrize("kw,error,message", [
-    ({"jobs": 0}, ValueError, "jobs must be at least 1, not 0"),
-    ({"time_limit": -1.0}, ValueError, "time_limit must be a finite number of at least 0, not -1.0"),
-    ({"time_limit": float("nan")}, ValueError, "time_limit must be a finite number of at least 0, not nan"),
-    ({"proof_format": "drat"}, ValueError, "proof_format must be 'text' or 'binary', not 'drat'"),
-    ({"restarts": "luby"}, TypeError, "solve() got an unexpected keyword argument 'restarts'"),
-    ({"jobs": 2.0}, TypeError, "jobs must be an int or None, not float"),
-    ({"jobs": 2, "deterministic": True}, ValueError, "deterministic=True runs one solver: jobs must be 1 or None, not 2"),
-    ({"progress": "stderr"}, TypeError, "progress must be callable or None, not str"),
+@pytest.fixture(params=ROUTES)
+def route(request, monkeypatch):
+    real = portfolio._nn.solve_portfolio
+
+    def steered(nvars, clauses, configs, **kw):
+        assert (kw.get("alt") is None) == (request.param == "shrunk")
+        if kw.get("alt") is not None:
+            kw["alt_threads"] = ROUTES[request.param]
+        return real(nvars, clauses, configs, **kw)
+
+    monkeypatch.setattr(portfolio._nn, "solve_portfolio", steered)
+    return request.param
+
+
+def test_either_formula_wins(route, tmp_path, capsys):  # the package and the command, formula by formula
+    answers = set()
+    for i, cnf in enumerate(SHRUNK if route == "shrunk" else NEAR):
+        path, proof = tmp_path / f"f{i}.cnf", tmp_path / f"f{i}.drat"
+        if i % 2:
+            cnf.to_file(path)
+            code = cli.main(["solve", str(path), "--jobs", "2", "--proof", str(proof)])
+            sat, model = {10: True, 20: False}[code], [int(d) for line in capsys.readouterr().out.splitlines()
+                                                       if line.startswith("v ") for d in line[2:].split()]
+        else:
+            r = solve(cnf, jobs=2, proof=proof)
+            assert r.preprocess["eliminated_vars"] > 0
+            sat, model = r.sat, r.model
+        answers.add(sat)
+        assert satisfies(cnf.clauses, [d for d in model if d]) if sat else check_proof(cnf, proof).ok
+    assert answers == {True, False}
+
+
+@pytest.mark.parametrize("call,error,message", [
+    (lambda: solve([[1]], jobs=0), ValueError, "jobs must be at least 1, not 0"),
+    (lambda: solve([[1]], time_limit=-1.0), ValueError,
+     "time_limit must be a finite number of at least 0, not -1.0"),
+    (lambda: solve([[1]], time_limit=float("nan")), ValueError,
+     "time_limit must be a finite number of at least 0, not nan"),
+    (lambda: solve([[1]], proof_format="drat"), ValueError, "proof_format must be 'text' or 'binary', not 'drat'"),
+    (lambda: solve([[1]], restarts="luby"), TypeError, "solve() got an unexpected keyword argument 'restarts'"),
+    (lambda: solve([[1]], jobs=2.0), TypeError, "jobs must be an int or None, not float"),
+    (lambda: solve([[1]], jobs=2, deterministic=True), ValueError,
+     "deterministic=True runs one solver: jobs must be 1 or None, not 2"),
+    (lambda: solve([[1]], progress="stderr"), TypeError, "progress must be callable or None, not str"),
+    (lambda: Solver(restrat="luby"), TypeError, "Solver() got an unexpected keyword argument 'restrat'"),
+    (lambda: solve_portfolio([[1]], [{"restrat": "luby"}]), TypeError,
+     "solve_portfolio() worker got an unexpected keyword argument 'restrat'"),
+    (lambda: Solver(restart="Luby"), ValueError, 'unknown restart "Luby"'),
+    (lambda: CNF([[1]]).append([-2**31]), OverflowError, "literal -2147483648 is out of range"),
+    (lambda: CNF([[1]]).append([1, 0]), ValueError, "0 is not a DIMACS literal (it terminates a clause)"),
 ])
-def test_bad_arguments(kw, error, message):
+def test_bad_arguments(call, error, message):
     with pytest.raises(error) as e:
-        norvane.solve([[1]], **kw)
-    assert str(e.value) == message
-
-
-def test_simplify_rounds_until_quiet(tmp_path):
-    for internal in FORMULAS[:20]:
-        cnf = CNF([to_dimacs(c) for c in internal], nvars=8)
-        seen = []
-        res = simplify(cnf, progress=lambda rounds, counters, elapsed: seen.append((rounds, dict(counters))))
-        rounds = res.settings["rounds"]
-        assert [r for r, _ in seen] == list(range(1, rounds + 1))
-        # the last round changed nothing (below the threshold on a formula this small) or refuted it
-        changes = [sum(c[k] for k in ("units", "subsumed", "strengthened", "eliminated_vars")) for _, c in seen]
-        assert res.unsat or changes[-1] == (changes[-2] if rounds > 1 else 0)
-        # the same reduction as that many rounds in one call, and a map that repeats it
-        assert preprocess(cnf, rounds=rounds).cnf == res.cnf
-        res.write_map(tmp_path / "m.map")
-        assert norvane.load_map(tmp_path / "m.map").cnf == res.cnf
-        assert simplify(cnf, max_rounds=1).settings["rounds"] == 1 == simplify(cnf, seconds=0).settings["rounds"]
-
-
-def test_model_check_against_plain_evaluation():
-    rng = random.Random(5)
-    for internal in FORMULAS[:12] + [[[0, 2], []], [[1], [0]]]:
-        cnf = CNF([to_dimacs(c) for c in internal], nvars=4)
-        for _ in range(8):
-            model = [v if rng.random() < 0.5 else -v for v in range(1, cnf.nvars + 1)]
-            want = all(any(d in set(model) for d in to_dimacs(c)) for c in internal)
-            assert model_check(cnf, model) == want, (internal, model)
+        call()
+    assert type(e.value) is error and str(e.value) == message
