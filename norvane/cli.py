@@ -836,7 +836,7 @@ def build_parser() -> argparse.ArgumentParser:
                    "in threads (default: one per core; 1 with --assume)")
     s.add_argument("--portfolio", type=_workers, dest="jobs", metavar="N", help="the same as --jobs N")
     s.add_argument("--cubes", nargs="?", const="auto", metavar="N", help="cube and conquer on a Dask cluster: "
-                   "split N levels deep (by default about 32 cubes per worker) and refute the cubes on the workers")
+                   "split N levels deep (by default about 8 cubes per worker) and refute the cubes on the workers")
     s.add_argument("--scheduler", metavar="ADDR", help="with --cubes: the Dask scheduler to use "
                    "(by default a local cluster of --workers processes)")
     s.add_argument("--workers", type=_workers, metavar="N", help="with --cubes: worker processes of the local "
