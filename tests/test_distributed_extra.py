@@ -1,4 +1,4 @@
-"""norvane.distributed: a worker's death costs its formula alone (small batches, batches sent in parts); the
+"""norvane.distributed: a worker's death costs its formula alone (small batches, batches sent in parts);
 `solve --cubes` starts no cluster when its first search answers; a satisfiable cube stops the others."""
 import importlib.util
 import os
