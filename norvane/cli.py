@@ -36,7 +36,6 @@ import norvane_native as _nn
 from . import _native, pipeline
 from .cnf import CNF, to_dimacs, to_internal
 from .options import CHOICES, DEFAULTS, HELP
-from .portfolio import race
 from .preprocess import OPTIONS as PRE_OPTIONS
 from .preprocess import Preprocessed, load_map, preprocess
 from .proof import check_proof
@@ -577,15 +576,11 @@ def _solve(args: argparse.Namespace, run: Run, path: str, opts: dict[str, Any], 
         progress = Progress(not args.quiet, f"portfolio of {args.jobs} running")
         try:
             with _fits(name, work):
-                # after preprocessing here, worker 0 races on the input and the others on the
-                # reduced clauses, as the preprocessor gives them (see pipeline.search)
-                clauses = pre.reduced() if pre is not None and not args.reconstruct else None
-                both = clauses is not None and pipeline.on_input(len(work), len(clauses))
-                res, formula = race(work.nvars, work.db if clauses is None or both else clauses, configs,
-                                    time_limit=deadline.left(), conflict_limit=args.conflicts, proof=search_proof,
-                                    proof_format=args.proof_format, alt=clauses if both else None,
-                                    alt_threads=args.jobs - 1)
-                run.on_input = both and formula == 0
+                # after preprocessing here, the input and its reduction race (pipeline.race_both)
+                kept = pre.reduced() if pre is not None and not args.reconstruct else None
+                res, run.on_input = pipeline.race_both(work.nvars, work.db, kept, configs,
+                                                       time_limit=deadline.left(), conflict_limit=args.conflicts,
+                                                       proof=search_proof, proof_format=args.proof_format)
         finally:
             progress.close()
         run.answer, run.model = res.sat, res.model

@@ -6,9 +6,8 @@ spent; an elimination often opens the next, so on some formulas hundreds of roun
 a portfolio of configurations chosen by measurement (PORTFOLIO, below, with the reasons for each)
 races, one thread per core: the first, the engine's defaults, on the input formula (so the single
 solver's own run is in the race) unless preprocessing more than halved it, the others on the
-reduced formula.  A model of the
-reduced formula is extended to the input formula; every model is checked against the input.  A
-proof of unsatisfiability is the winner's refutation of the input, or the preprocessor's steps
+reduced formula.  A model of the reduced formula is extended to the input formula; every model is
+checked against the input.  A proof of unsatisfiability is the winner's refutation of the input, or the preprocessor's steps
 followed by the winner's refutation of the reduced formula: either refutes the input.
 
 `deterministic=True` (the command's `--jobs 1 --no-preprocess`) is one solver with the default
@@ -27,10 +26,9 @@ import time
 from collections.abc import Callable, Iterable, Mapping, Sequence
 from typing import Any, NamedTuple
 
-
 from .cnf import CNF, PathLike
 from .options import DEFAULTS, check_names
-from .portfolio import race
+from .portfolio import PortfolioResult, race
 from .preprocess import COUNTERS, Preprocessed, start
 from .solver import Solver
 
@@ -52,6 +50,19 @@ def on_input(clauses: int, reduced: int) -> bool:
     formula from taking much longer than alone; where it shrank the formula to less than
     INPUT_SHARE, loading the input again costs more than that run is likely to save."""
     return reduced >= INPUT_SHARE * clauses
+
+
+def race_both(nvars: int, db: Any, reduced: list[list[int]] | None, configs: list[dict[str, Any]],
+              **limits: Any) -> tuple[PortfolioResult, bool]:
+    """The portfolio on the input's clause store `db` and, after preprocessing, on its `reduced`
+    clauses as the preprocessor gives them: worker 0 on the input and the others on the reduced
+    clauses where on_input says so, every worker on the reduced clauses otherwise.  Also tells
+    whether the winner searched the input after preprocessing (its model needs no reconstruction,
+    its proof no preprocessing steps).  `limits`: race's keyword arguments."""
+    both = reduced is not None and on_input(len(db), len(reduced))
+    r, formula = race(nvars, db if reduced is None or both else reduced, configs, alt=reduced if both else None,
+                      alt_threads=len(configs) - 1, **limits)
+    return r, both and formula == 0
 
 Progress = Callable[[int, dict[str, int], float], None]
 
@@ -270,8 +281,9 @@ def solve(formula: CNF | PathLike | Iterable[Sequence[int]], *, time_limit: floa
         else:
             if progress is not None:
                 racing = ", ".join(config_name(i) for i in range(jobs)) if jobs > 1 else "one solver"
-                size = f"{len(cnf):,}" if pre is None else f"{len(pre.reduced()):,}"
-                if pre is not None and jobs > 1 and on_input(len(cnf), len(pre.reduced())):
+                kept = len(cnf) if pre is None else len(pre.reduced())
+                size = f"{kept:,}"
+                if pre is not None and jobs > 1 and on_input(len(cnf), kept):
                     size = f"{size} ({config_name(0)}: the input's {len(cnf):,})"
                 progress(f"search: {racing} on {cnf.nvars:,} variables, {size} clauses")
             sat, model, worker, stats, input_won = search(cnf, pre, jobs, options, left(), conflict_limit,
@@ -315,17 +327,13 @@ def search(cnf: CNF, pre: Preprocessed | None, jobs: int, options: Mapping[str, 
     formula itself, so its model needs no reconstruction and its proof no preprocessing steps.
 
     In a portfolio after preprocessing, worker 0 (the default configuration) races on the
-    input formula and the others on the reduced one (see on_input): the single solver's own
-    run is in the race, so no formula takes much longer than it would alone, while the
-    reduction serves the configurations for which it pays.  The reduced clauses go to the race
-    as the preprocessor gives them, the input's straight from its clause store."""
+    input formula and the others on the reduced one (race_both): the single solver's own run
+    is in the race, so no formula takes much longer than it would alone, while the reduction
+    serves the configurations for which it pays."""
     if jobs > 1:
-        reduced = None if pre is None else pre.reduced()
-        both = reduced is not None and on_input(len(cnf), len(reduced))
-        r, formula = race(cnf.nvars, cnf.db if reduced is None or both else reduced, configs(jobs, options),
-                          time_limit=seconds, conflict_limit=conflicts, proof=proof, proof_format=proof_format,
-                          alt=reduced if both else None, alt_threads=jobs - 1)
-        return r.sat, r.model, r.worker, r.stats, pre is None or (both and formula == 0)
+        r, input_won = race_both(cnf.nvars, cnf.db, None if pre is None else pre.reduced(), configs(jobs, options),
+                                 time_limit=seconds, conflict_limit=conflicts, proof=proof, proof_format=proof_format)
+        return r.sat, r.model, r.worker, r.stats, pre is None or input_won
     with Solver(cnf if pre is None else pre.cnf, proof=proof, proof_format=proof_format, **options) as s:
         sat = s.solve(conflict_limit=conflicts, time_limit=seconds)
         return sat, s.model, 0 if sat is not None else -1, s.stats, pre is None
