@@ -1,7 +1,7 @@
-"""Hostile input and long runs: every public entry refuses objects it must refuse and is left exactly
-as it was; literals that would need billions of variables end in MemoryError; no leaks over thousands
-of life cycles (resident memory, tracked objects, reference counts); threads do not disturb each other.
-"""
+"""Hostile input and long runs: every public entry refuses objects it must refuse, naming the first
+parameter that failed, and is left exactly as it was; literals that would need billions of variables end
+in MemoryError; no leaks over thousands of life cycles (resident memory, tracked objects, reference
+counts); threads do not disturb each other."""
 import gc
 import json
 import math
