@@ -1,6 +1,6 @@
-"""norvane.distributed on Dask: solve_many and cube_and_conquer on a LocalCluster, a worker killed in
-the middle of a batch (there and on a real `dask scheduler`), `norvane batch`, the ImportError without
-Dask (Ctrl-C: test_cli.py)."""
+"""norvane.distributed on Dask: solve_many and cube_and_conquer on a LocalCluster, a worker's death costing
+its formula alone (killed in the middle of a batch, there and on a real `dask scheduler`), a satisfiable cube
+stopping the others, `norvane batch` and `solve --cubes`, the ImportError without Dask (Ctrl-C: test_cli.py)."""
 import importlib.util
 import json
 import os
@@ -16,7 +16,7 @@ from pathlib import Path
 
 import pytest
 
-from norvane import CNF, Solver, check_proof
+from norvane import CNF, check_proof
 
 from conftest import (BENCH, bench_instances, dimacs_models, dimacs_satisfies, php_file, pigeonhole_dimacs,
                       random_formula)
@@ -35,10 +35,9 @@ def client():
     c.close()
 
 
-class Bomb(CNF):  # a formula whose worker dies when it unpacks it
-
+class Bomb(CNF):
     def __reduce__(self):
-        return os._exit, (3,)
+        return os._exit, (3,)  # the worker dies unpacking it, also when retried
 
 
 def test_solve_many(client, tmp_path):
@@ -68,9 +67,21 @@ def test_solve_many(client, tmp_path):
     src = _source(formulas[len(small)] if bench else php_file(tmp_path, 3), "t")._replace(mtime_ns=1)
     assert _solve_task(0, "f", src, None, {}, None, None, "text", False) == UNREACHABLE
     assert _solve_task(0, "f", _with_data(src), None, {}, None, None, "text", False).sat is not None
-    # a formula whose worker dies, also when it is tried again elsewhere, comes back failed
-    bomb, = solve_many([Bomb([[1]])], client=client)
-    assert bomb.status == "FAILED" and bomb.error.startswith("its worker died while solving it, also when retried")
+
+
+@pytest.mark.parametrize("workers, size", [(1, 0), (2, 12)])
+def test_a_dying_worker_costs_only_its_formula(monkeypatch, workers, size):
+    from norvane import distributed
+    if size:
+        monkeypatch.setattr(distributed, "GRAPH_BYTES", 300)  # the batch goes to the scheduler in parts
+    rng = random.Random(size)
+    formulas = [CNF(random_formula(rng, 10, rng.randint(30, 50), minlen=2), nvars=10) for _ in range(size)]
+    formulas[:0] = [Bomb([[1]]), CNF(pigeonhole_dimacs(8)[1])]  # the bomb, then one that takes a while
+    results = sorted(distributed.solve_many(formulas, workers=workers), key=lambda r: r.position)
+    assert [r.position for r in results] == list(range(len(formulas)))
+    bomb, php, *rest = results
+    assert bomb.error.startswith("its worker died while solving it, also when retried") and php.sat is False
+    assert all(r.error is None and r.sat is bool(dimacs_models(10, list(formulas[r.position]))) for r in rest)
 
 
 def pigeons_and_cliques():
@@ -82,37 +93,44 @@ def pigeons_and_cliques():
     return CNF(clauses)
 
 
-@pytest.mark.parametrize("case", ["sat", "unsat-text", "unsat-binary", "pruned", "time"])
+@pytest.mark.parametrize("case", ["unsat", "pruned", "time"])  # a satisfiable formula: the next test
 def test_cube_and_conquer(client, tmp_path, monkeypatch, case):
     from norvane import distributed
     monkeypatch.setattr(distributed, "FIRST_CONFLICTS", 0)  # split at once: the work is on the workers
     proof = tmp_path / "p.drat"
-    fmt = "binary" if case.endswith("binary") else "text"
-    # random 3-SAT at the threshold: seed 0 satisfiable, seed 2 not
-    formula = {"pruned": pigeons_and_cliques(), "time": php_file(tmp_path, 11)}.get(case)
-    if formula is None:
-        formula = CNF(random_formula(random.Random(case != "sat" and 2), 120, 520, minlen=3, maxlen=3), nvars=120)
-    if case == "unsat-text":  # the workers read the file
-        formula.to_file(tmp_path / "f.cnf")
-        formula = tmp_path / "f.cnf"
+    formula = {"pruned": pigeons_and_cliques(), "time": php_file(tmp_path, 11)}.get(case, tmp_path / "f.cnf")
+    if case == "unsat":  # random 3-SAT at the threshold, in a file the workers read
+        CNF(random_formula(random.Random(2), 120, 520, minlen=3, maxlen=3), nvars=120).to_file(formula)
     cnf = formula if isinstance(formula, CNF) else CNF.from_file(formula)
-    depth = {"pruned": 2, "unsat-binary": 3}.get(case)
-    r = distributed.cube_and_conquer(formula, client=client, proof=proof, proof_format=fmt, cubes=depth,
+    r = distributed.cube_and_conquer(formula, client=client, proof=proof, cubes=2 if case == "pruned" else None,
+                                     proof_format="binary" if case == "pruned" else "text",
                                      time_limit=1 if case == "time" else None)
     assert r.error is None
     if case == "time":
         assert r.sat is None and not proof.exists()
         return
-    assert r.sat is Solver(cnf).solve() and r.cubes > 0
-    if r.sat:
-        assert dimacs_satisfies(cnf, r.model) and not proof.exists()
-        return
-    assert check_proof(cnf, proof).ok and r.refuted + r.pruned == r.cubes
+    assert r.sat is False and r.cubes > 0 and check_proof(cnf, proof).ok and r.refuted + r.pruned == r.cubes
     assert sum(n for n, _ in r.workers.values()) >= r.refuted
-    if depth is not None:
-        assert r.depth == depth and r.cubes + r.by_propagation >= 2 ** depth
-    if case == "pruned":
-        assert r.cubes == 4 and r.refuted == 1 and r.pruned == 3
+    if case == "pruned":  # the cores never touch the cliques split on: the first refuted cube closes them all
+        assert (r.depth, r.cubes, r.refuted, r.pruned) == (2, 4, 1, 3)
+
+
+def test_a_satisfiable_cube_stops_the_others(client, tmp_path, monkeypatch):
+    # y splits (it propagates a's when true, b's when false; every pigeon clause has -y): one worker
+    # satisfies the -y cube at once, the other searches 12 pigeons in 11 holes, minutes: it must stop
+    from norvane import distributed
+    monkeypatch.setattr(distributed, "FIRST_CONFLICTS", 0)  # split at once: the work is on the workers
+    nvars, php = pigeonhole_dimacs(11)
+    y, a, b = nvars + 1, nvars + 2, nvars + 4
+    cnf = CNF([c + [-y] for c in php] + [[-y, a], [-y, a + 1], [y, b], [y, b + 1]])
+    r = distributed.cube_and_conquer(cnf, client=client, cubes=1, proof=tmp_path / "p.drat")
+    assert r.sat is True and -y in r.model and r.cubes == 2 and dimacs_satisfies(cnf, r.model)
+    assert r.error is None and not (tmp_path / "p.drat").exists()
+    psutil = pytest.importorskip("psutil")
+    workers = [psutil.Process(pid) for pid in client.run(os.getpid).values()]
+    deadline = time.monotonic() + 30
+    while sum(w.cpu_percent(0.5) for w in workers) > 50:  # a search keeps its worker busy
+        assert time.monotonic() < deadline, "the other side is still searched"
 
 
 @contextmanager
@@ -152,14 +170,12 @@ def test_worker_killed_in_the_middle_of_a_batch(cluster, client, tmp_path):
         pids, killed = c.run(os.getpid), []
 
         def kill_the_first_formulas_worker():
-            while not killed:
-                for addr, keys in c.processing().items():
-                    if any(k.split("-")[3] == "0" for k in keys):  # norvane-solve-TOKEN-INDEX-...
-                        time.sleep(0.3)  # well into its search
-                        os.kill(pids[addr], signal.SIGKILL)
-                        killed.append(addr)
-                        return
+            while not (where := [addr for addr, keys in c.processing().items()
+                                 if any(k.split("-")[3] == "0" for k in keys)]):  # norvane-solve-TOKEN-INDEX-...
                 time.sleep(0.05)
+            time.sleep(0.3)  # well into its search
+            os.kill(pids[where[0]], signal.SIGKILL)
+            killed.append(where[0])
 
         th = threading.Thread(target=kill_the_first_formulas_worker)
         th.start()
@@ -170,29 +186,31 @@ def test_worker_killed_in_the_middle_of_a_batch(cluster, client, tmp_path):
     assert next(r for r in results if r.position == 0).worker not in (None, *killed)
 
 
-def test_batch_command(client, tmp_path, capsys):
-    # exit 0 when every formula is answered (and every proof verified), 1 otherwise; one JSON line each
+def test_commands(client, tmp_path, capsys, monkeypatch):
+    # batch: exit 0 when every formula is answered (and every proof verified), 1 otherwise; one JSON line each
+    from norvane import cli_distributed
     from norvane.cli import main
-    files = [QUEENS, php_file(tmp_path, 6), php_file(tmp_path, 11)]  # a file that fails: test_solve_many
+    files, address = [QUEENS, php_file(tmp_path, 6), php_file(tmp_path, 11)], client.scheduler.address
     out = tmp_path / "out.jsonl"
 
     def lines():
         return {Path(r["file"]).name: r for r in map(json.loads, out.read_text().splitlines())}
 
-    p = subprocess.run([sys.executable, "-m", "norvane", "batch", *map(str, files[:2]), "--check", "--workers", "1",
-                        "--out", str(out)], capture_output=True, text=True, timeout=300)
-    assert p.returncode == 0 and "Traceback" not in p.stderr, p.stdout + p.stderr
+    assert main(["batch", *map(str, files[:2]), "--check", "--scheduler", address, "--out", str(out)]) == 0
     assert lines()["queens8.cnf"]["answer"] == "SATISFIABLE" and lines()["php6.cnf"]["check"]["ok"]
-    assert re.search(r"UNSATISFIABLE +1 ", p.stdout) and "2 of 2 formulas" in p.stdout
-    address = client.scheduler.address
+    printed = capsys.readouterr().out
+    assert re.search(r"UNSATISFIABLE +1 ", printed) and "2 of 2 formulas" in printed
     assert main(["batch", *map(str, files), "--scheduler", address, "--time-limit", "2", "--out", str(out)]) == 1
     assert [lines()[f.name]["answer"] for f in files] == ["SATISFIABLE", "UNSATISFIABLE", "UNKNOWN"]
     capsys.readouterr()
-    proof = tmp_path / "p.drat"
-    assert main(["solve", str(php_file(tmp_path, 8)), "--cubes", "2", "--scheduler", address, "--proof", str(proof),
-                 "--check"]) == 20
+    proof, php8 = tmp_path / "p.drat", php_file(tmp_path, 8)
+    assert main(["solve", str(php8), "--cubes", "2", "--scheduler", address, "--proof", str(proof), "--check"]) == 20
     printed = capsys.readouterr().out
-    assert "s UNSATISFIABLE" in printed and "c cubes " in printed and check_proof(CNF.from_file(tmp_path / "php8.cnf"), proof).ok
+    assert "s UNSATISFIABLE" in printed and "c cubes " in printed and check_proof(CNF.from_file(php8), proof).ok
+    # solve --cubes starts no cluster when its first search answers
+    monkeypatch.setattr(cli_distributed, "connect", lambda args: pytest.fail("a cluster was started"))
+    assert main(["solve", str(QUEENS), "--cubes"]) == 10
+    assert "c answered by the first search, before splitting" in capsys.readouterr().out
 
 
 def test_without_dask_the_error_names_the_extra(tmp_path):
