@@ -1,5 +1,4 @@
-"""End-to-end runs of the `norvane` command (python -m norvane): answers, exit codes, files,
-bad input, piped input, the preprocessing map, interruption."""
+"""The `norvane` command end to end: answers, exit codes, files, bad input, piped input, the map, Ctrl-C."""
 import contextlib
 import importlib.util
 import json
@@ -194,8 +193,7 @@ def test_interrupt(tmp_path, command):
     hard, proof, jsonl = str(php_file(tmp_path, 11)), tmp_path / "p.drat", tmp_path / "out.jsonl"
     args, ready = {"solve": (["solve", hard, "--proof", proof, "--jobs", "1"], "c file"),  # the formula is read
                    "batch": (["batch", hard, php_file(tmp_path, 3), "--out", jsonl, "--workers", "2"], "php3.cnf"),
-                   "cubes": (["solve", hard, "--cubes", "3", "--proof", proof, "--workers", "2"],
-                             "workers")}[command]
+                   "cubes": (["solve", hard, "--cubes", "3", "--proof", proof, "--workers", "2"], "workers")}[command]
     p = subprocess.Popen([sys.executable, "-m", "norvane", *map(str, args)], stdout=subprocess.PIPE,
                          stderr=subprocess.PIPE, text=True, start_new_session=True)
     started = ""

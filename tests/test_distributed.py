@@ -84,13 +84,9 @@ def test_a_dying_worker_costs_only_its_formula(monkeypatch, workers, size):
     assert all(r.error is None and r.sat is bool(dimacs_models(10, list(formulas[r.position]))) for r in rest)
 
 
-def pigeons_and_cliques():
-    # pigeonhole beside two cliques of equivalent variables the lookahead prefers and the cores never use
-    clauses = pigeonhole_dimacs(5)[1]
-    for base in (31, 35):
-        clauses += [[s * a, -s * b] for a in range(base, base + 4) for b in range(base, base + 4) if a != b
-                    for s in (1, -1)]
-    return CNF(clauses)
+# pigeonhole beside two cliques of equivalent variables the lookahead prefers and the cores never use
+PIGEONS_AND_CLIQUES = pigeonhole_dimacs(5)[1] + [[s * a, -s * b] for base in (31, 35) for a in range(base, base + 4)
+                                                 for b in range(base, base + 4) if a != b for s in (1, -1)]
 
 
 @pytest.mark.parametrize("case", ["unsat", "pruned", "time"])  # a satisfiable formula: the next test
@@ -98,7 +94,7 @@ def test_cube_and_conquer(client, tmp_path, monkeypatch, case):
     from norvane import distributed
     monkeypatch.setattr(distributed, "FIRST_CONFLICTS", 0)  # split at once: the work is on the workers
     proof = tmp_path / "p.drat"
-    formula = {"pruned": pigeons_and_cliques(), "time": php_file(tmp_path, 11)}.get(case, tmp_path / "f.cnf")
+    formula = {"pruned": CNF(PIGEONS_AND_CLIQUES), "time": php_file(tmp_path, 11)}.get(case, tmp_path / "f.cnf")
     if case == "unsat":  # random 3-SAT at the threshold, in a file the workers read
         CNF(random_formula(random.Random(2), 120, 520, minlen=3, maxlen=3), nvars=120).to_file(formula)
     cnf = formula if isinstance(formula, CNF) else CNF.from_file(formula)
@@ -140,16 +136,15 @@ def real_cluster(tmp_path):
     env = {**os.environ, "DASK_DISTRIBUTED__SCHEDULER__ALLOWED_FAILURES": "1",
            "DASK_DISTRIBUTED__SCHEDULER__WORKER_SATURATION": "1.0"}
     where, dask = tmp_path / "scheduler.json", [sys.executable, "-m", "dask"]
-    procs = [subprocess.Popen([*dask, "scheduler", "--port", "0", "--no-dashboard", "--scheduler-file", where],
-                              env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)]
+    scheduler = [*dask, "scheduler", "--port", "0", "--no-dashboard", "--scheduler-file", where]
+    worker = [*dask, "worker", "--scheduler-file", where, "--nthreads", "1", "--no-nanny", "--no-dashboard"]
+    procs = [subprocess.Popen(cmd, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+             for cmd in (scheduler, worker, worker)]  # the workers wait for the scheduler's file, as we do
     try:
         deadline = time.monotonic() + 120
         while not where.exists():
             assert time.monotonic() < deadline and procs[0].poll() is None
             time.sleep(0.1)
-        procs += [subprocess.Popen([*dask, "worker", "--scheduler-file", where, "--nthreads", "1", "--no-nanny",
-                                    "--no-dashboard"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-                  for _ in range(2)]
         with Client(scheduler_file=str(where), timeout="120s") as c:
             yield c
     finally:
@@ -214,10 +209,8 @@ def test_commands(client, tmp_path, capsys, monkeypatch):
 
 
 def test_without_dask_the_error_names_the_extra(tmp_path):
-    php6 = php_file(tmp_path, 6)
     code = ("import sys; sys.modules['dask'] = None\n"
             "try:\n    import norvane.distributed\nexcept ImportError as e:\n    print(e)\n"
-            "from norvane.cli import main\n"
-            f"sys.exit(main(['batch', {str(php6)!r}]))")
+            f"from norvane.cli import main\nsys.exit(main(['batch', {str(php_file(tmp_path, 6))!r}]))")
     p = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
     assert p.returncode == 2 and EXTRA in p.stdout and EXTRA in p.stderr, (p.stdout, p.stderr)

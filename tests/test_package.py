@@ -1,26 +1,25 @@
 """The norvane package: read a file, solve under assumptions, take a core, enumerate models, prove and
-check, preprocess and reconstruct, race a portfolio -- each against brute force on random formulas."""
+check, preprocess and reconstruct, race a portfolio, split into cubes and refute them in any order under one
+proof (norvane.cubes) -- each against brute force on random formulas."""
 import bz2
+import collections
 import gzip
+import io
 import lzma
 import random
 import threading
 
 import pytest
 
-import norvane
 import norvane_native as nn
-from norvane import CNF, SOLVER_DEFAULTS, Solver, check_proof, preprocess, solve_portfolio
+from norvane import CNF, SOLVER_DEFAULTS, Solver, _native, check_proof, load_map, preprocess, solve_portfolio
+from norvane.cubes import Split, longest_encoding, own_deletions_only
 from norvane.pipeline import simplify
 
 from conftest import clause_db, pigeonhole, pigeonhole_dimacs, random_formula
 from conftest import dimacs_models as models
 from conftest import dimacs_satisfies as satisfies
 
-# short formulas, and 3-literal ones near the threshold (unsatisfiable ones need real search)
-FORMULAS = [(seed, random_formula(random.Random(seed), 8, random.Random(-seed).randint(5, 40))) for seed in range(20)]
-FORMULAS += [(seed, random_formula(random.Random(seed), 8, random.Random(-seed).randint(30, 60), minlen=3))
-             for seed in range(20, 40)]
 
 
 def test_cnf_files_and_shapes(tmp_path):
@@ -38,8 +37,11 @@ def test_cnf_files_and_shapes(tmp_path):
         assert CNF.from_file(tmp_path / ("f.cnf" + suffix)) == cnf
 
 
-@pytest.mark.parametrize("seed,clauses", FORMULAS[:25])
-def test_assumptions_cores_and_models(seed, clauses):
+@pytest.mark.parametrize("seed", range(25))
+def test_assumptions_cores_and_models(seed):
+    # short formulas, and 3-literal ones near the threshold (unsatisfiable ones need real search)
+    low, high, minlen = (5, 40, 1) if seed < 20 else (30, 60, 3)
+    clauses = random_formula(random.Random(seed), 8, random.Random(-seed).randint(low, high), minlen=minlen)
     s, rng = Solver(clauses), random.Random(seed)
     for _ in range(4):
         assumptions = [rng.choice((1, -1)) * v for v in rng.sample(range(1, 9), rng.randint(1, 4))]
@@ -90,7 +92,7 @@ def test_simplify_reconstruct_and_map(seed, tmp_path):
             f.write((tmp_path / "s.drat").read_bytes())
         assert check_proof(CNF(clauses), proof).ok
     res.write_map(tmp_path / "m.map")
-    again = norvane.load_map(tmp_path / "m.map")
+    again = load_map(tmp_path / "m.map")
     assert again.cnf == res.cnf and again.original == res.original
     if seed == 0:  # a map whose settings give another reduction is refused
         assert [simplify(clauses, **kw).settings["rounds"] for kw in ({"max_rounds": 1}, {"seconds": 0})] == [1, 1]
@@ -98,7 +100,7 @@ def test_simplify_reconstruct_and_map(seed, tmp_path):
         text = gzip.decompress((tmp_path / "m.map").read_bytes()).replace(b'"do_bve": true', b'"do_bve": false')
         (tmp_path / "m.map").write_bytes(gzip.compress(text))  # ...but not without elimination
         with pytest.raises(ValueError, match="reduces the formula differently"):
-            norvane.load_map(tmp_path / "m.map")
+            load_map(tmp_path / "m.map")
 
 
 def test_portfolio(tmp_path):  # the pipeline's race against brute force: test_pipeline.py
@@ -120,3 +122,76 @@ def test_interrupt_from_another_thread():
     s = Solver(pigeonhole_dimacs(10)[1])
     threading.Timer(0.3, s.interrupt).start()
     assert s.solve() is None and s.solve(conflict_limit=10) is None  # usable afterwards
+
+
+@pytest.mark.parametrize("seed", range(16))
+def test_split_conquer_and_prove(tmp_path, seed):
+    # the open cubes refuted in a random order, each by a solver of its own: a model, or one proof
+    clauses = random_formula(random.Random(seed), 12, random.Random(-seed).randint(45, 70), minlen=3)
+    rng, cnf, part, proof = random.Random(seed), CNF(clauses, nvars=12), tmp_path / "part.drat", io.BytesIO()
+    fmt = rng.choice(["text", "binary"])
+    binary, longest = fmt == "binary", longest_encoding(cnf, fmt == "binary")
+    with Solver(cnf, proof=part, proof_format=fmt) as s:
+        s.solve(conflict_limit=rng.choice([0, 3]))  # learned clauses sharpen the lookahead
+        if rng.random() < 0.5:
+            tree = Split.build(cnf, s.propagate, depth=rng.randint(1, 4), candidates=rng.choice([1, 4, 32]))
+        else:  # branching on given variables, some of them never needed
+            tree = Split.fixed(rng.sample(range(1, 15), rng.randint(1, 4)))
+    proof.write(own_deletions_only(part.read_bytes(), binary, longest))
+    _native.write_steps(proof, [(False, c) for c in tree.head_steps()], binary)
+    order = list(range(len(tree.cubes)))
+    rng.shuffle(order)
+    for i in (i for i in order if tree.is_open(i) and not tree.done):
+        with Solver(cnf, proof=part, proof_format=fmt) as s:
+            if s.solve(tree.cubes[i].cube):
+                assert satisfies(clauses, s.model)
+                return
+            assert set(s.core) <= set(tree.cubes[i].cube)
+            tree.refute(i, s.core)
+        proof.write(own_deletions_only(part.read_bytes(), binary, longest))
+    # every cube refuted only if the formula is unsatisfiable; every leaf is a cube, a leaf refuted while
+    # splitting, or under a closed node
+    assert tree.done and not models(12, clauses) and tree.needed() <= tree.refuted
+    assert len(tree.refuted) + len(tree.pruned) <= len(tree.cubes)
+    _native.write_steps(proof, [(False, c) for c in tree.tail_steps()], binary)
+    part.write_bytes(proof.getvalue())
+    assert check_proof(cnf, part).ok, seed
+
+
+def test_cores_prune_and_propagation_refutes():
+    # a core that uses the first branching literal only closes the first level's node (and end to end:
+    # test_distributed.py, case "pruned")
+    tree = Split.fixed([1, 2])
+    assert tree.refute(0, [1]) == [1] and tree.pruned == {1} and not tree.done
+    assert tree.refute(2, [-1, 2]) == [] and not tree.done
+    assert tree.refute(3, [-2]) == [] and tree.done  # both children of node (-1) are closed
+    assert tree.tail_steps() == [[1], []] and tree.needed() == {0, 2, 3}
+    with pytest.raises(ValueError, match="not part of cube"):
+        Split.fixed([1]).refute(0, [2])
+    # leaves refuted by the lookahead while splitting: x1 here, every leaf of an unsatisfiable formula there
+    cnf = CNF([[-1, 2], [-1, -2], [3, 4, 5], [-3, 4], [3, -4, 5], [-5, -4, 3]])
+    tree = Split.build(cnf, Solver(cnf).propagate, depth=2)
+    assert tree.by_propagation[0].cube == [1] and all(c.cube[0] == -1 for c in tree.cubes)
+    unsat = CNF([[1, 2], [1, -2], [-1, 3], [-1, -3]])
+    tree = Split.build(unsat, Solver(unsat).propagate, depth=3)
+    assert tree.done and not tree.cubes and tree.tail_steps() == [[]]
+    assert check_proof(unsat, [(False, c) for c in tree.head_steps() + tree.tail_steps()]).ok
+
+
+@pytest.mark.parametrize("fmt", ["text", "binary"])
+def test_filter_keeps_only_deletions_of_own_clauses(tmp_path, fmt):
+    # the solver deletes learned clauses and input clauses it satisfies: the latter go (the length
+    # shortcut changes nothing), every addition stays, and what is left deletes only clauses added before
+    binary, php = fmt == "binary", CNF(pigeonhole_dimacs(6)[1])
+    with Solver(php, proof=tmp_path / "q", proof_format=fmt, first_reduce=100, reduce_inc=50) as s:
+        assert s.solve([5, -6]) is False
+    raw = (tmp_path / "q").read_bytes()
+    exact = own_deletions_only(raw, binary, 1 << 30)
+    assert own_deletions_only(raw, binary, longest_encoding(php, binary)) == exact
+    raw, exact = _native.parse_drat(raw, "q"), _native.parse_drat(exact, "q")
+    assert [s for s in raw if not s[0]] == [s for s in exact if not s[0]]
+    assert sum(d for d, _ in raw) > sum(d for d, _ in exact) > 20
+    live = collections.Counter()
+    for deletion, lits in exact:
+        live[tuple(sorted(lits))] += -1 if deletion else 1
+        assert live[tuple(sorted(lits))] >= 0

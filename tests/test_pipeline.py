@@ -5,15 +5,13 @@ import random
 
 import pytest
 
-import norvane
 from conftest import brute_force_sat, pigeonhole, pigeonhole_dimacs, php_file, random_3sat, random_cnf
 from conftest import dimacs_satisfies as satisfies
-from norvane import CNF, Solver, check_proof, cli, portfolio, solve_portfolio
+from norvane import CNF, Solver, check_proof, cli, portfolio, solve, solve_portfolio
 from norvane.cnf import to_dimacs
 from norvane.pipeline import satisfies as model_check
-from norvane.pipeline import solve
 
-EXAMPLES = norvane.__file__.rsplit("/", 1)[0] + "/examples/"
+EXAMPLES = cli.__file__.rsplit("/", 1)[0] + "/examples/"
 MODES = {"default": {}, "one job": {"jobs": 1}, "deterministic": {"deterministic": True},
          "three jobs, no preprocessing": {"jobs": 3, "preprocess": False}, "binary proof": {"proof_format": "binary"}}
 # short clauses (models need reconstruction), and 3-literal ones near the threshold (refuted by search)
@@ -42,7 +40,7 @@ def test_answers_models_and_proofs(mode, tmp_path):
     for internal in FORMULAS + [pigeonhole(4)[1]]:
         clauses = [to_dimacs(c) for c in internal]
         cnf = CNF(clauses, nvars=max(8, max((abs(d) for c in clauses for d in c), default=0)))
-        r = norvane.solve(cnf, proof=proof, **MODES[mode])
+        r = solve(cnf, proof=proof, **MODES[mode])
         assert r.sat == brute_force_sat(cnf.nvars, internal) if cnf.nvars <= 8 else r.sat is False
         if r.sat:
             assert satisfies(clauses, r.model) and [abs(d) for d in r.model] == list(range(1, cnf.nvars + 1))
@@ -60,25 +58,24 @@ def test_answers_models_and_proofs(mode, tmp_path):
 def test_deterministic_is_the_single_solver(tmp_path):
     for name in ("queens8", "pigeons7"):
         cnf = CNF.from_file(EXAMPLES + name + ".cnf")
-        r = norvane.solve(cnf, deterministic=True, proof=tmp_path / "a.drat", restart="glucose")
+        r = solve(cnf, deterministic=True, proof=tmp_path / "a.drat", restart="glucose")
         with Solver(cnf, proof=tmp_path / "b.drat", restart="glucose") as s:
             assert s.solve() == r.sat and s.model == r.model and s.stats == r.stats
         if r.sat is False:
             assert (tmp_path / "a.drat").read_bytes() == (tmp_path / "b.drat").read_bytes()
-        # the command's --jobs 1 --no-preprocess: test_cli.py
-        runs = [norvane.solve(cnf, jobs=1) for _ in range(2)]
+        runs = [solve(cnf, jobs=1) for _ in range(2)]
         assert runs[0][:6] == runs[1][:6] and runs[0].worker == 0 and runs[0].config == "default"
 
 
 def test_refuted_by_preprocessing_alone_with_progress(tmp_path):
     cnf = CNF([[1, 2], [-1, 2], [1, -2], [-1, -2, 3], [-3, -2]])
     lines = []
-    r = norvane.solve(cnf, proof=tmp_path / "p.drat", proof_format="binary", progress=lines.append)
+    r = solve(cnf, proof=tmp_path / "p.drat", proof_format="binary", progress=lines.append)
     assert (r.sat, r.worker, r.config, r.stats) == (False, -1, None, {})
     assert check_proof(cnf, r.proof).ok
     assert lines[0].startswith("preprocess round 1: ") and lines[-1].startswith("unsatisfiable (preprocessing) after")
     lines.clear()
-    assert norvane.solve(EXAMPLES + "queens8.cnf", jobs=2, progress=lines.append).sat
+    assert solve(EXAMPLES + "queens8.cnf", jobs=2, progress=lines.append).sat
     assert lines[-2].startswith("search: default, glucose on ") and lines[-1].startswith("satisfiable (")
 
 
@@ -87,7 +84,7 @@ def test_formula_from_a_file_and_limits(tmp_path):
     proof.write_text("kept\n")
     php11 = CNF([to_dimacs(c) for c in pigeonhole(11)[1]])
     for limits in ({"time_limit": 0}, {"conflict_limit": 5}, {"time_limit": 0.3, "jobs": 2}, {"time_limit": 0.3, "jobs": 1}):
-        r = norvane.solve(path if "jobs" not in limits else php11, proof=proof, **limits)
+        r = solve(path if "jobs" not in limits else php11, proof=proof, **limits)
         assert (r.sat, r.model, r.proof, r.worker) == (None, None, None, -1), limits
     assert proof.read_text() == "kept\n" and sorted(p.name for p in tmp_path.iterdir()) == ["p.drat", "php7.cnf"]
 
