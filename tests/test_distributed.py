@@ -35,11 +35,6 @@ def client():
     c.close()
 
 
-class Bomb(CNF):
-    def __reduce__(self):
-        return os._exit, (3,)  # the worker dies unpacking it, also when retried
-
-
 def test_solve_many(client, tmp_path):
     from norvane.distributed import solve_many
     rng = random.Random(5)
@@ -67,6 +62,11 @@ def test_solve_many(client, tmp_path):
     src = _source(formulas[len(small)] if bench else php_file(tmp_path, 3), "t")._replace(mtime_ns=1)
     assert _solve_task(0, "f", src, None, {}, None, None, "text", False) == UNREACHABLE
     assert _solve_task(0, "f", _with_data(src), None, {}, None, None, "text", False).sat is not None
+
+
+class Bomb(CNF):
+    def __reduce__(self):
+        return os._exit, (3,)  # the worker dies unpacking it, also when retried
 
 
 @pytest.mark.parametrize("workers, size", [(1, 0), (2, 12)])

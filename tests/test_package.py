@@ -21,7 +21,6 @@ from conftest import dimacs_models as models
 from conftest import dimacs_satisfies as satisfies
 
 
-
 def test_cnf_files_and_shapes(tmp_path):
     cnf = CNF([[1, -2], [2, 3, 3], [4, -4]], nvars=6)  # duplicate kept once, tautology dropped
     cnf.append((-5,))
