@@ -19,7 +19,7 @@ FORMULAS = [random_cnf(random.Random(seed), 8, random.Random(-seed).randint(5, 4
 FORMULAS += [random_cnf(random.Random(seed), 8, random.Random(-seed).randint(30, 60), minlen=3, maxlen=3)
              for seed in range(15, 30)]
 # after preprocessing, worker 0 searches the input and the others the reduced formula (all of them when it is
-# less than half the input): the race is steered by moving every worker onto one formula (of 2, on the reduced)
+# less than half the input); the race is steered by how many of the 2 workers search the reduced formula
 ROUTES = {"input": 0, "reduced": 2, "shrunk": None}
 # 40 variables near the threshold: both answers, and preprocessing eliminates some but decides none
 NEAR = [CNF([to_dimacs(c) for c in random_3sat(seed, 40)]) for seed in (0, 2, 3, 4, 9, 11, 13, 19)]
