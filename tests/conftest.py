@@ -30,8 +30,8 @@ MSG_NO_EMPTY = "every step verified, but the proof never derives the empty claus
 SANITIZED = "asan" in os.environ.get("LD_PRELOAD", "")
 UNSANITIZED = pytest.mark.skipif(SANITIZED, reason="the sanitizer runtime reserves far more address space than the cap")
 # The solver's eleven counters.
-STATS = ["decisions", "propagations", "conflicts", "learned", "learned_lits", "minimized_lits", "restarts",
-         "blocked_restarts", "reductions", "deleted", "max_trail"]
+STATS = ("decisions", "propagations", "conflicts", "learned", "learned_lits", "minimized_lits", "restarts",
+         "blocked_restarts", "reductions", "deleted", "max_trail")
 
 
 class Boom(Exception):

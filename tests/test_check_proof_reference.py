@@ -12,7 +12,7 @@ import random
 import pytest
 
 import norvane_native as nn
-from conftest import brute_force_sat, drat_binary, drat_text, find_model, satisfies, solver, to_steps
+from conftest import brute_force_sat, drat_binary, drat_text, find_model, solver, to_steps
 from reference.checker_model import ref_check_proof
 
 LENGTHS = [2] * 3 + [3] * 10 + [4] * 3 + [5]
@@ -43,11 +43,6 @@ def random_formula(rng, nv, n, unit_rate):
     if rng.random() < 0.02:
         out.insert(rng.randrange(len(out) + 1), [])
     return out
-
-
-def solver_proof(nv, clauses):
-    s = solver(nv, clauses)
-    return s.solve(max_conflicts=3000), to_steps(s.proof_steps())
 
 
 def preprocessor_proof(rng, nv, clauses):
@@ -131,24 +126,22 @@ def test_random_proofs_match_model(seed):
     nv = rng.randint(3, 30)
     clauses = random_formula(rng, nv, int(nv * rng.uniform(3.0, 7.0)), rng.choice([0.0, 0.0, 0.01, 0.04]))
     if rng.random() < 0.6:
-        answer, steps = solver_proof(nv, [c for c in clauses if c])
+        s = solver(nv, [c for c in clauses if c])
+        answer, steps = s.solve(max_conflicts=3000), to_steps(s.proof_steps())
     else:
         answer, steps = preprocessor_proof(rng, nv, clauses)
     accepted = compare(nv, clauses, steps)[0]
-    if answer is False:
-        assert accepted, "a refutation we produced was rejected"
-    small = nv <= 12
+    assert accepted or answer is not False, "a refutation we produced was rejected"
     for _ in range(4):
         mutated = mutate(rng, nv, clauses, steps)
         res = compare(rng.choice([nv, nv, 0, nv // 2]), clauses, mutated, rng.random() < 0.8, rng.random() < 0.8)
-        if res[0] and small:
+        if res[0] and nv <= 12:
             assert not brute_force_sat(nv, clauses), "a satisfiable formula was refuted"
     if answer is False:
         # no proof refutes a satisfiable weakening of the formula: neither ours nor a mutation of it
         weak = [c for c in clauses if c]
-        while (model := find_model(nv, weak)) is None:
+        while find_model(nv, weak) is None:
             weak.pop(rng.randrange(len(weak)))
-        assert satisfies(weak, model)
         for proof in [steps] + [mutate(rng, nv, weak, steps) for _ in range(3)]:
             for apply_deletions in (True, False):
                 assert not compare(nv, weak, proof, True, apply_deletions)[0], "a satisfiable formula was refuted"

@@ -38,10 +38,6 @@ def random_formula(rng, nv, n, empty_rate=0.0, unit_rate=0.03):
     return out
 
 
-def drop_tautologies(clauses):
-    return [c for c in clauses if not any(l ^ 1 in c for l in c)]
-
-
 def state(p):
     return (p.nvars, p.unsat, p.units, p.subsumed, p.strengthened, p.eliminated_vars, p.resolvents, p.pure,
             p.reactivated, p.reduced(), p.proof_steps(), repr(p))
@@ -88,14 +84,13 @@ def scenario(seed):
         if rng.random() < 0.3:
             apply(pair, "freeze", rng.randrange(nv2 + 2))
         fixed = {v for v in range(pair[1].nvars) if pair[1].assign[v]}
-        late_vars = {l >> 1 for c in late for l in c}
         rounds = rng.randint(0, 4)
-        sound = rounds > 0 or not late_vars & fixed
+        sound = rounds > 0 or not fixed & {l >> 1 for c in late for l in c}
         for c in late:
             apply(pair, "add_clause", c)
         original += late
         apply(pair, "run", rounds)
-    return rng, pair, drop_tautologies(original), sound
+    return rng, pair, [c for c in original if not any(l ^ 1 in c for l in c)], sound
 
 
 @pytest.mark.parametrize("seed", range(400))
@@ -103,7 +98,6 @@ def test_random_formulas_match_model(seed):
     rng, (nat, ref), original, sound = scenario(seed)
     nvars, reduced = nat.nvars, nat.reduced()
     model = find_model(nvars, reduced)
-    assert not nat.unsat or reduced == [[]]
     if sound:
         assert (model is not None) == (find_model(nvars, original) is not None)
     tries = [[rng.random() < 0.5 for _ in range(nvars + rng.randint(-3, 3))] for _ in range(3)]
@@ -125,8 +119,7 @@ def test_subsumption_budget_is_two_million_pairs_per_round():
     t = [2 * (a + b), 2 * (a + b + 1), 2 * (a + b + 2)]
     clauses += [list(t) for _ in range(1000)]
     pair = both(dict(do_bve=False))
-    for p in pair:
-        p.add_clauses(clauses)
+    apply(pair, "add_clauses", clauses)
     apply(pair, "run", 1)
     assert pair[0].subsumed == 500
 
@@ -138,38 +131,11 @@ def test_elimination_pair_limit(npos, eliminated):
     pair = both(dict(nvars=50, with_proof=True))
     for v in range(1, 50):
         apply(pair, "freeze", v)
-    for i in range(npos):
-        apply(pair, "add_clause", [0, 2, 2 * (i + 2)])
-    for i in range(20):
-        apply(pair, "add_clause", [1, 3, 2 * (i + 2) + 1])
+    apply(pair, "add_clauses", [[0, 2, 2 * (i + 2)] for i in range(npos)])
+    apply(pair, "add_clauses", [[1, 3, 2 * (i + 2) + 1] for i in range(20)])
     apply(pair, "run", 2)
     assert pair[0].eliminated_vars == int(eliminated)
     assert len(pair[0].reduced()) == (0 if eliminated else npos + 20)
-
-
-def test_reconstruct_failure_and_misuse_leave_state_unchanged():
-    pair = both(dict(nvars=3, with_proof=True))
-    for call, arg in [("freeze", 1), ("freeze", 2), ("add_clause", [0, 2]), ("add_clause", [1, 4]),
-                      ("run", 3)]:
-        apply(pair, call, arg)
-    for m in ([False, True, False], [True, True, False], [False, True, True, True, True]):
-        assert apply(pair, "reconstruct", m)[0] == "ok"
-    for m in ([False, False, False], [True, False, False]):
-        assert apply(pair, "reconstruct", m) == ("ValueError", "reconstruction failed for x0")
-    assert apply(pair, "freeze", 4294967295)[0] == "OverflowError"
-    assert pair[0].nvars == 3
-
-
-def test_empty_clause_and_rerun_after_unsat():
-    for with_proof in (False, True):
-        pair = both(dict(with_proof=with_proof))
-        for c in ([0], [2, 1], []):
-            apply(pair, "add_clause", c)
-        assert apply(pair, "run", 0) == ("ok", True)
-        assert apply(pair, "run", 2) == ("ok", False)
-        apply(pair, "add_clause", [6])
-        assert apply(pair, "run", 1) == ("ok", False)
-        assert pair[0].reduced() == [[]]
 
 
 @pytest.mark.parametrize("cls", [nn.Preprocessor, RefPreprocessor], ids=["native", "model"])
@@ -201,6 +167,9 @@ def test_worked_examples(cls):
     assert p.reconstruct([True, True, True]) == [True, True, True]
     with pytest.raises(ValueError, match="^reconstruction failed for x0$"):
         p.reconstruct([True, False, False])
+    with pytest.raises(OverflowError):
+        p.freeze(2**32 - 1)
+    assert p.nvars == 3 and p.reduced() == [[2, 4]] and p.reconstruct([False, False, True, True]) == [True, False, True]
 
     p = make([[0, 2], [1, 4]])
     assert p.run() and (p.pure, p.eliminated_vars, p.resolvents) == (2, 2, 0)
@@ -211,6 +180,10 @@ def test_worked_examples(cls):
 
     p = make([[0], [1]], with_proof=True)
     assert p.run() is False and p.unsat and p.reduced() == [[]] and p.proof_steps()[-1] == ("a", [])
+    p = make([[0], [2, 1], []], with_proof=True)  # zero rounds change nothing; then the empty clause refutes
+    assert p.run(0) is True and p.run(2) is False and p.units == 0
+    p.add_clause([6])  # and the formula stays refuted
+    assert p.run(1) is False and p.reduced() == [[]] and p.proof_steps() == [("a", [])]
     p = make([[4, 4, 2], [0, 1]])
     assert p.run(0) is True and p.reduced() == [[4, 2]] and p.nvars == 3
     assert repr(cls(3)) == "<native.Preprocessor vars=3 eliminated=0 subsumed=0>"

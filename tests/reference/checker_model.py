@@ -66,9 +66,10 @@ class RefChecker:
         self.vals[l], self.vals[l ^ 1] = 1, 2
         self.trail.append(l)
 
-    def propagate(self, start):
-        """Unit propagation from trail position `start`; True on a conflict."""
-        for L in self.trail_from(start):
+    def propagate(self, head):
+        """Unit propagation from trail position `head`; True on a conflict."""
+        while head < len(self.trail):
+            L, head = self.trail[head], head + 1
             F = L ^ 1
             ws, self.watches[L], kept = self.watches[L], [], []
             for i, cid in enumerate(ws):
@@ -90,11 +91,6 @@ class RefChecker:
                     self.assign(c[0])
             self.watches[L] = kept
         return False
-
-    def trail_from(self, head):
-        while head < len(self.trail):
-            yield self.trail[head]
-            head += 1
 
     def is_rup(self, lits):
         if self.inconsistent:
@@ -124,9 +120,8 @@ class RefChecker:
             self.occs[l].remove(cid)
 
     def is_reason_shape(self, c):
-        lits = set(c)
-        true = [l for l in lits if self.vals[l] == 1]
-        return len(true) == 1 and all(self.vals[l] == 2 for l in lits if l != true[0])
+        vals = [self.vals[l] for l in set(c)]
+        return vals.count(1) == 1 and 0 not in vals
 
 
 def ref_check_proof(nvars, clauses, steps, check_rat=True, apply_deletions=True):

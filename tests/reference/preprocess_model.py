@@ -17,6 +17,8 @@ additions).
 Literals are internal: 2*v for variable v, 2*v + 1 for its negation.
 """
 
+from reference.solver_model import to_dimacs
+
 U32_MAX = 0xFFFFFFFF
 SUBSUME_BUDGET = 2_000_000
 MAX_PAIRS = 400
@@ -24,10 +26,6 @@ MAX_PAIRS = 400
 
 def _sig(lits):
     return sum({1 << ((l >> 1) % 64) for l in lits})
-
-
-def _dimacs(l):
-    return -((l >> 1) + 1) if l & 1 else (l >> 1) + 1
 
 
 class RefPreprocessor:
@@ -179,6 +177,13 @@ class RefPreprocessor:
                 self.strengthened += 1
         return True
 
+    def _eliminate(self, v, ids):
+        """Variable v goes on the stack with the clauses `ids`, which leave the store."""
+        self.stack.append((v, [list(self.clauses[c]) for c in ids]))
+        for c in ids:
+            self.remove(c)
+        self.eliminated_vars += 1
+
     def _pure_pass(self):
         for v in range(self.nvars):
             if self.assign[v] != 0 or self.frozen[v]:
@@ -186,13 +191,8 @@ class RefPreprocessor:
             pos, neg = len(self.occs[2 * v]), len(self.occs[2 * v + 1])
             if (pos == 0) == (neg == 0):
                 continue
-            l = 2 * v if pos > 0 else 2 * v + 1
-            ids = list(self.occs[l])
-            self.stack.append((v, [list(self.clauses[c]) for c in ids]))
-            for c in ids:
-                self.remove(c)
+            self._eliminate(v, list(self.occs[2 * v if pos > 0 else 2 * v + 1]))
             self.pure += 1
-            self.eliminated_vars += 1
 
     def _eliminate_pass(self):
         cands = [v for v in range(self.nvars) if self.assign[v] == 0 and not self.frozen[v]]
@@ -224,10 +224,7 @@ class RefPreprocessor:
                     for r in kept:
                         self.insert(r, True)
                         self.resolvents += 1
-                    self.stack.append((x, pos + neg))
-                    for c in pos_ids + neg_ids:
-                        self.remove(c)
-                    self.eliminated_vars += 1
+                    self._eliminate(x, pos_ids + neg_ids)
         return True
 
     # ----------------------------------------------------------- reactivation
@@ -298,7 +295,7 @@ class RefPreprocessor:
         return vals
 
     def proof_steps(self):
-        return [("d" if d else "a", [_dimacs(l) for l in lits]) for d, lits in self.proof]
+        return [("d" if d else "a", [to_dimacs(l) for l in lits]) for d, lits in self.proof]
 
     def __repr__(self):
         return f"<native.Preprocessor vars={self.nvars} eliminated={self.eliminated_vars} subsumed={self.subsumed}>"

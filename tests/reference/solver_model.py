@@ -11,14 +11,14 @@ Literals are internal literals (2*var + sign, sign 1 = negated).
 import itertools
 import math
 
+from conftest import STATS
+
 U32 = 0xFFFFFFFF
 U64 = (1 << 64) - 1
 
 RESTARTS = ("glucose", "luby", "none")
 CCMINS = ("deep", "basic", "none")
 
-STAT_NAMES = ("decisions", "propagations", "conflicts", "learned", "learned_lits", "minimized_lits",
-              "restarts", "blocked_restarts", "reductions", "deleted", "max_trail")
 
 # (0.9 + b) ** -2.06 for b = 0 .. 32, as the nearest doubles (pow may differ in the last bit).
 BREAK_WEIGHT = (
@@ -111,7 +111,7 @@ class RefSolver:
         self.simp_props, self.walk_best, self.walk_fails, self.rng = 0, U64, 0, cfg.rnd_seed
         self.ok, self.proof_on, self.clause_added, self.model, self.proof = True, False, False, [], []
         self.nvars = 0
-        self.__dict__.update(dict.fromkeys(STAT_NAMES, 0))
+        self.__dict__.update(dict.fromkeys(STATS, 0))
         for _ in range(nvars):
             self.new_var()
 
@@ -451,7 +451,7 @@ class RefSolver:
         return float(x) * 2.3283064365386963e-10
 
     def update_target(self):
-        if len(self.trail) > self.best_trail:
+        if self.cfg.target_phase and len(self.trail) > self.best_trail:
             self.best_trail = len(self.trail)
             for lit in self.trail[self.target_synced:]:
                 self.target[lit >> 1] = (lit & 1) == 0
@@ -501,14 +501,12 @@ class RefSolver:
             if max_conflicts is not None and n >= max_conflicts:
                 confl = self.propagate()
                 if confl is None:
-                    if self.cfg.target_phase:
-                        self.update_target()
+                    self.update_target()
                     self.cancel_until(0)
                     return None
             else:
                 while (confl := self.propagate()) is None:
-                    if self.cfg.target_phase:
-                        self.update_target()
+                    self.update_target()
                     if self.restart_due():
                         self.do_restart()
                         continue
