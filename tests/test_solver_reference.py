@@ -225,7 +225,7 @@ def test_degenerate_options(options):
 
 def test_clause_edge_cases_and_model_lifetime():
     pair = Pair(3)
-    pair.add([])
+    pair.add([])  # the empty clause
     assert pair.solve() is False
     pair = Pair(0)
     assert pair.solve(0) is None and pair.solve() is True  # no variables: empty model

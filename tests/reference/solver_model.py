@@ -19,7 +19,6 @@ U64 = (1 << 64) - 1
 RESTARTS = ("glucose", "luby", "none")
 CCMINS = ("deep", "basic", "none")
 
-
 # (0.9 + b) ** -2.06 for b = 0 .. 32, as the nearest doubles (pow may differ in the last bit).
 BREAK_WEIGHT = (
     1.2423971044693904, 0.2665431844564756, 0.11154757268716438, 0.06059083109242785, 0.0378613482436238,
