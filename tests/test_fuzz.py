@@ -41,10 +41,10 @@ def test_add_clauses_is_add_clause_on_each(seed):
     a freeze (an eliminated variable comes back): the same counters, model, reduced formula and proof."""
     rng = random.Random(seed)
     nvars, clauses = fuzz.random_formula(rng, 30)
-    opts, batches, budget, from_db = fuzz.random_options(rng, True), rng.randint(1, 3), rng.choice([None, 0, 3]), seed % 2
+    opts, batches, budget = fuzz.random_options(rng, True), rng.randint(1, 3), rng.choice([None, 0, 3])
+    from_db, pre = seed % 2, seed % 4 >= 2
     if from_db:  # what a ClauseDb keeps: no duplicate literals, no tautologies
         clauses = clause_db(clauses).clauses()
-    pre = seed % 4 >= 2
     one, bulk = (nn.Preprocessor(nvars, with_proof=True) if pre else solver(nvars, [], **opts) for _ in "ab")
     cut = [len(clauses) * k // batches for k in range(batches + 1)]
     for k in range(batches):

@@ -1,5 +1,5 @@
-"""Solver proofs in memory or written to a DRAT text or binary file as they are made: the three forms of
-one run hold the same steps, Unsat proofs are accepted, a file that cannot be written raises OSError."""
+"""Solver and Preprocessor proofs in memory or written to a DRAT text or binary file as they are made: the
+forms of one run hold the same steps, Unsat proofs are accepted, a file that cannot be written raises OSError."""
 import errno
 import lzma
 import os
@@ -9,7 +9,7 @@ import re
 import pytest
 
 import norvane_native as nn
-from conftest import BENCH, MSG_OK, drat_binary, drat_forms, drat_text, expect_notes, notes, stats, to_steps
+from conftest import BENCH, MSG_OK, drat_binary, drat_forms, drat_text, pigeonhole, raises, solver, stats, to_steps
 
 REFUSED = re.escape("enable_proof() must be called before any clause is added: a proof that starts midway")
 # Unsat instances of the shared set that solve in well under a second.
@@ -54,18 +54,15 @@ def test_paths_choices_refusals_and_closing(tmp_path):
     assert len(os.listdir("/proc/self/fd")) == fds
     for kwargs, exc, note in [(dict(path=1), TypeError, "path"), (dict(path="a\0b"), ValueError, "path"),
                               (dict(binary=1), TypeError, "binary")]:
-        with pytest.raises(exc) as e:
-            nn.Solver().enable_proof(**kwargs)
-        assert notes(e.value) == expect_notes([f"while processing '{note}'"])
+        raises(exc, lambda: nn.Solver().enable_proof(**kwargs), note=note)
     for path, exc, code in [(tmp_path / "missing" / "p", FileNotFoundError, errno.ENOENT),
                             (tmp_path, IsADirectoryError, errno.EISDIR), (tmp_path / "d", None, None)]:
         s = nn.Solver()
         if exc is None:
             s.enable_proof(path)
         else:
-            with pytest.raises(exc) as e:
-                s.enable_proof(path)
-            assert e.value.errno == code and e.value.filename == str(path)  # nothing was switched on
+            e = raises(exc, lambda: s.enable_proof(path))
+            assert e.errno == code and e.filename == str(path)  # nothing was switched on
         # memory after all (kept in the binary encoding whatever `binary` says)
         s.enable_proof(binary=True)
         s.add_clauses([[0], [1]])
@@ -85,14 +82,54 @@ def test_write_errors_raise_from_the_call_that_hit_them(call):
     rng = random.Random(3)
     if call == "solve":  # the search runs (and finds a model); its proof cannot be written
         s.add_clauses([[rng.randrange(120) for _ in range(3)] for _ in range(230)])  # nothing to write yet
-    with pytest.raises(OSError) as e:
-        s.solve() if call == "solve" else s.add_clauses([[0], [2], [1]]) if call == "add_clauses" else \
-            (s.add_clause([0]), s.add_clause([1]))
+    writes = {"solve": s.solve, "add_clauses": lambda: s.add_clauses([[0], [2], [1]]),
+              "add_clause": lambda: (s.add_clause([0]), s.add_clause([1]))}
+    e = raises(OSError, writes[call])
     assert call != "solve" or (s.ok and s.conflicts > 0)
-    assert e.value.errno == errno.ENOSPC and e.value.filename == "/dev/full"
+    assert e.errno == errno.ENOSPC and e.filename == "/dev/full"
     # broken for good: every later call that would extend it refuses, changing nothing
     before = stats(s), s.ok, s.nvars
-    for later in [lambda: s.add_clause([4]), lambda: s.add_clauses([[4]]), lambda: s.solve()]:
-        with pytest.raises(OSError):
-            later()
+    for later in [lambda: s.add_clause([4]), lambda: s.add_clauses([[4]]), s.solve]:
+        raises(OSError, later)
     assert (stats(s), s.ok, s.nvars) == before and s.check_watch_invariant() == []
+
+
+def scripted(p, clauses):
+    """A fixed script of adds, runs and a freeze over an eliminated variable."""
+    half = len(clauses) // 2
+    p.add_clauses(clauses[:half])
+    p.run()
+    p.freeze(0)
+    out = [p.add_clauses(clauses[half:]), p.run()]
+    return out + [p.units, p.eliminated_vars, p.reactivated, p.reduced()]
+
+
+@pytest.mark.parametrize("binary", [False, True])
+def test_proof_file_holds_the_steps_kept_in_memory(tmp_path, binary):
+    n, clauses = pigeonhole(4)
+    path = tmp_path / "pre.drat"
+    kept, streamed = nn.Preprocessor(n, with_proof=True), nn.Preprocessor(n, proof_path=path, proof_binary=binary)
+    assert scripted(kept, clauses) == scripted(streamed, clauses)
+    assert streamed.proof_steps() == [] and len(kept.proof_steps()) > 20
+    # the file is complete after each call, and the same steps with the solver's refute the input
+    assert path.read_bytes() == (drat_binary if binary else drat_text)(to_steps(kept.proof_steps()))
+    s = solver(kept.nvars, kept.reduced())
+    assert s.solve() is False
+    steps = to_steps(kept.proof_steps() + s.proof_steps())
+    assert nn.check_proof(n, clauses, steps, apply_deletions=kept.reactivated == 0)[0]
+
+
+def test_proof_file_errors_are_oserror():
+    raises(FileNotFoundError, lambda: nn.Preprocessor(proof_path="/nonexistent-dir/x.drat"))
+    raises(TypeError, lambda: nn.Preprocessor(proof_path=3), note="proof_path")
+    raises(ValueError, lambda: nn.Preprocessor(proof_path="a\0b"))
+    # /dev/full takes the open but fails every write: the call that flushes raises, and again later
+    p = nn.Preprocessor(3, proof_path="/dev/full")
+    p.freeze(1)
+    p.freeze(2)
+    p.add_clauses([[0, 2], [1, 4]])
+    e = raises(OSError, p.run)
+    assert e.errno == errno.ENOSPC and e.filename == "/dev/full"
+    assert p.reduced() == [[2, 4]]  # the run itself was done
+    raises(OSError, lambda: p.add_clause([0]))  # reactivation logs the clauses put back
+    assert p.reduced() == [[2, 4], [0, 2], [1, 4], [0]]

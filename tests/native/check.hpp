@@ -11,7 +11,6 @@
 #include "../../src/core/interrupt.hpp"
 #include "../../src/core/lit.hpp"
 #include "../../src/core/proof_log.hpp"
-#include "../../src/solver/stats.hpp"
 
 namespace tl {
 
@@ -85,14 +84,6 @@ inline nv::StepList steps_of(const nv::ProofLog& log) {
         out.is_deletion.push_back(del);
     });
     return out;
-}
-
-inline bool same_counters(const nv::Stats& a, const nv::Stats& b) {
-    bool same = true;
-#define TL_SAME(name, combine) same &= a.name == b.name;
-    NV_SOLVER_COUNTERS(TL_SAME)
-#undef TL_SAME
-    return same;
 }
 
 // Fires from its `at`-th poll on (0: never); counts its polls.

@@ -64,8 +64,7 @@ extern "C" __attribute__((visibility("default"))) int run_test() {
 #else
     prime_thread_storage();
     tl::Rng r{11};
-    Cnf f;
-    for (const auto& c : tl::random_3sat(r, 300, 1200)) f.push(c);
+    const Cnf f = tl::cnf_of(tl::random_3sat(r, 300, 1200));
     held.reserve(size_t{1} << 20);
     rlimit cap{};
     cap.rlim_cur = cap.rlim_max = address_space_in_use() + (uint64_t{256} << 20);

@@ -1,19 +1,19 @@
 // Limits and failures inside the search, the checker and the portfolio, out
-// of reach of timed Python tests: an interrupt hook that fires at its n-th
-// poll, swept over the polls of whole runs, must leave a solver that is
-// consistent, answers right on the next call (also after one more clause),
-// and whose proof -- the part recorded before the interruption followed by
-// the rest -- still checks.  (That polling changes nothing is held by the
-// reference and deadline tests in Python, which always poll.)  The
-// portfolio stops and joins its workers when a thread fails to start and
-// when a worker throws (its own exception reaches the caller); when its hook
-// fires, in Python, on Ctrl-C and time limits.  The checker's RUP test undoes
-// its trial assignment exactly, and a malformed step list is a Panic.
+// of reach of timed Python tests: an interrupt hook firing at its n-th poll,
+// swept over the polls of whole runs, must leave a consistent solver that
+// answers right on the next call (after one more clause) and whose proof --
+// the part before the interruption, then the rest -- still checks.  (That
+// polling changes nothing is held by the reference and deadline tests in
+// Python, which always poll.)  The portfolio stops and joins its workers when
+// a thread fails to start and when a worker throws (its own exception reaches
+// the caller); on Ctrl-C and time limits, in Python.  The checker's RUP test
+// undoes its trial assignment exactly; a malformed step list is a Panic.
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "../../src/checker/checker.hpp"
 #include "../../src/core/errors.hpp"
@@ -36,7 +36,8 @@ Formula pigeonhole(uint32_t holes) {
     }
     for (uint32_t h = 0; h < holes; ++h)
         for (uint32_t p = 0; p <= holes; ++p)
-            for (uint32_t q = p + 1; q <= holes; ++q) f.push_back({mk_lit(p * holes + h, true), mk_lit(q * holes + h, true)});
+            for (uint32_t q = p + 1; q <= holes; ++q)
+                f.push_back({mk_lit(p * holes + h, true), mk_lit(q * holes + h, true)});
     return f;
 }
 
@@ -45,16 +46,11 @@ bool proof_checks(uint32_t nvars, const Formula& f, const ProofLog& proof) {
     return r.ok && r.empty_derived;
 }
 
-SolveResult answer(uint32_t nvars, const Formula& f, const Config& cfg) {
-    Solver s(nvars, cfg);
-    for (const auto& c : f) s.add_clause(c.data(), c.size());
-    return s.solve(std::nullopt);
-}
-
 // One solve under a hook firing at poll `at`, then an unhooked solve after
-// one more clause.  Returns the number of polls the hooked solve made.
-uint64_t interrupted_run(uint32_t nvars, const Formula& f, const Config& cfg, uint64_t at, const tl::Clause& extra,
-                         SolveResult expected) {
+// one more clause, its model or proof checked.  Returns the number of polls
+// the hooked solve made and the second answer.
+std::pair<uint64_t, SolveResult> interrupted_run(uint32_t nvars, const Formula& f, const Config& cfg, uint64_t at,
+                                                 const tl::Clause& extra) {
     Solver s(nvars, cfg);
     s.enable_proof();
     for (const auto& c : f) s.add_clause(c.data(), c.size());
@@ -70,11 +66,10 @@ uint64_t interrupted_run(uint32_t nvars, const Formula& f, const Config& cfg, ui
     g.push_back(extra);
     s.add_clause(extra.data(), extra.size());
     SolveResult r2 = s.solve(std::nullopt);
-    CHECK(r2 == expected);
-    CHECK(s.check_watch_invariant().empty());
+    CHECK(r2 != SolveResult::Unknown && s.check_watch_invariant().empty());
     if (r2 == SolveResult::Sat) CHECK(tl::satisfies(g, s.model()));
     if (r2 == SolveResult::Unsat) CHECK(proof_checks(nvars, g, s.proof()));
-    return hook.polls;
+    return {hook.polls, r2};
 }
 
 void test_interrupted_anywhere() {
@@ -110,18 +105,11 @@ void test_interrupted_anywhere() {
     tl::Rng r{45};
     for (const Case& c : cases) {
         tl::Clause extra{mk_lit(r.below(c.nvars), true), mk_lit(r.below(c.nvars), false)};
-        Formula g = c.f;
-        g.push_back(extra);
-        SolveResult expected = answer(c.nvars, g, c.cfg);
-        uint64_t polls = interrupted_run(c.nvars, c.f, c.cfg, 0, extra, expected);
+        auto [polls, expected] = interrupted_run(c.nvars, c.f, c.cfg, 0, extra);
         CHECK(polls >= 8);
-        uint64_t step = polls / 25 + 1;
-        for (uint64_t at = 1; at <= polls + 1; at += step) interrupted_run(c.nvars, c.f, c.cfg, at, extra, expected);
+        for (uint64_t at = 1; at <= polls + 1; at += polls / 25 + 1)
+            CHECK(interrupted_run(c.nvars, c.f, c.cfg, at, extra).second == expected);
     }
-}
-
-double seconds_since(std::chrono::steady_clock::time_point t) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
 }
 
 // The second worker to start fails with the exception `fault` throws.
@@ -146,7 +134,8 @@ void test_portfolio_stops() {
         } catch (const Panic& e) {
             msg = e.what();
         }
-        CHECK(seconds_since(t) < 5.0 && msg.rfind("failed to spawn thread", 0) == 0);
+        CHECK(std::chrono::steady_clock::now() - t < std::chrono::seconds(5) &&
+              msg.rfind("failed to spawn thread", 0) == 0);
     }
     testing::fail_spawn_at = -1;
 
