@@ -1,8 +1,6 @@
 """Incremental solving: solve under assumptions, failed-assumption cores, their proof steps, propagate.
-
-Answers, models and cores are checked against brute force on small random formulas and by solving
-again on benchmark instances, with the proofs of all the calls; propagate is compared with a plain
-propagation written here and must leave no trace in later searches."""
+Answers, models and cores against brute force on small random formulas and by solving again on benchmark
+instances, with the proofs of all the calls; propagate against a plain propagation, leaving no trace."""
 import random
 import subprocess
 import sys

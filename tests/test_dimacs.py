@@ -41,6 +41,7 @@ def prefilled():
     ("p cnf 3 1 7\n1 0\n", ValueError, "1:11: unexpected '7' after the header"),
     ("p cnf 3 1\n1 0\n\n   p cnf 3 1\n", ValueError, "4:4: a second 'p' header line"),
     ("p cnf 9 1\n  --5 0\n", ValueError, "2:3: expected a literal (a decimal integer), found '--5'"),
+    ("p cnf 9 1\n1 - 0\n", ValueError, "2:3: expected a literal (a decimal integer), found '-'"),
     ("p cnf 9 1\n1 0 c trailing\n", ValueError, "2:5: expected a literal (a decimal integer), found 'c'"),
     ("p cnf 9 1\n1\x00 0\n", ValueError, "2:1: expected a literal (a decimal integer), found '1\\x00'"),
     ("p cnf 9 1\n" + "7" * 40 + " 0\n", ValueError,

@@ -1,12 +1,9 @@
-"""Differential fuzzing, the quick part: blocks of cases of bench/fuzz.py, the long run's own generator
-and checks.  Each case sends a random formula (empty to a few dozen variables, duplicate literals,
-tautologies, unit and empty clauses, literals beyond the declared count) through Solver with random
-values of all twenty options (fed in batches between budgeted solves, and rerun: every counter must
-repeat), through Preprocessor -> Solver -> reconstruct in batches with freezes, and through
-solve_portfolio.  Answers agree with each other and with brute force, models satisfy, proofs check.
-
-Also here, on the same generator: add_clauses against add_clause (Solver and Preprocessor), ClauseDb
-against a model of what it keeps; and the literal functions."""
+"""Differential fuzzing, the quick part: blocks of cases of bench/fuzz.py, with its generator and checks.
+Each random formula (duplicate literals, tautologies, unit and empty clauses, literals beyond the declared
+count) goes through Solver with random values of every option (in batches between budgeted solves, rerun:
+every counter repeats), through Preprocessor -> Solver -> reconstruct with freezes, and through
+solve_portfolio: answers agree with each other and with brute force, models satisfy, proofs check.
+Also here: add_clauses against add_clause, ClauseDb against a model of what it keeps, literal functions."""
 import random
 import sys
 from pathlib import Path
@@ -98,8 +95,7 @@ def test_clausedb_against_a_model(seed):
     kept, _, num_vars = arena_model(nvars, clauses)
     assert db.clauses() == kept == [db.clause(i) for i in range(len(db))] and len(db) == db.num_clauses == len(kept)
     assert (db.num_vars, db.num_lits) == (num_vars, sum(map(len, kept))) and db.memory_bytes >= 4 * len(kept)
-    mem = db.memory_bytes
-    assert repr(db) == f"<ClauseDb vars={num_vars} clauses={len(kept)} lits={db.num_lits} bytes={mem}>"
+    assert repr(db) == f"<ClauseDb vars={num_vars} clauses={len(kept)} lits={db.num_lits} bytes={db.memory_bytes}>"
 
 
 def test_clausedb_refusal_messages():

@@ -1,7 +1,6 @@
 """Solver and Preprocessor proofs in memory or written to a DRAT text or binary file as they are made: the
 forms of one run hold the same steps, Unsat proofs are accepted, a file that cannot be written raises OSError."""
 import errno
-import lzma
 import os
 import random
 import re
@@ -9,7 +8,8 @@ import re
 import pytest
 
 import norvane_native as nn
-from conftest import BENCH, MSG_OK, drat_binary, drat_forms, drat_text, pigeonhole, raises, solver, stats, to_steps
+from conftest import (MSG_OK, bench, clause_db, drat_binary, drat_forms, drat_text, pigeonhole, raises, solver, stats,
+                      to_steps)
 
 REFUSED = re.escape("enable_proof() must be called before any clause is added: a proof that starts midway")
 # Unsat instances of the shared set that solve in well under a second.
@@ -20,11 +20,8 @@ FAST_UNSAT = ["uuf50-01", "uuf75-01", "uuf100-01", "uuf125-040", "uuf150-020", "
 
 @pytest.mark.parametrize("name", FAST_UNSAT)
 def test_bench_unsat_proofs_in_every_form_are_accepted(tmp_path, name):
-    path = BENCH / "cnf" / f"{name}.cnf.xz"
-    if not path.exists():
-        pytest.skip("benchmark instances not available")
-    db = nn.ClauseDb()
-    db.parse_dimacs(lzma.open(path).read(), name=path.name)
+    nvars, clauses = bench(f"{name}.cnf.xz")
+    db = clause_db(clauses, nvars)
     runs = []  # the same run with its proof in memory and written to a text and a binary file
     for mode in ["memory", "text", "binary"]:
         s, file = nn.Solver(db.num_vars), tmp_path / f"proof.{mode}"
@@ -105,7 +102,7 @@ def scripted(p, clauses):
 
 
 @pytest.mark.parametrize("binary", [False, True])
-def test_proof_file_holds_the_steps_kept_in_memory(tmp_path, binary):
+def test_preprocessor_proof_file_holds_the_steps_kept_in_memory(tmp_path, binary):
     n, clauses = pigeonhole(4)
     path = tmp_path / "pre.drat"
     kept, streamed = nn.Preprocessor(n, with_proof=True), nn.Preprocessor(n, proof_path=path, proof_binary=binary)
@@ -119,7 +116,7 @@ def test_proof_file_holds_the_steps_kept_in_memory(tmp_path, binary):
     assert nn.check_proof(n, clauses, steps, apply_deletions=kept.reactivated == 0)[0]
 
 
-def test_proof_file_errors_are_oserror():
+def test_preprocessor_proof_file_errors_are_oserror():
     raises(FileNotFoundError, lambda: nn.Preprocessor(proof_path="/nonexistent-dir/x.drat"))
     raises(TypeError, lambda: nn.Preprocessor(proof_path=3), note="proof_path")
     raises(ValueError, lambda: nn.Preprocessor(proof_path="a\0b"))
