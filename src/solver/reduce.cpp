@@ -70,14 +70,11 @@ void Solver::State::reduce_db() {
     for (size_t i = 0; i < del; ++i) {
         CRef c = ranked[i];
         log_del(lits_of(c), len_of(c));
-        if (reference_paths) detach(c);
         mark_deleted(c);
         stats.deleted += 1;
     }
-    if (!reference_paths) {
-        ranked.resize(del);
-        detach_deleted(ranked);
-    }
+    ranked.resize(del);
+    detach_deleted(ranked);
 
     size_t j = 0;
     for (CRef c : learnts)
@@ -120,7 +117,7 @@ void Solver::State::detach_deleted(const std::vector<CRef>& gone) {
 // arena order, which the copy keeps.  Every reference (watches, reasons,
 // lists) is then rewritten; only arena positions change.
 void Solver::State::collect_arena() {
-    if (reference_paths || arena_waste <= arena.size() / 2) return;
+    if (arena_waste <= arena.size() / 2) return;
     std::vector<uint32_t> fresh;
     fresh.reserve(arena.size() - arena_waste);
     // The old header's flag word is overwritten with the new reference.
@@ -149,7 +146,6 @@ void Solver::State::collect_arena() {
     for (CRef& c : learnts) c = moved(c);
     arena.swap(fresh);
     arena_waste = 0;
-    arena_collections += 1;
 }
 
 }  // namespace nv

@@ -71,12 +71,10 @@ bool Solver::State::simplify() {
         if (halted) return true;
         // Without a literal fixed since the last cleaning, no clause can be
         // satisfied or shortened now, and the lists hold no deleted clause.
-        if (reference_paths || trail.size() != simp_trail) {
+        if (trail.size() != simp_trail) {
             clean_list(learnts);
             clean_list(problem);
             collect_arena();
-        } else {
-            clean_skips += 1;
         }
         if (propagate() == NO_CLAUSE) {
             if (halted) return true;

@@ -193,6 +193,4 @@ std::vector<uint8_t> Solver::take_proof() noexcept { return s_->proof.take_encod
 
 std::vector<std::string> Solver::check_watch_invariant() const { return s_->check_watch_invariant(); }
 
-void Solver::set_reference_paths(bool on) noexcept { s_->reference_paths = on; }
-
 }  // namespace nv

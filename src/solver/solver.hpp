@@ -90,11 +90,8 @@ public:
     std::vector<uint8_t> take_proof() noexcept;
     std::vector<std::string> check_watch_invariant() const;  // throws Panic on corrupt indices
 
-    // Testing aids.  set_reference_paths(true) makes the solver take its
-    // plain, unoptimised code paths; results are identical either way.
-    // internals() exposes the private state to tests that include
-    // src/solver/state.hpp.
-    void set_reference_paths(bool on) noexcept;
+    // Testing aid: internals() exposes the private state to tests that
+    // include src/solver/state.hpp.
     struct State;
     State* internals() noexcept { return s_.get(); }
 

@@ -192,9 +192,6 @@ struct Solver::State {
     bool halted = false;
     bool ok = true;
     bool clause_added = false;
-    bool reference_paths = false;  // take the plain paths instead of the shortcuts
-    uint64_t arena_collections = 0;  // how often the shortcuts were taken (for tests)
-    uint64_t clean_skips = 0;
 
     // Results.
     std::vector<bool> model;
