@@ -63,7 +63,7 @@ def check_answer(s, clauses, nvars, assumptions, r):
 def test_assumptions_against_brute_force(seed):
     """Several calls with random assumption sets, then a plain solve; every lemma of the concatenated
     proof verifies against the formula alone.  Each core's lemma is the clause of its negation, so the
-    proofs of the cubes of a split, put together, refute the formula (end to end: test_cubes.py)."""
+    proofs of the cubes of a split, put together, refute the formula (end to end: test_package.py)."""
     r = random.Random(seed)
     nvars = r.randint(2, 9)
     clauses = random_cnf(r, nvars, r.randint(nvars, 5 * nvars))
