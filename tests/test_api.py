@@ -1,8 +1,13 @@
 """The public surface: every name against its text signature and docstring (one table), registration,
-the binding conventions every entry shares (argument errors, conversions, notes), and the option and
-counter tables (the checked-in stub is what tools/gen_stub.py makes of them; the package reads them)."""
+the binding conventions every entry shares (argument errors, conversions, notes), the option and counter
+tables (the checked-in stub is what tools/gen_stub.py makes of them; the package reads them), and the
+Solver's options, enable_proof, budgets and limits.
+
+Every parameter refused with its note, in declaration order: test_hostile.py; the Solver's counters against
+the reference model: test_solver_reference.py; random formulas, proofs and reruns: test_fuzz.py."""
 import importlib.metadata
 import inspect
+import math
 import subprocess
 import sys
 from pathlib import Path
@@ -11,12 +16,15 @@ import pytest
 
 import norvane
 import norvane_native as nn
-from conftest import RANGE, SOLVER_PARAMS, Index, raises
+from conftest import RANGE, SOLVER_KINDS, SOLVER_PARAMS, Index, pigeonhole, raises, random_3sat, solver, stats
 
 TOOLS = Path(__file__).resolve().parents[1] / "tools"
 sys.path.insert(0, str(TOOLS))
 import gen_stub  # noqa: E402
 
+NEGATIVE = "cannot convert float seconds to Duration: value is negative"
+TOO_BIG = "cannot convert float seconds to Duration: value is either too big or NaN"
+OVERFLOW_INSTANT = "overflow when adding duration to instant"
 SOLVER_SIG = "(" + ", ".join(f"{n}={d!r}".replace("'", '"') for n, d in SOLVER_PARAMS) + ")"
 # name: (text signature, docstring); a docstring ending in "..." is the start of a longer one.
 SURFACE = {
@@ -30,18 +38,17 @@ SURFACE = {
     "ClauseDb.parse_dimacs": ('($self, data, name="<data>")', "The same as read_dimacs, for DIMACS CNF content..."),
     "Solver": (SOLVER_SIG, "The native CDCL search core (Sprint 2).\n\nDeliberately mirrors `norvane.solver.Solver` "
                            "so the two can be compared\nbit-for-bit while the port is intentionally faithful."),
-    "Solver.new_var": ("($self)", None),
     "Solver.enable_proof": ("($self, path=None, binary=False)", "Turn on DRAT proof logging.  Must be called before "
                             "any clause is added,\nsince a proof that starts midway through is not a proof.\n\n..."),
     "Solver.proof_steps": ("($self)", 'The recorded proof as (kind, dimacs_literals) pairs, kind in {"a","d"}.'),
-    "Solver.add_clause": ("($self, lits)", None),
     "Solver.add_clauses": ("($self, clauses)", "Add many clauses: a sequence of clauses of internal literals..."),
     "Solver.solve": ("($self, max_conflicts=None, seconds=None, assumptions=None, release_gil=False)",
                      "Search for a model: True (see `model`), False (unsatisfiable) or None..."),
     "Solver.interrupt": ("($self)", "Ask a running solve() to stop: it returns None at its next check..."),
     "Solver.core": ("($self)", "The failed assumptions of the last solve..."),
     "Solver.propagate": ("($self, assumptions)", "Unit propagation of `assumptions` on top of level 0, without search..."),
-    "Solver.check_watch_invariant": ("($self)", None),
+    **{f"Solver.{m}": (s, None) for m, s in [("new_var", "($self)"), ("add_clause", "($self, lits)"),
+                                              ("check_watch_invariant", "($self)")]},
     "Preprocessor": ("(nvars=0, do_bve=True, max_resolvent_len=20, with_proof=False, proof_path=None, "
                      "proof_binary=False)", "Native preprocessor: subsumption, self-subsuming resolution..."),
     **{f"Preprocessor.{m}": (s, None) for m, s in [("freeze", "($self, v)"), ("add_clause", "($self, lits)"),
@@ -150,9 +157,11 @@ class NoNote(Exception):
     *[(lambda v=v: nn.ClauseDb().add_clause(v), e, m, "lits") for v, e, m in [
         ("12", TypeError, "Can't extract `str` to `Vec`"),
         ({1, 2}, TypeError, "'set' object is not an instance of 'Sequence'"),
-        (None, TypeError, "'None' is not an instance of 'Sequence'"),
-        (iter([1]), TypeError, "'list_iterator' object is not an instance of 'Sequence'"),
         ([1, -1], OverflowError, RANGE), ([1, 2**32], OverflowError, RANGE), (["1"], TypeError, None)]],
+    # late checks: no note
+    *[(lambda v=v: nn.Solver(2).solve(seconds=v, release_gil=True), ValueError, m, "") for v, m in [
+        (-1.0, NEGATIVE), (-math.inf, NEGATIVE), (math.nan, TOO_BIG), (math.inf, TOO_BIG), (1e300, TOO_BIG),
+        (2.0**63, OVERFLOW_INSTANT)]],
 ])
 def test_argument_errors(call, exc, message, note):
     raises(exc, call, message, note)
@@ -169,3 +178,66 @@ def test_accepted_argument_kinds():
     a, b = db.clauses(), db.clauses()  # results are fresh objects
     a[0].append(99)
     assert b == [[2, 4]] and db.clause(0) == [2, 4]
+    assert nn.Solver(Index(7)).nvars == 7 and nn.Solver(True).nvars == 1
+    big64 = {n: 2**64 - 1 for n, kind in SOLVER_KINDS.items() if kind == "u64"}
+    nn.Solver(glue_keep=2**32 - 1, rnd_seed=2**32 - 1, var_decay=1, luby_base=7, **big64)
+    s = solver(2, [[0, 2]], phase_saving=np.False_, target_phase=np.True_, var_decay=np.float64(0.9))
+    assert s.solve() is True
+
+
+def test_defaults_positional_and_keyword_give_the_same_search():
+    nvars, clauses = pigeonhole(5)
+    runs = [nn.Solver(), nn.Solver(**dict(SOLVER_PARAMS)), nn.Solver(*[d for _, d in SOLVER_PARAMS])]
+    for s in runs:
+        s.enable_proof()
+        s.add_clauses(clauses)
+        assert s.solve() is False
+    assert len({(tuple(stats(s)), str(s.proof_steps())) for s in runs}) == 1
+    assert nn.Solver(5).new_var() == 5 and repr(runs[0]) == f"<native.Solver vars=30 conflicts={runs[0].conflicts}>"
+
+
+@pytest.mark.parametrize("value,shown", [("Luby", '"Luby"'), (" luby", '" luby"'), ("", '""'), ('a"b', r'"a\"b"'),
+                                         ("a\\b", r'"a\\b"'), ("\t\r\n", r'"\t\r\n"'), ("x\x01y", r'"x\u{1}y"'),
+                                         ("\x7f", r'"\u{7f}"'), ("caf\u00e9", '"caf\u00e9"')])
+def test_unknown_option_message(value, shown):
+    for option in ("restart", "ccmin"):
+        raises(ValueError, lambda: nn.Solver(**{option: value}), f"unknown {option} {shown}", "")
+    # restart is reported before ccmin, and every conversion before both
+    raises(ValueError, lambda: nn.Solver(0, "deep", value), 'unknown restart "deep"')
+    raises(ValueError, lambda: nn.Solver(restart="none", ccmin="luby"), 'unknown ccmin "luby"')
+    raises(OverflowError, lambda: nn.Solver(restart=value, ccmin="y", rnd_seed=2**32), RANGE, "rnd_seed")
+
+
+def test_enable_proof_only_before_the_first_clause():
+    message = ("enable_proof() must be called before any clause is added: a proof that starts midway through "
+               "the formula is not a proof")
+    s = nn.Solver(3)
+    assert s.enable_proof() is None and s.new_var() == 3 and s.enable_proof() is None
+    raises(TypeError, lambda: s.add_clause("01"))  # a failed conversion adds no clause,
+    raises(ValueError, lambda: s.solve(seconds=-1.0))  # a refused budget is no solve
+    assert s.enable_proof() is None
+    for first in (lambda s: s.add_clause([0, 2]), lambda s: s.solve(), lambda s: s.add_clause([0, 1])):
+        s = nn.Solver()
+        first(s)  # a tautology counts as added
+        raises(ValueError, s.enable_proof, message, "")
+        assert s.proof_steps() == []
+
+
+@pytest.mark.parametrize("kwargs", [dict(max_conflicts=0), dict(seconds=0.0), dict(seconds=-0.0), dict(seconds=False)])
+def test_zero_budget_is_unknown(kwargs):
+    assert nn.Solver().solve(**kwargs) is None
+    s = solver(*pigeonhole(4), proof=False)
+    assert s.solve(**kwargs) is None and s.ok and s.model == [] and s.conflicts == 0
+    assert s.solve() is False and s.solve(**kwargs) is False  # already unsatisfiable
+
+
+@pytest.mark.parametrize("opts", [{}, dict(walk_min_conflicts=100)])
+def test_deadlines(opts):
+    """The clock is read while the search runs: a distant deadline changes no counter, model or proof step;
+    a near one stops the search even before its first conflict (long passes: test_interrupt.py)."""
+    clauses = random_3sat(8, 220)
+    a, b = solver(220, clauses, **opts), solver(220, clauses, **opts)
+    assert [a.solve(500), a.solve()] == [b.solve(500, seconds=3600.0), b.solve(seconds=3600.0)]
+    assert (stats(a), a.model, a.proof_steps()) == (stats(b), b.model, b.proof_steps())
+    free = nn.Solver(300_000, **opts)  # deciding 300000 free variables takes far longer than a millisecond
+    assert free.solve(seconds=0.001) is None and free.conflicts == 0

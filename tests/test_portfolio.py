@@ -7,7 +7,7 @@ import pytest
 
 import norvane_native as nn
 from conftest import (MSG_OK, RANGE, SOLVER_KINDS, SOLVER_PARAMS, assert_lock_released, pigeonhole, raises, random_3sat,
-                      satisfies, solver)
+                      satisfies, solver, to_steps)
 
 FIELDS = [name for name, _ in SOLVER_PARAMS[1:]]
 DEFAULTS = dict(SOLVER_PARAMS[1:])
@@ -24,12 +24,8 @@ def cfg(**over):
     return dict(DEFAULTS, **over)
 
 
-FORMULAS = {
-    "php6": pigeonhole(6),
-    "sat-100": (100, random_3sat(17, 100)),
-    "unsat-100": (100, random_3sat(27, 100)),
-    "threshold-50": (50, random_3sat(2, 50)),
-}
+FORMULAS = {"php6": pigeonhole(6), "sat-100": (100, random_3sat(17, 100)), "unsat-100": (100, random_3sat(27, 100)),
+            "threshold-50": (50, random_3sat(2, 50))}
 
 
 def check_result(res, nvars, clauses, configs, alt=None, want_proof=False):
@@ -39,13 +35,11 @@ def check_result(res, nvars, clauses, configs, alt=None, want_proof=False):
     assert 0 <= worker < len(configs) and formula in (0, 1)
     s = solver(nvars, [], want_proof, **configs[worker])
     alone = s.solve() if all(s.add_clause(c) for c in solved) else False
-    proof_alone = [(kind == "d", lits) for kind, lits in s.proof_steps()] if want_proof and not alone else []
-    assert res[2:] == (alone, s.model, s.conflicts, s.decisions, s.propagations, s.restarts, proof_alone)
-    if sat:
-        assert len(model) >= nvars and satisfies(solved, model)
-    elif proof:
-        check = nn.check_proof(nvars, solved, [(d, [nn.from_dimacs(x) for x in lits]) for d, lits in proof])
-        assert check[:2] == (True, MSG_OK), check
+    steps = to_steps(s.proof_steps()) if want_proof and not alone else []
+    assert res[2:8] == (alone, s.model, s.conflicts, s.decisions, s.propagations, s.restarts)
+    assert [(d, [nn.from_dimacs(x) for x in lits]) for d, lits in proof] == steps
+    assert not sat or len(model) >= nvars and satisfies(solved, model)
+    assert not steps or nn.check_proof(nvars, solved, steps)[:2] == (True, MSG_OK)
 
 
 # ---------------------------------------------------------------- reading worker mappings
@@ -105,7 +99,6 @@ def test_unknown_option_names_run_nothing(configs, message):
 
 
 def test_no_configuration_and_contradictions_found_while_loading():
-    assert nn.solve_portfolio(3, [[0]], []) is None
     assert nn.solve_portfolio(3, [[0], [1]], (), alt=[[2]], alt_threads=5, want_proof=True) is None
     assert nn.solve_portfolio(0, [[]], []) is None
     c = cfg()
