@@ -1,10 +1,8 @@
 """The public surface: every name against its text signature and docstring (one table), registration,
 the binding conventions every entry shares (argument errors, conversions, notes), the option and counter
 tables (the checked-in stub is what tools/gen_stub.py makes of them; the package reads them), and the
-Solver's options, enable_proof, budgets and limits.
-
-Every parameter refused with its note, in declaration order: test_hostile.py; the Solver's counters against
-the reference model: test_solver_reference.py; random formulas, proofs and reruns: test_fuzz.py."""
+Solver's options, enable_proof, budgets and limits (every parameter refused with its note: test_hostile.py;
+counters against the reference model: test_solver_reference.py; random formulas: test_fuzz.py)."""
 import importlib.metadata
 import inspect
 import math
@@ -46,15 +44,14 @@ SURFACE = {
                      "Search for a model: True (see `model`), False (unsatisfiable) or None..."),
     "Solver.interrupt": ("($self)", "Ask a running solve() to stop: it returns None at its next check..."),
     "Solver.core": ("($self)", "The failed assumptions of the last solve..."),
-    "Solver.propagate": ("($self, assumptions)", "Unit propagation of `assumptions` on top of level 0, without search..."),
-    **{f"Solver.{m}": (s, None) for m, s in [("new_var", "($self)"), ("add_clause", "($self, lits)"),
-                                              ("check_watch_invariant", "($self)")]},
+    "Solver.propagate": ("($self, assumptions)", "Unit propagation of `assumptions`..."),
     "Preprocessor": ("(nvars=0, do_bve=True, max_resolvent_len=20, with_proof=False, proof_path=None, "
                      "proof_binary=False)", "Native preprocessor: subsumption, self-subsuming resolution..."),
-    **{f"Preprocessor.{m}": (s, None) for m, s in [("freeze", "($self, v)"), ("add_clause", "($self, lits)"),
-                                                    ("run", "($self, rounds=3)"), ("reduced", "($self)"),
-                                                    ("reconstruct", "($self, model)"), ("proof_steps", "($self)")]},
-    "Preprocessor.add_clauses": ("($self, clauses)", "Add every clause of `clauses` (a sequence of clauses, or a ClauseDb..."),
+    **{m: (f"($self{s})", None) for m, s in [
+        ("Solver.new_var", ""), ("Solver.add_clause", ", lits"), ("Solver.check_watch_invariant", ""),
+        ("Preprocessor.freeze", ", v"), ("Preprocessor.add_clause", ", lits"), ("Preprocessor.run", ", rounds=3"),
+        ("Preprocessor.reduced", ""), ("Preprocessor.reconstruct", ", model"), ("Preprocessor.proof_steps", "")]},
+    "Preprocessor.add_clauses": ("($self, clauses)", "Add every clause of `clauses`..."),
     "solve_portfolio": ("(nvars, clauses, configs, alt=None, alt_threads=0, want_proof=False, max_conflicts=None, "
                         "seconds=None)", "Run a threaded portfolio over one formula..."),
     "check_proof": ("(nvars, clauses, steps, check_rat=True, apply_deletions=True)",

@@ -1,6 +1,5 @@
-"""solve_portfolio: worker mappings, routing, proofs, agreement with Solver and the interpreter lock.
-
-Random small formulas through random portfolios, against brute force, are in test_fuzz.py."""
+"""solve_portfolio: worker mappings, routing, proofs, agreement with Solver and the interpreter lock
+(random small formulas through random portfolios, against brute force: test_fuzz.py)."""
 import time
 
 import pytest
@@ -42,11 +41,7 @@ def check_result(res, nvars, clauses, configs, alt=None, want_proof=False):
     assert not steps or nn.check_proof(nvars, solved, steps)[:2] == (True, MSG_OK)
 
 
-# ---------------------------------------------------------------- reading worker mappings
-
-
-class Recorder:
-    """A mapping-like object that logs every key looked up."""
+class Recorder:  # a mapping-like object that logs every key looked up
 
     def __init__(self, log, **over):
         self.log, self.data = log, cfg(**over)
@@ -95,9 +90,6 @@ def test_unknown_option_names_run_nothing(configs, message):
     raises(TypeError, lambda: nn.solve_portfolio(nvars, clauses, configs, want_proof=1), note="want_proof")
 
 
-# ---------------------------------------------------------------- results
-
-
 def test_no_configuration_and_contradictions_found_while_loading():
     assert nn.solve_portfolio(3, [[0], [1]], (), alt=[[2]], alt_threads=5, want_proof=True) is None
     assert nn.solve_portfolio(0, [[]], []) is None
@@ -127,9 +119,6 @@ def test_winner_matches_its_own_solver(formula):
     check_result(nn.solve_portfolio(nvars, clauses, [configs[1]] * 2), nvars, clauses, [configs[1]] * 2)
 
 
-# ---------------------------------------------------------------- alternative formula (small cases: test_fuzz.py)
-
-
 def test_alt_goes_to_the_last_workers_and_the_winner_stops_the_others():
     nvars, hard = pigeonhole(9)  # seconds of work for each worker that is not stopped
     res = nn.solve_portfolio(nvars, hard, [cfg()], alt=[], alt_threads=2**64 - 1)
@@ -140,9 +129,6 @@ def test_alt_goes_to_the_last_workers_and_the_winner_stops_the_others():
     assert time.perf_counter() - t < 1.0
     assert res[:3] == (3, 1, True) and len(res[3]) == nvars  # only the last worker has the trivial formula
     check_result(res, nvars, hard, configs, alt=[[0, 2]])
-
-
-# ---------------------------------------------------------------- threads and the interpreter lock
 
 
 @pytest.mark.parametrize("nconfigs", [1, 2])
