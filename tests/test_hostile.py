@@ -549,4 +549,5 @@ def test_threads_with_their_own_objects_match_the_runs_alone():
             together = [pool.submit(run, *job) for job in jobs]
     finally:
         sys.setswitchinterval(interval)
-    assert [f.result() for f in together] == [[want, want] for want in alone]
+    for (fn, seed), want, got in zip(jobs, alone, together):
+        assert got.result() == [want, want], (fn.__name__, seed)
