@@ -1,9 +1,6 @@
-"""Differential fuzzing, the quick part: blocks of cases of bench/fuzz.py, with its generator and checks.
-Each random formula (duplicate literals, tautologies, unit and empty clauses, literals beyond the declared
-count) goes through Solver with random values of every option (in batches between budgeted solves, rerun:
-every counter repeats), through Preprocessor -> Solver -> reconstruct with freezes, and through
-solve_portfolio: answers agree with each other and with brute force, models satisfy, proofs check.
-Also here: add_clauses against add_clause, ClauseDb against a model of what it keeps, literal functions."""
+"""Differential fuzzing, the quick part: blocks of cases of bench/fuzz.py (Solver with random options, rerun;
+Preprocessor -> Solver -> reconstruct; solve_portfolio; against brute force, with proofs checked).
+Also: add_clauses against add_clause, ClauseDb against a model of what it keeps, literal functions."""
 import random
 import sys
 from pathlib import Path
@@ -90,9 +87,8 @@ def test_clausedb_against_a_model(seed):
     clauses = [[rng.randint(0, top) for _ in range(rng.randint(0, 6))] for _ in range(rng.randint(0, 30))]
     if seed == 0:
         clauses = [[2 * i, 2 * i + 3] for i in range(10_000)]  # growth well past the first doublings
-    db = nn.ClauseDb(nvars)
-    assert [db.add_clause(c) for c in clauses] == arena_model(nvars, clauses)[1]
-    kept, _, num_vars = arena_model(nvars, clauses)
+    db, (kept, flags, num_vars) = nn.ClauseDb(nvars), arena_model(nvars, clauses)
+    assert [db.add_clause(c) for c in clauses] == flags
     assert db.clauses() == kept == [db.clause(i) for i in range(len(db))] and len(db) == db.num_clauses == len(kept)
     assert (db.num_vars, db.num_lits) == (num_vars, sum(map(len, kept))) and db.memory_bytes >= 4 * len(kept)
     assert repr(db) == f"<ClauseDb vars={num_vars} clauses={len(kept)} lits={db.num_lits} bytes={db.memory_bytes}>"

@@ -1,6 +1,5 @@
-"""Ctrl-C, time limits, conflict budgets and stop requests: long calls stop soon and leave their
-objects usable; memory running out in a thread is a MemoryError.  Signals and memory caps are tried in
-subprocesses; time bounds are loose (bench/interrupt_latency.py measures)."""
+"""Ctrl-C, time limits, budgets and stop requests stop long calls soon, leaving them usable; memory running out
+is a MemoryError.  Signals and memory caps in subprocesses; loose time bounds (bench/interrupt_latency.py)."""
 import json
 import signal
 import subprocess
@@ -21,15 +20,13 @@ CTRL_C = r"""
 import json, os, random, signal, sys, time
 sys.path.insert(0, sys.argv[2])
 import norvane_native as nn
-from conftest import SOLVER_PARAMS, pigeonhole, to_steps
+from conftest import SOLVER_PARAMS, pigeonhole, solver, to_steps
 
 entry = sys.argv[1]
 nvars, php = pigeonhole(11)  # minutes of search
 clauses = php + [[2 * nvars, 2 * nvars + 2]]  # two more variables: a or b
 config = dict(SOLVER_PARAMS[1:])
-s = nn.Solver(nvars + 2)
-s.enable_proof()
-s.add_clauses(clauses)
+s = solver(nvars + 2, clauses)
 if entry == "handler":
     signal.signal(signal.SIGINT, lambda *_: s.interrupt())
 if entry == "check":
@@ -81,7 +78,6 @@ print(json.dumps(report), flush=True)
 @pytest.mark.parametrize("entry", ["solve", "solve-release_gil", "handler", "portfolio-1", "portfolio-2", "check",
                                    "preprocess"])
 def test_ctrl_c_stops_a_long_call_soon_and_leaves_it_usable(entry):
-    # the child prints "go" when its call starts; SIGINT follows
     child = subprocess.Popen([sys.executable, "-c", CTRL_C, entry, str(TESTS)], stdout=subprocess.PIPE,
                              stderr=subprocess.PIPE, text=True)
     try:
