@@ -96,9 +96,8 @@ def random_3sat(seed, nvars, ratio=4.26):
     return [[2 * v + rng.randrange(2) for v in rng.sample(range(nvars), 3)] for _ in range(round(ratio * nvars))]
 
 
-def random_cnf(rng: random.Random, nvars, nclauses, maxlen=4, allow_empty=False, minlen=1):
-    return [[rng.randrange(2 * nvars) for _ in range(rng.randint(0 if allow_empty else minlen, maxlen))]
-            for _ in range(nclauses)]
+def random_cnf(rng: random.Random, nvars, nclauses, maxlen=4, minlen=1):
+    return [[rng.randrange(2 * nvars) for _ in range(rng.randint(minlen, maxlen))] for _ in range(nclauses)]
 
 
 # (name, default) of the Solver's constructor parameters, in declaration order, from the engine;

@@ -3,7 +3,6 @@ forms of one run hold the same steps, Unsat proofs are accepted, a file that can
 import errno
 import os
 import random
-import re
 
 import pytest
 
@@ -11,7 +10,6 @@ import norvane_native as nn
 from conftest import (MSG_OK, bench, clause_db, drat_binary, drat_forms, drat_text, pigeonhole, raises, solver, stats,
                       to_steps)
 
-REFUSED = re.escape("enable_proof() must be called before any clause is added: a proof that starts midway")
 # Unsat instances of the shared set that solve in well under a second.
 FAST_UNSAT = ["uuf50-01", "uuf75-01", "uuf100-01", "uuf125-040", "uuf150-020", "hole6", "hole7", "dubois20",
               "pret60_25", "pret150_40", "jnh2", "ssa0432-003", "bf0432-007", "bf1355-075", "aim-100-1_6-no-1",
@@ -64,16 +62,13 @@ def test_paths_choices_refusals_and_closing(tmp_path):
         s.enable_proof(binary=True)
         s.add_clauses([[0], [1]])
         assert s.proof_steps() == [("a", [])]
-        with pytest.raises(ValueError, match=REFUSED):  # too late now
-            s.enable_proof(tmp_path / "late", binary=True)
+        raises(ValueError, lambda: s.enable_proof(tmp_path / "late", binary=True))  # too late now
         assert not (tmp_path / "late").exists()  # refused before the file was made
     assert (tmp_path / "d").read_bytes() == b""
 
 
 @pytest.mark.parametrize("call", ["add_clause", "add_clauses", "solve"])
 def test_write_errors_raise_from_the_call_that_hit_them(call):
-    if not os.path.exists("/dev/full"):
-        pytest.skip("no /dev/full")
     s = nn.Solver(60)
     s.enable_proof("/dev/full", binary=call == "solve")
     rng = random.Random(3)

@@ -1,6 +1,5 @@
-// Shared by the native test programs: CHECK counts a failure and carries on
-// (main ends with `return tl::finish("name");`), fixed-seed random formulas,
-// an interrupt hook that fires at its n-th poll, models and proofs checked.
+// Shared by the native test programs: CHECK counts a failure and carries on (main ends with
+// `return tl::finish("name");`); fixed-seed random formulas, model and proof helpers, an interrupt hook.
 #pragma once
 
 #include <cstdint>
@@ -47,7 +46,8 @@ using Clause = std::vector<nv::Lit>;
 using Formula = std::vector<Clause>;
 
 // Random 3-SAT over distinct variables per clause.
-inline Formula random_3sat(Rng& r, uint32_t nvars, uint32_t nclauses) {
+inline Formula random_3sat(uint64_t seed, uint32_t nvars, uint32_t nclauses) {
+    Rng r{seed};
     Formula f;
     while (f.size() < nclauses) {
         Clause c;

@@ -1,13 +1,9 @@
-// A portfolio worker that runs out of memory reports std::bad_alloc (the
-// Python layer's MemoryError) instead of aborting the process: under an
-// address-space cap, each worker exhausts the memory as it starts, then
-// builds its solver.  Without the per-thread storage set up at worker start
-// the first throw would abort ("cannot allocate memory for thread-local
-// data").  That storage is allocated lazily only for a library loaded at run
-// time, so this test is a shared library that a Python process loads, as it
-// loads the module, and runs through run_test().  The sanitizer runtimes
-// reserve far more address space than any cap, so it does nothing under
-// them.
+// A portfolio worker that runs out of memory reports std::bad_alloc (Python's MemoryError) instead of
+// aborting: under an address-space cap, each worker exhausts the memory as it starts, then builds its
+// solver.  Without the per-thread storage set up at worker start, the first throw would abort ("cannot
+// allocate memory for thread-local data"); that storage is allocated lazily only for a library loaded at
+// run time, so this test is a shared library that a Python process loads and runs through run_test().
+// Under the sanitizer runtimes (far more address space reserved than any cap) it does nothing.
 #include <sys/resource.h>
 
 #include <atomic>
@@ -50,12 +46,6 @@ std::atomic<bool> drained{false};
     drained.store(true);
 }
 
-[[maybe_unused]] uint64_t address_space_in_use() {
-    uint64_t pages = 0;
-    std::ifstream("/proc/self/statm") >> pages;
-    return pages * 4096;
-}
-
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) int run_test() {
@@ -63,11 +53,12 @@ extern "C" __attribute__((visibility("default"))) int run_test() {
     return tl::finish("dl_worker_memory (skipped under the sanitizer)");
 #else
     prime_thread_storage();
-    tl::Rng r{11};
-    const Cnf f = tl::cnf_of(tl::random_3sat(r, 300, 1200));
+    const Cnf f = tl::cnf_of(tl::random_3sat(11, 300, 1200));
     held.reserve(size_t{1} << 20);
+    uint64_t pages = 0;  // the address space in use
+    std::ifstream("/proc/self/statm") >> pages;
     rlimit cap{};
-    cap.rlim_cur = cap.rlim_max = address_space_in_use() + (uint64_t{256} << 20);
+    cap.rlim_cur = cap.rlim_max = pages * 4096 + (uint64_t{256} << 20);
     CHECK(setrlimit(RLIMIT_AS, &cap) == 0);
 
     testing::on_worker_start = exhaust_memory;

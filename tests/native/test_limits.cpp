@@ -1,13 +1,9 @@
-// Limits and failures inside the search, the checker and the portfolio, out
-// of reach of timed Python tests: an interrupt hook firing at its n-th poll,
-// swept over the polls of whole runs, must leave a consistent solver that
-// answers right on the next call (after one more clause) and whose proof --
-// the part before the interruption, then the rest -- still checks.  (That
-// polling changes nothing is held by the reference and deadline tests in
-// Python, which always poll.)  The portfolio stops and joins its workers when
-// a thread fails to start and when a worker throws (its own exception reaches
-// the caller); on Ctrl-C and time limits, in Python.  The checker's RUP test
-// undoes its trial assignment exactly; a malformed step list is a Panic.
+// Limits and failures inside the search, the checker and the portfolio, out of reach of timed Python
+// tests: an interrupt hook firing at its n-th poll, swept over the polls of whole runs, must leave a
+// consistent solver that answers right on the next call (after one more clause) and whose proof -- the
+// part before the interruption, then the rest -- still checks.  The portfolio stops and joins its workers
+// when a thread fails to start and when a worker throws (its own exception reaches the caller).  A
+// malformed step list is a Panic of the checker.
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -27,28 +23,8 @@ using tl::Formula;
 
 namespace {
 
-Formula pigeonhole(uint32_t holes) {
-    Formula f;
-    for (uint32_t p = 0; p <= holes; ++p) {
-        tl::Clause c;
-        for (uint32_t h = 0; h < holes; ++h) c.push_back(mk_lit(p * holes + h, false));
-        f.push_back(c);
-    }
-    for (uint32_t h = 0; h < holes; ++h)
-        for (uint32_t p = 0; p <= holes; ++p)
-            for (uint32_t q = p + 1; q <= holes; ++q)
-                f.push_back({mk_lit(p * holes + h, true), mk_lit(q * holes + h, true)});
-    return f;
-}
-
-bool proof_checks(uint32_t nvars, const Formula& f, const ProofLog& proof) {
-    CheckReport r = check_proof(nvars, tl::cnf_of(f), tl::steps_of(proof), true, true);
-    return r.ok && r.empty_derived;
-}
-
-// One solve under a hook firing at poll `at`, then an unhooked solve after
-// one more clause, its model or proof checked.  Returns the number of polls
-// the hooked solve made and the second answer.
+// One solve under a hook firing at poll `at`, then an unhooked solve after one more clause, its model or
+// proof checked.  Returns the number of polls the hooked solve made and the second answer.
 std::pair<uint64_t, SolveResult> interrupted_run(uint32_t nvars, const Formula& f, const Config& cfg, uint64_t at,
                                                  const tl::Clause& extra) {
     Solver s(nvars, cfg);
@@ -68,7 +44,10 @@ std::pair<uint64_t, SolveResult> interrupted_run(uint32_t nvars, const Formula& 
     SolveResult r2 = s.solve(std::nullopt);
     CHECK(r2 != SolveResult::Unknown && s.check_watch_invariant().empty());
     if (r2 == SolveResult::Sat) CHECK(tl::satisfies(g, s.model()));
-    if (r2 == SolveResult::Unsat) CHECK(proof_checks(nvars, g, s.proof()));
+    if (r2 == SolveResult::Unsat) {
+        CheckReport rep = check_proof(nvars, tl::cnf_of(g), tl::steps_of(s.proof()), true, true);
+        CHECK(rep.ok && rep.empty_derived);
+    }
     return {hook.polls, r2};
 }
 
@@ -79,27 +58,22 @@ void test_interrupted_anywhere() {
         uint32_t nvars;
         Formula f;
     };
-    auto random = [](uint64_t seed, uint32_t nvars, uint32_t nclauses) {
-        tl::Rng r{seed};
-        return tl::random_3sat(r, nvars, nclauses);
-    };
-    // A unit learned at the first conflict (x0 false makes a conflict at
-    // level 1) fixes a chain of 60000 implications at level 0: the polls
-    // fire inside that propagation, the rest comes in the next call.
-    Formula chain = random(48, 150, 600);
+    // A unit learned at the first conflict (x0 false makes a conflict at level 1) fixes a chain of 60000
+    // implications at level 0: the polls fire inside that propagation, the rest comes in the next call.
+    Formula chain = tl::random_3sat(48, 150, 600);
     for (auto& c : chain)
         for (Lit& l : c) l += 2 * 60002;
     chain.push_back({mk_lit(0, false), mk_lit(1, false)});
     chain.push_back({mk_lit(0, false), mk_lit(1, true)});
     for (uint32_t v = 2; v < 60002; ++v) chain.push_back({mk_lit(v == 2 ? 0 : v - 1, true), mk_lit(v, false)});
     const Case cases[] = {
-        {"default", Config{}, 150, random(41, 150, 639)},
+        {"default", Config{}, 150, tl::random_3sat(41, 150, 639)},
         {"walks", Config{.walk_flips = 20000, .walk_patience = 1000, .walk_min_conflicts = 0, .luby_base = 20}, 200,
-         random(47, 200, 800)},
+         tl::random_3sat(47, 200, 800)},
         {"reductions", Config{.restart = Restart::Glucose, .first_reduce = 30, .reduce_inc = 0, .glue_keep = 0}, 150,
-         random(47, 150, 639)},
+         tl::random_3sat(47, 150, 639)},
         {"no restarts", Config{.restart = Restart::None, .ccmin = Ccmin::Basic, .target_phase = false}, 180,
-         random(44, 180, 767)},
+         tl::random_3sat(44, 180, 767)},
         {"level-0 chain", Config{}, 60152, chain},
     };
     tl::Rng r{45};
@@ -120,11 +94,17 @@ void fail_second() {
 }
 
 void test_portfolio_stops() {
-    const Cnf f = tl::cnf_of(pigeonhole(10));  // minutes for every worker
+    Formula php(11);  // 11 pigeons in 10 holes: minutes for every worker
+    for (uint32_t h = 0; h < 10; ++h) {
+        for (uint32_t p = 0; p <= 10; ++p) {
+            php[p].push_back(mk_lit(p * 10 + h, false));
+            for (uint32_t q = p + 1; q <= 10; ++q) php.push_back({mk_lit(p * 10 + h, true), mk_lit(q * 10 + h, true)});
+        }
+    }
+    const Cnf f = tl::cnf_of(php);
     const Config glucose{.restart = Restart::Glucose};
 
-    // A worker thread that cannot start stops those already running at once,
-    // then the failure is reported.
+    // A worker thread that cannot start stops those already running at once, then the failure is reported.
     for (int at : {1, 0}) {
         testing::fail_spawn_at = at;
         auto t = std::chrono::steady_clock::now();
@@ -140,8 +120,7 @@ void test_portfolio_stops() {
     testing::fail_spawn_at = -1;
 
     // A worker that throws: its own exception reaches the caller.
-    tl::Rng r{5};
-    const Cnf g = tl::cnf_of(tl::random_3sat(r, 60, 260));
+    const Cnf g = tl::cnf_of(tl::random_3sat(5, 60, 260));
     auto thrown = [&](void (*f)()) -> std::string {
         fault = f;
         starts = 0;
@@ -164,12 +143,7 @@ void test_portfolio_stops() {
     CHECK(again.has_value() && again->worker < 2);
 }
 
-void test_checker_internals() {
-    Checker ck(3, true, true);
-    ck.insert(tl::Clause{0, 2});
-    CHECK(ck.is_rup(tl::Clause{0, 2, 4}) && ck.is_rup(tl::Clause{4, 5}) && !ck.is_rup(tl::Clause{0, 4}) &&
-          !ck.is_rup({}));
-    CHECK(ck.prop.trail.empty() && ck.prop.vals == std::vector<uint8_t>(6, Prop::kUnassigned));
+void test_malformed_steps() {
     StepList bad;
     bad.is_deletion.push_back(false);
     CHECK(tl::throws<Panic>([&] { check_proof(1, Cnf{}, bad, true, true); }));
@@ -180,6 +154,6 @@ void test_checker_internals() {
 int main() {
     test_interrupted_anywhere();
     test_portfolio_stops();
-    test_checker_internals();
+    test_malformed_steps();
     return tl::finish("test_limits");
 }

@@ -1,8 +1,6 @@
-// Preprocessor internals out of reach of the Python tests: units of both
-// signs met by the elimination pass itself, runs interrupted at every point
-// the hook is polled, fed in batches that reactivate eliminated variables,
-// and the stable ordering of the passes.  (Growth refused with nothing
-// changed is tried from Python, in test_hostile.py.)
+// Preprocessor internals out of reach of the Python tests: units of both signs met by the elimination
+// pass itself, runs interrupted at every point the hook is polled, fed in batches that reactivate
+// eliminated variables, and the stable ordering of the passes.
 #include <algorithm>
 #include <utility>
 
@@ -29,13 +27,11 @@ std::vector<bool> brute_model(const Formula& f, uint32_t n) {
     return {};
 }
 
-// Three batches with freezes between them; every run is interrupted at its
-// `fire`-th poll (1: the first; polling every unit of work) and run again
-// to the end.
-// After each batch: the store is consistent, the reduced formula is
-// satisfiable exactly when the input is, a model of it extends to one of
-// the input, and the proof so far checks (without applying deletions once a
-// variable was reactivated).  Returns whether any run was interrupted.
+// Three batches with freezes between them; every run is interrupted at its `fire`-th poll (1: the first;
+// polling every unit of work) and run again to the end.  After each batch: the store is consistent, the
+// reduced formula is satisfiable exactly when the input is, a model of it extends to one of the input,
+// and the proof so far checks (without applying deletions once a variable was reactivated).  Returns
+// whether any run was interrupted.
 bool interrupted_batches(uint64_t seed, uint64_t fire) {
     tl::Rng r{seed};
     const uint32_t n = 4 + r.below(9);
@@ -75,8 +71,7 @@ void test_interrupted_runs_stay_sound() {
         }
 }
 
-// The pass orders equal std::stable_sort's, by counting and by merging, and
-// an interruption is reported.
+// The pass orders equal std::stable_sort's, by counting and by merging, and an interruption is reported.
 void test_stable_order() {
     tl::Rng r{7};
     for (uint32_t n : {0u, 1u, 5u, 4095u, 4096u, 4097u, 10000u, 70000u}) {
@@ -95,8 +90,7 @@ void test_stable_order() {
 }
 
 void test_units_met_by_elimination() {
-    // The empty resolvent refutes even after too many resolvents were kept,
-    // unless a too-long resolvent came first.
+    // The empty resolvent refutes even after too many resolvents were kept, unless a too-long one came first.
     const std::pair<Formula, bool> cases[] = {
         {{{0}, {1}, {0, 2, 4}}, true},
         {{{0, 2, 4}, {0}, {1}}, false},

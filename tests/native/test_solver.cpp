@@ -1,11 +1,6 @@
-// Solver internals out of reach of the Python tests: ties in the reduction
-// ranking, the watch-invariant report on corrupted state, and propagation
-// under assumptions over a level-0 literal a stopped search left
-// unpropagated.  (The shortcuts -- watches dropped in one pass, cleanings
-// skipped, arena collection -- and activity rescaling are compared counter by
-// counter and proof step by proof step with the reference model, the stop
-// flag is raced in the portfolio, growth refused with nothing changed is
-// tried, by the Python tests.)
+// Solver internals out of reach of the Python tests: ties in the reduction ranking, the watch-invariant
+// report on corrupted state, and propagation under assumptions over a level-0 literal a stopped search
+// left unpropagated.
 #include <string>
 #include <tuple>
 
