@@ -54,8 +54,6 @@ def test_solve_many(client, tmp_path):
     *_, missing, malformed = results
     assert missing.status == "FAILED" and missing.error == "cannot read file: No such file or directory"
     assert malformed.status == "FAILED" and malformed.error == f"{bad}:2:3: expected a literal (a decimal integer), found 'x'"
-    hard, = solve_many([php_file(tmp_path, 11)], client=client, proof_dir=tmp_path / "proofs", time_limit=1)
-    assert hard.status == "UNKNOWN" and hard.proof is None and not list(tmp_path.glob("proofs/php11*"))
     assert not list(tmp_path.glob("proofs/.*"))  # no temporary proof left behind
     # a worker that does not find the file the caller saw says so; then it is sent the bytes
     from norvane.distributed import UNREACHABLE, _solve_task, _source, _with_data
@@ -69,15 +67,13 @@ class Bomb(CNF):
         return os._exit, (3,)  # the worker dies unpacking it, also when retried
 
 
-@pytest.mark.parametrize("workers, size", [(1, 0), (2, 12)])
-def test_a_dying_worker_costs_only_its_formula(monkeypatch, workers, size):
+def test_a_dying_worker_costs_only_its_formula(monkeypatch):
     from norvane import distributed
-    if size:
-        monkeypatch.setattr(distributed, "GRAPH_BYTES", 300)  # the batch goes to the scheduler in parts
-    rng = random.Random(size)
-    formulas = [CNF(random_formula(rng, 10, rng.randint(30, 50), minlen=2), nvars=10) for _ in range(size)]
+    monkeypatch.setattr(distributed, "GRAPH_BYTES", 300)  # the batch goes to the scheduler in parts
+    rng = random.Random(12)
+    formulas = [CNF(random_formula(rng, 10, rng.randint(30, 50), minlen=2), nvars=10) for _ in range(12)]
     formulas[:0] = [Bomb([[1]]), CNF(pigeonhole_dimacs(8)[1])]  # the bomb, then one that takes a while
-    results = sorted(distributed.solve_many(formulas, workers=workers), key=lambda r: r.position)
+    results = sorted(distributed.solve_many(formulas, workers=2), key=lambda r: r.position)
     assert [r.position for r in results] == list(range(len(formulas)))
     bomb, php, *rest = results
     assert bomb.error.startswith("its worker died while solving it, also when retried") and php.sat is False
@@ -89,39 +85,28 @@ PIGEONS_AND_CLIQUES = pigeonhole_dimacs(5)[1] + [[s * a, -s * b] for base in (31
                                                  for b in range(base, base + 4) if a != b for s in (1, -1)]
 
 
-@pytest.mark.parametrize("case", ["unsat", "pruned", "time"])  # a satisfiable formula: the next test
-def test_cube_and_conquer(client, tmp_path, monkeypatch, case):
+def test_cube_and_conquer(client, tmp_path, monkeypatch):  # an unsatisfiable file: test_commands
     from norvane import distributed
     monkeypatch.setattr(distributed, "FIRST_CONFLICTS", 0)  # split at once: the work is on the workers
-    proof = tmp_path / "p.drat"
-    formula = {"pruned": CNF(PIGEONS_AND_CLIQUES), "time": php_file(tmp_path, 11)}.get(case, tmp_path / "f.cnf")
-    if case == "unsat":  # random 3-SAT at the threshold, in a file the workers read
-        CNF(random_formula(random.Random(2), 120, 520, minlen=3, maxlen=3), nvars=120).to_file(formula)
-    cnf = formula if isinstance(formula, CNF) else CNF.from_file(formula)
-    r = distributed.cube_and_conquer(formula, client=client, proof=proof, cubes=2 if case == "pruned" else None,
-                                     proof_format="binary" if case == "pruned" else "text",
-                                     time_limit=1 if case == "time" else None)
-    assert r.error is None
-    if case == "time":
-        assert r.sat is None and not proof.exists()
-        return
-    assert r.sat is False and r.cubes > 0 and check_proof(cnf, proof).ok and r.refuted + r.pruned == r.cubes
+    proof, cnf = tmp_path / "p.drat", CNF(PIGEONS_AND_CLIQUES)
+    r = distributed.cube_and_conquer(php_file(tmp_path, 11), client=client, proof=proof, time_limit=1)
+    assert (r.sat, r.error, proof.exists()) == (None, None, False)
+    r = distributed.cube_and_conquer(cnf, client=client, proof=proof, cubes=2, proof_format="binary")
+    assert r.sat is False and r.error is None and check_proof(cnf, proof).ok
     assert sum(n for n, _ in r.workers.values()) >= r.refuted
-    if case == "pruned":  # the cores never touch the cliques split on: the first refuted cube closes them all
-        assert (r.depth, r.cubes, r.refuted, r.pruned) == (2, 4, 1, 3)
-
-
-def test_a_satisfiable_cube_stops_the_others(client, tmp_path, monkeypatch):
+    # the cores never touch the cliques split on: the first refuted cube closes them all
+    assert (r.depth, r.cubes, r.refuted, r.pruned) == (2, 4, 1, 3)
+    proof.unlink()
     # y splits (it propagates a's when true, b's when false; every pigeon clause has -y): one worker
     # satisfies the -y cube at once, the other searches 12 pigeons in 11 holes, minutes: it must stop
-    from norvane import distributed
-    monkeypatch.setattr(distributed, "FIRST_CONFLICTS", 0)  # split at once: the work is on the workers
     nvars, php = pigeonhole_dimacs(11)
     y, a, b = nvars + 1, nvars + 2, nvars + 4
     cnf = CNF([c + [-y] for c in php] + [[-y, a], [-y, a + 1], [y, b], [y, b + 1]])
-    r = distributed.cube_and_conquer(cnf, client=client, cubes=1, proof=tmp_path / "p.drat")
+    submit, futures = client.submit, []  # held here, the searches stop only when cancelled
+    monkeypatch.setattr(client, "submit", lambda *args, **kw: futures.append(submit(*args, **kw)) or futures[-1])
+    r = distributed.cube_and_conquer(cnf, client=client, cubes=1, proof=proof)
     assert r.sat is True and -y in r.model and r.cubes == 2 and dimacs_satisfies(cnf, r.model)
-    assert r.error is None and not (tmp_path / "p.drat").exists()
+    assert r.error is None and not proof.exists() and sorted(f.status for f in futures) == ["cancelled", "finished"]
     psutil = pytest.importorskip("psutil")
     workers = [psutil.Process(pid) for pid in client.run(os.getpid).values()]
     deadline = time.monotonic() + 30
@@ -185,21 +170,22 @@ def test_commands(client, tmp_path, capsys, monkeypatch):
     # batch: exit 0 when every formula is answered (and every proof verified), 1 otherwise; one JSON line each
     from norvane import cli_distributed
     from norvane.cli import main
-    files, address = [QUEENS, php_file(tmp_path, 6), php_file(tmp_path, 11)], client.scheduler.address
-    out = tmp_path / "out.jsonl"
+    files, out = [QUEENS, php_file(tmp_path, 6), php_file(tmp_path, 11)], tmp_path / "out.jsonl"
+    cluster = ["--scheduler", client.scheduler.address, "--out", str(out)]
 
     def lines():
         return {Path(r["file"]).name: r for r in map(json.loads, out.read_text().splitlines())}
 
-    assert main(["batch", *map(str, files[:2]), "--check", "--scheduler", address, "--out", str(out)]) == 0
+    assert main(["batch", *map(str, files[:2]), "--check", *cluster]) == 0
     assert lines()["queens8.cnf"]["answer"] == "SATISFIABLE" and lines()["php6.cnf"]["check"]["ok"]
     printed = capsys.readouterr().out
     assert re.search(r"UNSATISFIABLE +1 ", printed) and "2 of 2 formulas" in printed
-    assert main(["batch", *map(str, files), "--scheduler", address, "--time-limit", "2", "--out", str(out)]) == 1
+    assert main(["batch", *map(str, files), "--time-limit", "2", "--proof-dir", str(tmp_path / "p"), *cluster]) == 1
     assert [lines()[f.name]["answer"] for f in files] == ["SATISFIABLE", "UNSATISFIABLE", "UNKNOWN"]
+    assert os.listdir(tmp_path / "p") == ["php6.drat"]  # none for UNKNOWN, no temporary file
     capsys.readouterr()
     proof, php8 = tmp_path / "p.drat", php_file(tmp_path, 8)
-    assert main(["solve", str(php8), "--cubes", "2", "--scheduler", address, "--proof", str(proof), "--check"]) == 20
+    assert main(["solve", str(php8), "--cubes", "2", *cluster[:2], "--proof", str(proof), "--check"]) == 20
     printed = capsys.readouterr().out
     assert "s UNSATISFIABLE" in printed and "c cubes " in printed and check_proof(CNF.from_file(php8), proof).ok
     # solve --cubes starts no cluster when its first search answers

@@ -1,6 +1,5 @@
-"""The default pipeline (norvane.solve; its preprocessing rounds: test_package.py) in each of its modes: answers
-against brute force, models and proofs against the input formula, the deterministic mode against the single
-solver; the race of the input and its reduction, won by either, in the package and the command; bad arguments."""
+"""norvane.solve in each mode: answers against brute force, models and proofs (with the preprocessor's steps)
+against the input, deterministic runs against the single solver, the race won by the input or its reduction."""
 import random
 
 import pytest
@@ -83,7 +82,7 @@ def test_formula_from_a_file_and_limits(tmp_path):
     path, proof = php_file(tmp_path, 7), tmp_path / "p.drat"  # compressed files: test_package.py
     proof.write_text("kept\n")
     php11 = CNF([to_dimacs(c) for c in pigeonhole(11)[1]])
-    for limits in ({"time_limit": 0}, {"conflict_limit": 5}, {"time_limit": 0.3, "jobs": 2}, {"time_limit": 0.3, "jobs": 1}):
+    for limits in ({"time_limit": 0}, {"conflict_limit": 5}, *({"time_limit": 0.3, "jobs": j} for j in (2, 1))):
         r = solve(path if "jobs" not in limits else php11, proof=proof, **limits)
         assert (r.sat, r.model, r.proof, r.worker) == (None, None, None, -1), limits
     assert proof.read_text() == "kept\n" and sorted(p.name for p in tmp_path.iterdir()) == ["p.drat", "php7.cnf"]

@@ -1,6 +1,5 @@
-"""What users read: the README (its Python examples run as written; it starts with the two commands) and
-the installed type information (PEP 561): mypy and pyright find it for norvane (py.typed) and
-norvane_native (the stub-only package norvane_native-stubs), and use it."""
+"""What users read: the README (its Python examples run as written) and the type information (PEP 561) that
+mypy and pyright find for norvane (py.typed) and norvane_native (the stub-only package norvane_native-stubs)."""
 import importlib.util
 import re
 import shutil
