@@ -1,6 +1,5 @@
-"""norvane.distributed on Dask: solve_many and cube_and_conquer on a LocalCluster, a worker's death costing
-its formula alone (killed in the middle of a batch, there and on a real `dask scheduler`), a satisfiable cube
-stopping the others, `norvane batch` and `solve --cubes`, the ImportError without Dask (Ctrl-C: test_cli.py)."""
+"""norvane.distributed on Dask: solve_many, cube_and_conquer, a dead worker costing its formula alone (also on a
+real `dask scheduler`), `norvane batch` and `solve --cubes`, the ImportError without Dask (Ctrl-C: test_cli.py)."""
 import importlib.util
 import json
 import os

@@ -60,8 +60,7 @@ def test_assumptions_cores_and_models(seed):
 
 @pytest.mark.parametrize("seed", range(60))
 def test_simplify_reconstruct_and_map(seed, tmp_path):
-    # rounds until a round changes nothing (below the threshold on a formula this small) or refutes it:
-    # the same reduction as that many rounds at once
+    # rounds until one changes nothing (on so small a formula) or refutes it: as many rounds at once agree
     rng = random.Random(seed)
     clauses = random_formula(rng, 9, rng.randint(5, 45))
     freeze, seen = rng.sample(range(1, 10), 2), []
@@ -92,13 +91,11 @@ def test_simplify_reconstruct_and_map(seed, tmp_path):
             load_map(tmp_path / "m.map")
 
 
-def test_portfolio(tmp_path):  # the pipeline's race against brute force: test_pipeline.py
+def test_portfolio(tmp_path):  # the pipeline's race against brute force, and with limits: test_pipeline.py
     clauses = pigeonhole_dimacs(5)[1]
     res = solve_portfolio(clauses, [{}, {"restart": "glucose", "ccmin": "basic"}], proof=tmp_path / "p.drat")
     assert res.sat is False and 0 <= res.worker < 2 and res.configs[1]["restart"] == "glucose"
     assert res.model is None and check_proof(CNF(clauses), res.proof).ok
-    res = solve_portfolio(pigeonhole_dimacs(9)[1], 2, conflict_limit=100)
-    assert res.worker == -1 and res.sat is None and res.model is None
     # the engine's race reads a clause store as the alternative formula too (as its input: test_pipeline.py)
     nvars, internal = pigeonhole(5)
     race = nn.solve_portfolio(nvars, [[0]], [dict(SOLVER_DEFAULTS)] * 2, alt=clause_db(internal), alt_threads=2)
@@ -136,8 +133,7 @@ def test_split_conquer_and_prove(tmp_path, seed):
             assert set(s.core) <= set(tree.cubes[i].cube)
             tree.refute(i, s.core)
         proof.write(own_deletions_only(part.read_bytes(), binary, longest))
-    # every cube refuted only if the formula is unsatisfiable; every leaf is a cube, a leaf refuted while
-    # splitting, or under a closed node
+    # all cubes refuted only if unsatisfiable; every leaf is a cube, refuted while splitting, or under a closed node
     assert tree.done and not models(12, clauses) and tree.needed() <= tree.refuted
     assert len(tree.refuted) + len(tree.pruned) <= len(tree.cubes)
     _native.write_steps(proof, [(False, c) for c in tree.tail_steps()], binary)
@@ -146,8 +142,7 @@ def test_split_conquer_and_prove(tmp_path, seed):
 
 
 def test_cores_prune_and_propagation_refutes():
-    # a core that uses the first branching literal only closes the first level's node (and end to end:
-    # test_distributed.py, case "pruned")
+    # a core using only the first branching literal closes the first level's node (end to end: test_distributed.py)
     tree = Split.fixed([1, 2])
     assert tree.refute(0, [1]) == [1] and tree.pruned == {1} and not tree.done
     assert tree.refute(2, [-1, 2]) == [] and not tree.done

@@ -1,5 +1,4 @@
-"""What users read: the README (its Python examples run as written) and the type information (PEP 561) that
-mypy and pyright find for norvane (py.typed) and norvane_native (the stub-only package norvane_native-stubs)."""
+"""What users read: the README, whose Python examples run as written, and the types (PEP 561) of both packages."""
 import importlib.util
 import re
 import shutil
