@@ -48,9 +48,8 @@ def test_assumptions_cores_and_models(seed):
         if answer:
             assert set(assumptions) <= set(s.model) and satisfies(clauses, s.model)
         elif s.ok:
-            core = s.core
-            assert set(core) <= set(assumptions) and not models(8, clauses, core)
-            assert core == [a for a in assumptions if a in core]  # in the order given
+            assert set(s.core) <= set(assumptions) and not models(8, clauses, s.core)
+            assert s.core == [a for a in assumptions if a in s.core]  # in the order given
     every, over = models(CNF(clauses).nvars, clauses), [1, 2, 3]  # a model repeated would show, not loop
     assert sorted(map(sorted, Solver(clauses).enum_models(limit=len(every) + 1))) == sorted(map(sorted, every))
     projected = list(Solver(clauses).enum_models(over=over, limit=len(every) + 1))
@@ -71,9 +70,8 @@ def test_simplify_reconstruct_and_map(seed, tmp_path):
     assert res.unsat or seen[-1][1] == (seen[-2][1] if rounds > 1 else 0)
     assert preprocess(clauses, freeze=freeze, rounds=rounds).cnf == res.cnf
     s = Solver(res.cnf)
-    answer = s.solve()
-    assert answer == bool(models(9, clauses)) and not (res.unsat and answer)
-    if answer:
+    assert s.solve() is bool(models(9, clauses)) and not (res.unsat and s.model is not None)
+    if s.model is not None:
         full = res.reconstruct(s.model)
         assert satisfies(clauses, full) and len(full) == CNF(clauses).nvars
         # frozen variables keep their values, unless the preprocessor fixed them
@@ -150,6 +148,8 @@ def test_cores_prune_and_propagation_refutes():
     assert tree.tail_steps() == [[1], []] and tree.needed() == {0, 2, 3}
     with pytest.raises(ValueError, match="not part of cube"):
         Split.fixed([1]).refute(0, [2])
+    s = Solver([[-1, 2], [-2, 3], [-3, -4]])  # propagation: the implied literals in order, and no trace left
+    assert s.propagate([1]) == (True, [1, 2, 3, -4]) and not s.propagate([1, 4])[0] and s.solve() is True
     # leaves refuted by the lookahead while splitting: x1 here, every leaf of an unsatisfiable formula there
     cnf = CNF([[-1, 2], [-1, -2], [3, 4, 5], [-3, 4], [3, -4, 5], [-5, -4, 3]])
     tree = Split.build(cnf, Solver(cnf).propagate, depth=2)
