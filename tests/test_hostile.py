@@ -536,7 +536,7 @@ def test_threads_with_their_own_objects_match_the_runs_alone():
     # the entries that release the interpreter lock (portfolio workers, threads themselves: test_portfolio.py)
     jobs = [(fn, seed) for seed in (1, 2) for fn in [solver_work, preprocessor_work]]
     alone = [fn(seed) for fn, seed in jobs]
-    barrier = threading.Barrier(len(jobs))
+    barrier = threading.Barrier(len(jobs), timeout=120)
 
     def run(fn, seed):
         barrier.wait()
